@@ -1,0 +1,26 @@
+# Import libraries for what the DLL takes from outside: the host's log `err` by name from
+# KORHOST.DLL, the H1 driver library's operations by ordinal (NONAME) from TAV_H1_LIBRARY_DLL.
+if(TAV_H1_CALLING_CONVENTION STREQUAL "stdcall")
+  foreach(bytes 0 4 8 16)
+    set(H1_ARGS_${bytes} "@${bytes}")
+  endforeach()
+endif()
+set(TAV_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
+configure_file(${TAV_WIN32_DIR}/h1library.def.in ${CMAKE_BINARY_DIR}/h1library.def @ONLY)
+
+function(tav_import_library name def)
+  set(output ${CMAKE_BINARY_DIR}/lib${name}.a)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --output-lib ${output}
+    DEPENDS ${def} VERBATIM)
+  add_custom_target(${name}_import DEPENDS ${output})
+  set(${name}_IMPORT_LIBRARY ${output} PARENT_SCOPE)
+endfunction()
+
+tav_import_library(korhost ${TAV_WIN32_DIR}/korhost.def)
+tav_import_library(h1library ${CMAKE_BINARY_DIR}/h1library.def)
+
+function(tav_link_win32_imports target)
+  add_dependencies(${target} korhost_import h1library_import)
+  target_link_libraries(${target} PRIVATE ${korhost_IMPORT_LIBRARY} ${h1library_IMPORT_LIBRARY})
+endfunction()

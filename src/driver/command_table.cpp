@@ -1,0 +1,35 @@
+#include "driver/command_table.h"
+
+#include "driver/driver_info.h"
+#include "h1/connection_manager.h"
+
+namespace tav {
+namespace {
+
+// One slot per command code from 1 to 15. Codes 8 and 9 have no handler.
+constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
+    /*  1 */ InitDriver,
+    /*  2 */ nullptr,
+    /*  3 */ nullptr,
+    /*  4 */ nullptr,
+    /*  5 */ nullptr,
+    /*  6 */ nullptr,
+    /*  7 */ nullptr,
+    /*  8 */ nullptr,
+    /*  9 */ nullptr,
+    /* 10 */ nullptr,
+    /* 11 */ nullptr,
+    /* 12 */ nullptr,
+    /* 13 */ nullptr,
+    /* 14 */ DriverInformation,
+    /* 15 */ nullptr,
+};
+
+}  // namespace
+
+CommandHandler FindHandler(int32_t code) {
+  if (code < 1 || code > kCommandSlots) return nullptr;
+  return kCommandTable[static_cast<size_t>(code - 1)];
+}
+
+}  // namespace tav

@@ -1,0 +1,152 @@
+#include "support/fake_h1_library.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "config/driver_instance.h"
+#include "platform/h1_library.h"
+
+namespace tav::fake {
+
+namespace {
+
+constexpr size_t kConnectionOffset = 74;  // connect record: identifier, then status word
+constexpr size_t kStatusOffset = 76;
+
+std::vector<uint8_t> Bytes(const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  return {bytes, bytes + size};
+}
+
+void StoreLe16(void* record, size_t offset, uint16_t value) {
+  auto* bytes = static_cast<uint8_t*>(record);
+  bytes[offset] = static_cast<uint8_t>(value & 0xFF);
+  bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+uint16_t Simple(H1Op op, uint32_t connection = 0) {
+  return H1().Take({.op = op, .connection = connection}).result;
+}
+
+uint16_t Open(H1Op op, void* connectRecord, uint32_t argument) {
+  H1Call call{.op = op, .record = Bytes(connectRecord, kConnectRecordBytes), .argument = argument};
+  const H1Answer answer = H1().Take(call);
+  const uint16_t connection = answer.connection ? *answer.connection : H1().NextConnection();
+  StoreLe16(connectRecord, kConnectionOffset, connection);
+  StoreLe16(connectRecord, kStatusOffset, answer.statusWord);
+  return answer.result;
+}
+
+}  // namespace
+
+void FakeH1Library::Reset() { *this = FakeH1Library(); }
+
+FakeH1Library& FakeH1Library::Answer(H1Op op, const H1Answer& answer, int times) {
+  for (int i = 0; i < times; ++i) queued_[op].push_back(answer);
+  return *this;
+}
+
+FakeH1Library& FakeH1Library::Respond(H1Op op, H1Responder responder) {
+  responders_[op] = std::move(responder);
+  return *this;
+}
+
+std::vector<H1Call> FakeH1Library::CallsOf(H1Op op) const {
+  std::vector<H1Call> selected;
+  std::copy_if(calls_.begin(), calls_.end(), std::back_inserter(selected),
+               [op](const H1Call& call) { return call.op == op; });
+  return selected;
+}
+
+int FakeH1Library::CountOf(H1Op op) const {
+  return static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
+                                        [op](const H1Call& call) { return call.op == op; }));
+}
+
+std::vector<H1Op> FakeH1Library::Sequence() const {
+  std::vector<H1Op> ops;
+  for (const H1Call& call : calls_) ops.push_back(call.op);
+  return ops;
+}
+
+H1Answer FakeH1Library::Take(const H1Call& call) {
+  calls_.push_back(call);
+  if (auto queue = queued_.find(call.op); queue != queued_.end() && !queue->second.empty()) {
+    H1Answer answer = queue->second.front();
+    queue->second.pop_front();
+    return answer;
+  }
+  if (auto responder = responders_.find(call.op); responder != responders_.end()) {
+    return responder->second(call);
+  }
+  return {};
+}
+
+FakeH1Library& H1() {
+  static FakeH1Library library;
+  return library;
+}
+
+}  // namespace tav::fake
+
+using tav::fake::H1;
+using tav::fake::H1Op;
+
+extern "C" {
+
+uint16_t TAV_H1_CALL H1OpenDriver(void) { return tav::fake::Simple(H1Op::kOpenDriver); }
+
+uint16_t TAV_H1_CALL H1CloseDriver(void) { return tav::fake::Simple(H1Op::kCloseDriver); }
+
+uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
+  return tav::fake::Open(H1Op::kOpenS5Connection, connectRecord, 0);
+}
+
+uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t reserved) {
+  return tav::fake::Open(H1Op::kOpenS7Connection, connectRecord, reserved);
+}
+
+uint16_t TAV_H1_CALL H1ConnectionState(uint32_t connection) {
+  return tav::fake::Simple(H1Op::kConnectionState, connection);
+}
+
+uint16_t TAV_H1_CALL H1RestartConnection(uint32_t connection) {
+  return tav::fake::Simple(H1Op::kRestartConnection, connection);
+}
+
+uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t connection) {
+  return tav::fake::Simple(H1Op::kReleaseConnection, connection);
+}
+
+uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
+  return H1()
+      .Take({.op = H1Op::kSendReadRequest,
+             .record = tav::fake::Bytes(requestRecord, tav::fake::kRequestRecordBytes)})
+      .result;
+}
+
+uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
+                                       uint32_t connection) {
+  const tav::fake::H1Answer answer =
+      H1().Take({.op = H1Op::kReceiveReadData, .connection = connection, .argument = bufferSize});
+  std::memcpy(buffer, answer.data.data(), std::min<size_t>(answer.data.size(), bufferSize));
+  *statusWord = answer.statusWord;
+  return answer.result;
+}
+
+uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
+  return H1()
+      .Take({.op = H1Op::kSendWriteRequest,
+             .record = tav::fake::Bytes(requestRecord, tav::fake::kRequestRecordBytes),
+             .buffer = tav::fake::Bytes(buffer, tav::kTransferBufferSize)})
+      .result;
+}
+
+uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
+  const tav::fake::H1Answer answer =
+      H1().Take({.op = H1Op::kReceiveWriteAcknowledge, .connection = connection});
+  *statusWord = answer.statusWord;
+  return answer.result;
+}
+
+}  // extern "C"
