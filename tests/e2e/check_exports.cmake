@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Checks the dynamic symbol table of libtavsh1.so: exactly one defined function, TavMain, and
 # undefined symbols only from the host log, the H1 driver library and the C/C++ runtimes.
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE defined
