@@ -1,6 +1,7 @@
 #include "support/fake_h1_library.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "config/driver_instance.h"
@@ -10,8 +11,8 @@ namespace tav::fake {
 
 namespace {
 
-constexpr size_t kConnectionOffset = 74;  // connect record: identifier, then status word
-constexpr size_t kStatusOffset = 76;
+constexpr size_t kConnectionOffset = offsetof(ConnectRecord, connection);
+constexpr size_t kStatusOffset = offsetof(ConnectRecord, statusWord);
 
 std::vector<uint8_t> Bytes(const void* data, size_t size) {
   const auto* bytes = static_cast<const uint8_t*>(data);

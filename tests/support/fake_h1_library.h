@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+#include "h1/h1_records.h"
+
 namespace tav::fake {
 
 enum class H1Op {
@@ -27,8 +29,8 @@ enum class H1Op {
   kReceiveWriteAcknowledge,
 };
 
-inline constexpr size_t kConnectRecordBytes = 80;
-inline constexpr size_t kRequestRecordBytes = 10;
+inline constexpr size_t kConnectRecordBytes = sizeof(ConnectRecord);
+inline constexpr size_t kRequestRecordBytes = sizeof(RequestRecord);
 
 // One recorded call.
 struct H1Call {

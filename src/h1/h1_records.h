@@ -1,0 +1,75 @@
+// The records the driver exchanges with the H1 driver library. Pointer-free, little-endian
+// 16-bit fields, the same layout in every build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tav {
+
+inline constexpr size_t kEthernetAddressBytes = 6;
+inline constexpr size_t kTsapFieldBytes = 16;  // room for a TSAP; S5 TSAPs use 8, S7 TSAPs 2
+
+// Opens one connection to a station. Built afresh for each station; the library writes the new
+// connection's identifier and a status word back into it.
+struct ConnectRecord {
+  uint8_t recordType;     // 8
+  uint8_t recordVersion;  // 1
+  uint8_t addressLength;  // 6
+  uint8_t ethernetAddress[kEthernetAddressBytes];
+  uint8_t reserved9;
+  uint8_t addressExtension;  // 0
+  uint8_t reserved11[12];
+  uint8_t remoteTsapLength;
+  uint8_t remoteTsap[kTsapFieldBytes];
+  uint8_t localTsapLength;
+  uint8_t localTsap[kTsapFieldBytes];
+  uint8_t connectOptions;  // 0
+  uint8_t reserved58[16];
+  uint16_t connection;  // 0 in; the new connection's identifier out
+  uint16_t statusWord;  // out
+  uint16_t s7Reserved;  // 0 in the S7 form
+};
+static_assert(offsetof(ConnectRecord, recordType) == 0);
+static_assert(offsetof(ConnectRecord, recordVersion) == 1);
+static_assert(offsetof(ConnectRecord, addressLength) == 2);
+static_assert(offsetof(ConnectRecord, ethernetAddress) == 3);
+static_assert(offsetof(ConnectRecord, reserved9) == 9);
+static_assert(offsetof(ConnectRecord, addressExtension) == 10);
+static_assert(offsetof(ConnectRecord, reserved11) == 11);
+static_assert(offsetof(ConnectRecord, remoteTsapLength) == 23);
+static_assert(offsetof(ConnectRecord, remoteTsap) == 24);
+static_assert(offsetof(ConnectRecord, localTsapLength) == 40);
+static_assert(offsetof(ConnectRecord, localTsap) == 41);
+static_assert(offsetof(ConnectRecord, connectOptions) == 57);
+static_assert(offsetof(ConnectRecord, reserved58) == 58);
+static_assert(offsetof(ConnectRecord, connection) == 74);
+static_assert(offsetof(ConnectRecord, statusWord) == 76);
+static_assert(offsetof(ConnectRecord, s7Reserved) == 78);
+static_assert(sizeof(ConnectRecord) == 80);
+
+// Area kinds of a request: the fetch/write area identifiers, used for S5 and S7 stations alike.
+enum class AreaKind : uint16_t {
+  kDataBlock = 1,
+  kFlags = 2,
+  kInputs = 3,
+  kOutputs = 4,
+  kExtendedDataBlock = 10,
+};
+
+// One read or write exchange.
+struct RequestRecord {
+  uint16_t connection;
+  uint16_t areaKind;     // an AreaKind
+  uint16_t blockNumber;  // 0 for inputs, outputs and flags
+  uint16_t start;        // in the unit of the kind of data
+  uint16_t length;       // in the unit of the kind of data
+};
+static_assert(offsetof(RequestRecord, connection) == 0);
+static_assert(offsetof(RequestRecord, areaKind) == 2);
+static_assert(offsetof(RequestRecord, blockNumber) == 4);
+static_assert(offsetof(RequestRecord, start) == 6);
+static_assert(offsetof(RequestRecord, length) == 8);
+static_assert(sizeof(RequestRecord) == 10);
+
+}  // namespace tav
