@@ -2,6 +2,7 @@
 
 #include "driver/driver_info.h"
 #include "h1/connection_manager.h"
+#include "transfer/transfer.h"
 
 namespace tav {
 namespace {
@@ -12,12 +13,12 @@ constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  2 */ nullptr,
     /*  3 */ nullptr,
     /*  4 */ nullptr,
-    /*  5 */ nullptr,
-    /*  6 */ nullptr,
-    /*  7 */ nullptr,
+    /*  5 */ ReadTag,
+    /*  6 */ ReadBlock,
+    /*  7 */ WriteTag,
     /*  8 */ nullptr,
     /*  9 */ nullptr,
-    /* 10 */ nullptr,
+    /* 10 */ WriteBlock,
     /* 11 */ nullptr,
     /* 12 */ nullptr,
     /* 13 */ nullptr,
