@@ -13,11 +13,12 @@
 namespace tav {
 
 // What a transfer came to. Mapped to the host's result only at the command handlers.
-enum class [[nodiscard]] TransferOutcome : uint8_t{
-    kDone,
-    kRefused,      // the TransferBlock breaks a limit: nothing was sent, nothing touched
-    kFailed,       // the station or the library answered with an error
-    kUnavailable,  // no connection, the request was not taken, or no answer within the budget
+// Every function that returns one is [[nodiscard]].
+enum class TransferOutcome : uint8_t {
+  kDone,
+  kRefused,      // the TransferBlock breaks a limit: nothing was sent, nothing touched
+  kFailed,       // the station or the library answered with an error
+  kUnavailable,  // no connection, the request was not taken, or no answer within the budget
 };
 
 constexpr CommandResult ToCommandResult(TransferOutcome outcome) {
@@ -61,25 +62,28 @@ struct Transfer {
   bool exchangePairs;   // a string's characters travel pairwise exchanged (type-5 stations)
   size_t count;         // elements; a string's characters
   uint8_t* hostData;
-  RequestRecord
-      request;  // area kind, block number, start, length; the exchange adds the connection
+  // Area kind, block number, start and length; the exchange fills in the connection.
+  RequestRecord request;
 };
 
 // Checks the TransferBlock against every limit and works out the transfer. Returns kDone with
 // `transfer` filled in, or kRefused after logging why: a null instance, TransferBlock or data
 // pointer, an AreaTypeCode whose low byte names no kind, a PLC number outside the PlcTable, a
 // negative count, a start or length beyond 16 bits, or more data than the TransferBuffer holds.
-TransferOutcome PlanTransfer(DriverInstance* instance, const TransferBlock* block,
-                             Direction direction, Transfer& transfer);
+[[nodiscard]] TransferOutcome PlanTransfer(DriverInstance* instance, const TransferBlock* block,
+                                           Direction direction, Transfer& transfer);
 
 // Logs that a transfer of `block` (which may be null) was refused for `reason`. Returns kRefused.
-TransferOutcome RefuseTransfer(Direction direction, const TransferBlock* block, const char* reason);
+[[nodiscard]] TransferOutcome RefuseTransfer(Direction direction, const TransferBlock* block,
+                                             const char* reason);
 
 // The tag name for the log: an empty text when the host gave none.
 const char* TagNameOf(const TransferBlock* block);
 
 // The block operations under commands 6 and 10, which the tag commands use as well.
-TransferOutcome ReadTransferBlock(DriverInstance* instance, const TransferBlock* block);
-TransferOutcome WriteTransferBlock(DriverInstance* instance, const TransferBlock* block);
+[[nodiscard]] TransferOutcome ReadTransferBlock(DriverInstance* instance,
+                                                const TransferBlock* block);
+[[nodiscard]] TransferOutcome WriteTransferBlock(DriverInstance* instance,
+                                                 const TransferBlock* block);
 
 }  // namespace tav

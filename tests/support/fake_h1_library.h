@@ -45,8 +45,8 @@ struct H1Call {
 struct H1Answer {
   uint16_t result = 0;
   uint16_t statusWord = 0;  // open: into the connect record; receive/acknowledge: via pointer
-  std::optional<uint16_t> connection;  // open: the identifier; unset hands out the next one
-  std::vector<uint8_t> data;           // receive read data: bytes copied into the buffer
+  std::optional<uint16_t> connection = {};  // open: the identifier; unset hands out the next one
+  std::vector<uint8_t> data = {};           // receive read data: bytes copied into the buffer
 };
 
 using H1Responder = std::function<H1Answer(const H1Call&)>;
