@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -73,23 +74,25 @@ class MemoryStation {
     });
     fake::H1().Respond(H1Op::kReceiveReadData, [this](const fake::H1Call&) {
       const auto [at, size] = Span(last_);
-      const Bytes& area = Area(last_.areaKind, last_.blockNumber);
-      return fake::H1Answer{.data = Bytes(area.begin() + at, area.begin() + at + size)};
+      return fake::H1Answer{.data = Bytes(at, at + static_cast<long>(size))};
     });
     fake::H1().Respond(H1Op::kSendWriteRequest, [this](const fake::H1Call& call) {
-      const RequestFields request = DecodeRequest(call.record);
-      const auto [at, size] = Span(request);
-      std::memcpy(Area(request.areaKind, request.blockNumber).data() + at, call.buffer.data(),
-                  size);
+      const auto [at, size] = Span(DecodeRequest(call.record));
+      std::copy_n(call.buffer.begin(), size, at);
       return fake::H1Answer{};
     });
   }
 
  private:
-  std::pair<size_t, size_t> Span(const RequestFields& request) const {
+  // Where the request's data lie in their area, which grows to hold them.
+  std::pair<Bytes::iterator, size_t> Span(const RequestFields& request) {
     const bool words = s5Words_ && (request.areaKind == 1 || request.areaKind == 10);
     const size_t unit = words ? 2 : 1;
-    return {unit * request.start, unit * request.length};
+    const size_t at = unit * request.start;
+    const size_t size = unit * request.length;
+    Bytes& area = Area(request.areaKind, request.blockNumber);
+    if (area.size() < at + size) area.resize(at + size, 0);
+    return {area.begin() + static_cast<long>(at), size};
   }
 
   bool s5Words_;
