@@ -78,16 +78,18 @@ TransferOutcome ReadExchange(const Transfer& transfer, RequestRecord& request) {
 }
 
 // Each reader runs the exchange with its own copy of the request and, only on success, converts
-// the TransferBuffer into the host's array. Host elements are little-endian.
+// the TransferBuffer into the host's array of little-endian elements. The conversions work on
+// local copies of the pointers and the count, so that the compiler need not fear the stores into
+// the host's bytes changing them.
 
 TransferOutcome ReadBytes(const Transfer& transfer) {
   RequestRecord request = transfer.request;
-  if (const TransferOutcome outcome = ReadExchange(transfer, request);
-      outcome != TransferOutcome::kDone) {
-    return outcome;
-  }
+  const TransferOutcome outcome = ReadExchange(transfer, request);
+  if (outcome != TransferOutcome::kDone) return outcome;
   const uint8_t* buffer = transfer.instance->transferBuffer;
-  for (size_t i = 0; i < transfer.count; ++i) StoreLe16(transfer.hostData + 2 * i, buffer[i]);
+  uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, buffer[i]);
   return TransferOutcome::kDone;
 }
 
@@ -95,14 +97,15 @@ TransferOutcome ReadBytes(const Transfer& transfer) {
 // process areas deliver big-endian byte pairs.
 TransferOutcome ReadWords(const Transfer& transfer) {
   RequestRecord request = transfer.request;
-  if (const TransferOutcome outcome = ReadExchange(transfer, request);
-      outcome != TransferOutcome::kDone) {
-    return outcome;
-  }
+  const TransferOutcome outcome = ReadExchange(transfer, request);
+  if (outcome != TransferOutcome::kDone) return outcome;
   const uint8_t* buffer = transfer.instance->transferBuffer;
-  for (size_t i = 0; i < transfer.count; ++i) {
-    const uint8_t* word = buffer + 2 * i;
-    StoreLe16(transfer.hostData + 2 * i, transfer.bigEndianWords ? LoadBe16(word) : LoadLe16(word));
+  uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.bigEndianWords) {
+    for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, LoadBe16(buffer + 2 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, LoadLe16(buffer + 2 * i));
   }
   return TransferOutcome::kDone;
 }
@@ -112,19 +115,17 @@ uint32_t LoadS5Pair(const uint8_t* bytes) {
   return uint32_t{LoadLe16(bytes)} << 16 | LoadLe16(bytes + 2);
 }
 
-uint32_t LoadQuantity(const Transfer& transfer, const uint8_t* bytes) {
-  return transfer.s7 ? LoadBe32(bytes) : LoadS5Pair(bytes);
-}
-
 TransferOutcome ReadDoubleWords(const Transfer& transfer) {
   RequestRecord request = transfer.request;
-  if (const TransferOutcome outcome = ReadExchange(transfer, request);
-      outcome != TransferOutcome::kDone) {
-    return outcome;
-  }
+  const TransferOutcome outcome = ReadExchange(transfer, request);
+  if (outcome != TransferOutcome::kDone) return outcome;
   const uint8_t* buffer = transfer.instance->transferBuffer;
-  for (size_t i = 0; i < transfer.count; ++i) {
-    StoreLe32(transfer.hostData + 4 * i, LoadQuantity(transfer, buffer + 4 * i));
+  uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.s7) {
+    for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadBe32(buffer + 4 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadS5Pair(buffer + 4 * i));
   }
   return TransferOutcome::kDone;
 }
@@ -132,17 +133,18 @@ TransferOutcome ReadDoubleWords(const Transfer& transfer) {
 // S7 stations hold IEEE 754 singles; S5 stations their own format, stored as the nearest single.
 TransferOutcome ReadFloats(const Transfer& transfer) {
   RequestRecord request = transfer.request;
-  if (const TransferOutcome outcome = ReadExchange(transfer, request);
-      outcome != TransferOutcome::kDone) {
-    return outcome;
-  }
+  const TransferOutcome outcome = ReadExchange(transfer, request);
+  if (outcome != TransferOutcome::kDone) return outcome;
   const uint8_t* buffer = transfer.instance->transferBuffer;
-  for (size_t i = 0; i < transfer.count; ++i) {
-    const uint32_t quantity = LoadQuantity(transfer, buffer + 4 * i);
-    const uint32_t single =
-        transfer.s7 ? quantity
-                    : std::bit_cast<uint32_t>(static_cast<float>(DecodeS5Float(quantity)));
-    StoreLe32(transfer.hostData + 4 * i, single);
+  uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.s7) {
+    for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadBe32(buffer + 4 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) {
+      const auto single = static_cast<float>(DecodeS5Float(LoadS5Pair(buffer + 4 * i)));
+      StoreLe32(host + 4 * i, std::bit_cast<uint32_t>(single));
+    }
   }
   return TransferOutcome::kDone;
 }
@@ -150,18 +152,18 @@ TransferOutcome ReadFloats(const Transfer& transfer) {
 // Characters come in whole pairs; type-5 stations hold each pair exchanged. No NUL is added.
 TransferOutcome ReadString(const Transfer& transfer) {
   RequestRecord request = transfer.request;
-  if (const TransferOutcome outcome = ReadExchange(transfer, request);
-      outcome != TransferOutcome::kDone) {
-    return outcome;
-  }
+  const TransferOutcome outcome = ReadExchange(transfer, request);
+  if (outcome != TransferOutcome::kDone) return outcome;
   const uint8_t* buffer = transfer.instance->transferBuffer;
+  uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
   if (!transfer.exchangePairs) {
-    std::memcpy(transfer.hostData, buffer, transfer.count);
+    std::memcpy(host, buffer, count);
     return TransferOutcome::kDone;
   }
-  for (size_t i = 0; i + 1 < transfer.count; i += 2) {
-    transfer.hostData[i] = buffer[i + 1];
-    transfer.hostData[i + 1] = buffer[i];
+  for (size_t i = 0; i + 1 < count; i += 2) {
+    host[i] = buffer[i + 1];
+    host[i + 1] = buffer[i];
   }
   return TransferOutcome::kDone;
 }

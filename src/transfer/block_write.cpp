@@ -55,27 +55,27 @@ TransferOutcome WriteExchange(const Transfer& transfer, RequestRecord& request) 
                                           : TransferOutcome::kFailed;
 }
 
-// Each writer fills the TransferBuffer from the host's array (little-endian elements, only read)
-// and runs the exchange with its own copy of the request.
+// Each writer fills the TransferBuffer from the host's array of little-endian elements (which it
+// only reads) and runs the exchange with its own copy of the request. As in the readers, the
+// conversions work on local copies of the pointers and the count.
 
 TransferOutcome WriteBytes(const Transfer& transfer) {
   uint8_t* buffer = transfer.instance->transferBuffer;
-  for (size_t i = 0; i < transfer.count; ++i) {
-    buffer[i] = static_cast<uint8_t>(LoadLe16(transfer.hostData + 2 * i));
-  }
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  for (size_t i = 0; i < count; ++i) buffer[i] = static_cast<uint8_t>(LoadLe16(host + 2 * i));
   RequestRecord request = transfer.request;
   return WriteExchange(transfer, request);
 }
 
 TransferOutcome WriteWords(const Transfer& transfer) {
   uint8_t* buffer = transfer.instance->transferBuffer;
-  for (size_t i = 0; i < transfer.count; ++i) {
-    const uint16_t value = LoadLe16(transfer.hostData + 2 * i);
-    if (transfer.bigEndianWords) {
-      StoreBe16(buffer + 2 * i, value);
-    } else {
-      StoreLe16(buffer + 2 * i, value);
-    }
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.bigEndianWords) {
+    for (size_t i = 0; i < count; ++i) StoreBe16(buffer + 2 * i, LoadLe16(host + 2 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) StoreLe16(buffer + 2 * i, LoadLe16(host + 2 * i));
   }
   RequestRecord request = transfer.request;
   return WriteExchange(transfer, request);
@@ -87,18 +87,14 @@ void StoreS5Pair(uint8_t* bytes, uint32_t value) {
   StoreLe16(bytes + 2, static_cast<uint16_t>(value));
 }
 
-void StoreQuantity(const Transfer& transfer, uint8_t* bytes, uint32_t value) {
-  if (transfer.s7) {
-    StoreBe32(bytes, value);
-  } else {
-    StoreS5Pair(bytes, value);
-  }
-}
-
 TransferOutcome WriteDoubleWords(const Transfer& transfer) {
   uint8_t* buffer = transfer.instance->transferBuffer;
-  for (size_t i = 0; i < transfer.count; ++i) {
-    StoreQuantity(transfer, buffer + 4 * i, LoadLe32(transfer.hostData + 4 * i));
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.s7) {
+    for (size_t i = 0; i < count; ++i) StoreBe32(buffer + 4 * i, LoadLe32(host + 4 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) StoreS5Pair(buffer + 4 * i, LoadLe32(host + 4 * i));
   }
   RequestRecord request = transfer.request;
   return WriteExchange(transfer, request);
@@ -106,11 +102,15 @@ TransferOutcome WriteDoubleWords(const Transfer& transfer) {
 
 TransferOutcome WriteFloats(const Transfer& transfer) {
   uint8_t* buffer = transfer.instance->transferBuffer;
-  for (size_t i = 0; i < transfer.count; ++i) {
-    const uint32_t single = LoadLe32(transfer.hostData + 4 * i);
-    const uint32_t quantity =
-        transfer.s7 ? single : EncodeS5Float(static_cast<double>(std::bit_cast<float>(single)));
-    StoreQuantity(transfer, buffer + 4 * i, quantity);
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.s7) {
+    for (size_t i = 0; i < count; ++i) StoreBe32(buffer + 4 * i, LoadLe32(host + 4 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) {
+      const auto single = std::bit_cast<float>(LoadLe32(host + 4 * i));
+      StoreS5Pair(buffer + 4 * i, EncodeS5Float(static_cast<double>(single)));
+    }
   }
   RequestRecord request = transfer.request;
   return WriteExchange(transfer, request);
@@ -118,13 +118,15 @@ TransferOutcome WriteFloats(const Transfer& transfer) {
 
 TransferOutcome WriteString(const Transfer& transfer) {
   uint8_t* buffer = transfer.instance->transferBuffer;
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
   if (transfer.exchangePairs) {
-    for (size_t i = 0; i + 1 < transfer.count; i += 2) {
-      buffer[i] = transfer.hostData[i + 1];
-      buffer[i + 1] = transfer.hostData[i];
+    for (size_t i = 0; i + 1 < count; i += 2) {
+      buffer[i] = host[i + 1];
+      buffer[i + 1] = host[i];
     }
   } else {
-    std::memcpy(buffer, transfer.hostData, transfer.count);
+    std::memcpy(buffer, host, count);
   }
   RequestRecord request = transfer.request;
   return WriteExchange(transfer, request);
