@@ -31,7 +31,6 @@ constexpr size_t kAreaBitPosition = 8;     // bit number: two digits or blanks
 // Letters of the syntax.
 constexpr char kDataBlock = 'D';
 constexpr char kExtendedBlock = 'X';
-constexpr char kStringBlock = 'S';
 constexpr char kByte = 'B';
 constexpr char kWord = 'W';
 constexpr char kBlank = ' ';

@@ -350,6 +350,7 @@ const AddressCase kCheckMode[] = {
     Valid("01DW001000499", kAnyHostType, 0x0000, 1, 2).Checked(),
     Valid("01DB001000499", kAnyHostType, 0x0042, 1, 4).Checked(),
     ValidArea("01MB001079", kAnyHostType, 0x424D, 10).Checked(),
+    Invalid("01MB001080", kAnyHostType).Checked().Note("position 8 holds 0 to 7 or a blank"),
     Valid("01DD0200008", kAnyHostType, 0x0044, 20, 2).Wide().Checked(),
     Valid("02XW0010000", kAnyHostType, 0x5800, 1, 0).Checked(),
     Invalid("01DF0200009", kAnyHostType).Checked(),
