@@ -233,7 +233,6 @@ const AddressCase kTextForms[] = {
     Invalid("01DW0010004\xB7", 1).Note("a byte above 127 is no blank"),
     Invalid("01DW001000\t", 1),
     ValidArea("01mb001003", 6, 0x424D, 10).Bit(3),
-    ValidArea("01iw0004", 1, 0x5749, 2),
     Valid("02xw0010000", 1, 0x5800, 1, 0),
     Valid("01sb010002010", 7, 0x0053, 10, 20).Length(10),
     Invalid("01DW0010004ab", 6).Note("letters are no bit digits"),
@@ -284,11 +283,9 @@ const AddressCase kOffsets[] = {
     Valid("02XW0010005", 1, 0x5800, 1, 5),
     Invalid("02IW0005", 1),
     Valid("02DF2559999", 3, 0x0066, 255, 4999).Wide(),
-    ValidArea("02QB0005", 1, 0x4251, 5),
     ValidArea("01IB9999", 1, 0x4249, 9999),
     ValidArea("01MW9998", 1, 0x574D, 4999),
     ValidArea("02MW9998", 1, 0x574D, 9998),
-    ValidArea("01QW0000", 1, 0x5751, 0),
 };
 INSTANTIATE_TEST_SUITE_P(Offsets, AddressTableTest, ::testing::ValuesIn(kOffsets));
 
@@ -316,7 +313,6 @@ const AddressCase kBitNumbers[] = {
     Invalid("01DD020000807", 6),
     Invalid("01DF020000807", 6),
     ValidArea("01IB001015", 6, 0x4249, 10).Bit(15),
-    ValidArea("01QB001015", 6, 0x4251, 10).Bit(15),
     ValidArea("01IW001015", 6, 0x5749, 5).Bit(15),
     Invalid("01IB001016", 6),
     Invalid("01MB001079", 6),
