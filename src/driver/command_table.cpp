@@ -1,5 +1,6 @@
 #include "driver/command_table.h"
 
+#include "address/address_parser.h"
 #include "driver/driver_info.h"
 #include "h1/connection_manager.h"
 
@@ -10,8 +11,8 @@ namespace {
 constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  1 */ InitDriver,
     /*  2 */ nullptr,
-    /*  3 */ nullptr,
-    /*  4 */ nullptr,
+    /*  3 */ ParseAddress,
+    /*  4 */ CheckAddress,
     /*  5 */ nullptr,
     /*  6 */ nullptr,
     /*  7 */ nullptr,
