@@ -2,6 +2,7 @@
 
 #include "driver/driver_info.h"
 #include "h1/connection_manager.h"
+#include "serial/serial_channel.h"
 
 namespace tav {
 namespace {
@@ -19,10 +20,10 @@ constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  9 */ nullptr,
     /* 10 */ nullptr,
     /* 11 */ nullptr,
-    /* 12 */ nullptr,
-    /* 13 */ nullptr,
+    /* 12 */ CloseSerialPort,
+    /* 13 */ OpenSerialPort,
     /* 14 */ DriverInformation,
-    /* 15 */ nullptr,
+    /* 15 */ ConfigureSerialPort,
 };
 
 }  // namespace
