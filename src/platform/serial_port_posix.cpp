@@ -42,10 +42,7 @@ PortRecord* FindPortRecord(HANDLE fd) {
   return nullptr;
 }
 
-// The record for a newly opened `fd`: a record left over from a descriptor that was closed behind
-// the layer's back, or a free one. nullptr when every slot is taken.
-PortRecord* SlotFor(HANDLE fd) {
-  if (PortRecord* stale = FindPortRecord(fd)) return stale;
+PortRecord* FreeRecord() {
   for (PortRecord& port : openPorts) {
     if (port.fd == INVALID_HANDLE_VALUE) return &port;
   }
@@ -135,6 +132,10 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
     fd = moved;
   }
   if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return FailOpen(fd);
+
+  const std::lock_guard lock(openPortsMutex);
+  // A record of a descriptor that was closed behind the layer's back no longer holds.
+  if (PortRecord* stale = FindPortRecord(fd)) *stale = PortRecord{};
   if (!isatty(fd)) return fd;  // the null device: no comm state, nothing to share
 
   // The lock keeps every other open out, root's and other processes' included; exclusive mode
@@ -146,8 +147,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
   }
   if (exclusive && ioctl(fd, TIOCEXCL) != 0) return FailOpen(fd);
 
-  const std::lock_guard lock(openPortsMutex);
-  PortRecord* port = SlotFor(fd);
+  PortRecord* port = FreeRecord();
   if (port == nullptr) {
     if (exclusive) ioctl(fd, TIOCNXCL);
     errno = EMFILE;
