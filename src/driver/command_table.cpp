@@ -3,6 +3,7 @@
 #include "address/address_parser.h"
 #include "driver/driver_info.h"
 #include "h1/connection_manager.h"
+#include "serial/serial_channel.h"
 
 namespace tav {
 namespace {
@@ -20,10 +21,10 @@ constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  9 */ nullptr,
     /* 10 */ nullptr,
     /* 11 */ nullptr,
-    /* 12 */ nullptr,
-    /* 13 */ nullptr,
+    /* 12 */ CloseSerialPort,
+    /* 13 */ OpenSerialPort,
     /* 14 */ DriverInformation,
-    /* 15 */ nullptr,
+    /* 15 */ ConfigureSerialPort,
 };
 
 }  // namespace
