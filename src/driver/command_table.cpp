@@ -9,7 +9,7 @@ namespace {
 // One slot per command code from 1 to 15. Codes 8 and 9 have no handler.
 constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  1 */ InitDriver,
-    /*  2 */ nullptr,
+    /*  2 */ ReconnectStation,
     /*  3 */ nullptr,
     /*  4 */ nullptr,
     /*  5 */ nullptr,
@@ -18,7 +18,7 @@ constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  8 */ nullptr,
     /*  9 */ nullptr,
     /* 10 */ nullptr,
-    /* 11 */ nullptr,
+    /* 11 */ CloseH1,
     /* 12 */ nullptr,
     /* 13 */ nullptr,
     /* 14 */ DriverInformation,
