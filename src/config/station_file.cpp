@@ -81,7 +81,8 @@ bool ScanHex(const char* p, int32_t& value) {
   if (HexDigitValue(*p) < 0) return false;
   constexpr int64_t kLimit = std::numeric_limits<int32_t>::max();
   int64_t magnitude = 0;
-  for (; HexDigitValue(*p) >= 0; ++p) magnitude = std::min(magnitude * 16 + HexDigitValue(*p), kLimit);
+  for (; HexDigitValue(*p) >= 0; ++p)
+    magnitude = std::min(magnitude * 16 + HexDigitValue(*p), kLimit);
   value = static_cast<int32_t>(negative ? -magnitude : magnitude);
   return true;
 }

@@ -47,8 +47,8 @@ void PutS5Tsap(uint8_t (&field)[kTsapFieldBytes], const char (&tsap)[N]) {
 
 void ParseEthernetAddress(const char (&text)[sizeof PlcEntry::ethernetAddress],
                           uint8_t (&address)[kEthernetAddressBytes]) {
-  const size_t length = static_cast<size_t>(std::find(std::begin(text), std::end(text), '\0') -
-                                            std::begin(text));
+  const size_t length =
+      static_cast<size_t>(std::find(std::begin(text), std::end(text), '\0') - std::begin(text));
   for (size_t i = 0; i < kEthernetAddressBytes && 2 * i < length; ++i) {
     const int high = HexDigitValue(text[2 * i]);
     if (high < 0) continue;

@@ -43,7 +43,9 @@ struct FilterCase {
   std::vector<std::string> lines;
 };
 
-void PrintTo(const FilterCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FilterCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReadStationLineTest : public ::testing::TestWithParam<FilterCase> {};
 
@@ -63,21 +65,25 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"BlanksAndTabsGoBeforeTheSecondCommaOnly",
                    "2 = 7 ,\t0A0B0C010204 , 3 ; press line\n",
                    {"2=7,0A0B0C010204, 3 ; press line"}},
-        FilterCase{"BytesFrom0x80AreNeverKept", "1=5,0A0B\xE4\x80" "0C010203,T\xFFSAP A\xA0\n",
+        FilterCase{"BytesFrom0x80AreNeverKept",
+                   "1=5,0A0B\xE4\x80"
+                   "0C010203,T\xFFSAP A\xA0\n",
                    {"1=5,0A0B0C010203,TSAP A"}},
         FilterCase{"ControlCharactersGoEverywhere",
-                   std::string("1=5,A\x01,B\tC\x1F") + '\0' + "D\x7F\n", {"1=5,A,BCD\x7F"}},
+                   std::string("1=5,A\x01,B\tC\x1F") + '\0' + "D\x7F\n",
+                   {"1=5,A,BCD\x7F"}},
         FilterCase{"CommasInACommentCountToo", "1=7 ; a,b,c d\n", {"1=7;a,b,c d"}},
         FilterCase{"EmptyLinesAreDelivered", "\n\r\n \t\n", {"", "", ""}},
-        FilterCase{"LastLineWithoutNewlineOfSixteenCharacters", "1=7,0A0B0C010203",
-                   {"1=7,0A0B0C010203"}},
+        FilterCase{
+            "LastLineWithoutNewlineOfSixteenCharacters", "1=7,0A0B0C010203", {"1=7,0A0B0C010203"}},
         FilterCase{"LastLineOfExactlyTenCharacters", "x\n1234567890", {"x", "1234567890"}},
         FilterCase{"LastLineOfNineCharactersIsDropped", "x\n123456789", {"x"}},
         FilterCase{"LastLineCountsKeptCharactersOnly", "x\n 1\t2345678 9\r", {"x"}},
         FilterCase{"OverLongLineIsCutAndTheNextLineIsWhole",
                    "1=5,0A0B0C010203," + kLongTsap + "\n2=7,0A0B0C010204,3\n",
                    {"1=5,0A0B0C010203," + kLongTsap.substr(0, 135 - 17), "2=7,0A0B0C010204,3"}},
-        FilterCase{"OverLongLastLineWithoutNewline", "1=5,0A0B0C010203," + kLongTsap,
+        FilterCase{"OverLongLastLineWithoutNewline",
+                   "1=5,0A0B0C010203," + kLongTsap,
                    {"1=5,0A0B0C010203," + kLongTsap.substr(0, 135 - 17)}},
         FilterCase{"EmptyFile", "", {}}),
     [](const auto& test) { return std::string(test.param.name); });
@@ -97,9 +103,8 @@ struct EntryText {
 };
 
 void PrintTo(const EntryText& e, std::ostream* os) {
-  *os << "{type " << e.plcType << ", address \"" << e.ethernetAddress << "\", ltsap \""
-      << e.ltsap << "\", rtsap \"" << e.rtsap << "\", wtsap \"" << e.wtsap << "\", slot "
-      << e.slot << "}";
+  *os << "{type " << e.plcType << ", address \"" << e.ethernetAddress << "\", ltsap \"" << e.ltsap
+      << "\", rtsap \"" << e.rtsap << "\", wtsap \"" << e.wtsap << "\", slot " << e.slot << "}";
 }
 
 template <size_t N>
@@ -108,8 +113,8 @@ std::string Text(const char (&field)[N]) {
 }
 
 EntryText Describe(const PlcEntry& entry) {
-  return {entry.plcType,   Text(entry.ethernetAddress), Text(entry.ltsap),
-          Text(entry.rtsap), Text(entry.wtsap),         entry.slot};
+  return {entry.plcType,     Text(entry.ethernetAddress), Text(entry.ltsap),
+          Text(entry.rtsap), Text(entry.wtsap),           entry.slot};
 }
 
 // An entry as the reset of a zero-filled instance leaves it.
@@ -152,11 +157,12 @@ class StationFileTest : public DriverTest {
 };
 
 TEST_F(StationFileTest, ExampleFileConfiguresFiveStationsAndLogsEach) {
-  ASSERT_TRUE(Read("1=7,0A0B0C010203,2\n"
-                   "2=7, 0A0B0C010204 , 3 ; press line\n"
-                   "5=5,0A0B0C010205\n"
-                   "6=5,0A0B0C010206,TSAPLOC1,TSAPRD01,TSAPWR01\n"
-                   "7=5,0A0B0C010207,TSAPLOC2\n"));
+  ASSERT_TRUE(
+      Read("1=7,0A0B0C010203,2\n"
+           "2=7, 0A0B0C010204 , 3 ; press line\n"
+           "5=5,0A0B0C010205\n"
+           "6=5,0A0B0C010206,TSAPLOC1,TSAPRD01,TSAPWR01\n"
+           "7=5,0A0B0C010207,TSAPLOC2\n"));
 
   EXPECT_EQ(Entry(1), S7("0A0B0C010203", 2));
   EXPECT_EQ(Entry(2), S7("0A0B0C010204", 3));
@@ -212,20 +218,22 @@ TEST_F(StationFileTest, CrLfFileWithAnUnterminatedLastLineReadsTheSame) {
 }
 
 TEST_F(StationFileTest, RejectedLinesDontStopTheOthers) {
-  ASSERT_TRUE(Read("; stations of hall 2\n"
-                   "\n"
-                   "0=7,0A0B0C010200,2\n"
-                   "3=7,0A0B0C010203,2\n"
-                   "4=9,0A0B0C010204\n"
-                   "5=5,0A0B0C010205\n"));
+  ASSERT_TRUE(
+      Read("; stations of hall 2\n"
+           "\n"
+           "0=7,0A0B0C010200,2\n"
+           "3=7,0A0B0C010203,2\n"
+           "4=9,0A0B0C010204\n"
+           "5=5,0A0B0C010205\n"));
   EXPECT_EQ(Entry(3), S7("0A0B0C010203", 2));
   EXPECT_EQ(Entry(5), S5("0A0B0C010205"));
   ExpectOthersUntouched({3, 5});
 }
 
 TEST_F(StationFileTest, ALaterLineOverwritesFieldByField) {
-  ASSERT_TRUE(Read("3=5,0A0B0C010203,L1,R1,W1\n"
-                   "3=7,0A0B0C0102FF,4\n"));
+  ASSERT_TRUE(
+      Read("3=5,0A0B0C010203,L1,R1,W1\n"
+           "3=7,0A0B0C0102FF,4\n"));
   // The S7 line doesn't touch the TSAPs the S5 line stored.
   EXPECT_EQ(Entry(3), (EntryText{7, "0A0B0C0102FF", "L1", "R1", "W1", 4}));
 }
@@ -237,7 +245,9 @@ struct AcceptedCase {
   EntryText entry;
 };
 
-void PrintTo(const AcceptedCase& c, std::ostream* os) { *os << c.line; }
+void PrintTo(const AcceptedCase& c, std::ostream* os) {
+  *os << c.line;
+}
 
 class AcceptedLineTest : public StationFileTest,
                          public ::testing::WithParamInterface<AcceptedCase> {};
@@ -247,8 +257,8 @@ TEST_P(AcceptedLineTest, StoresEveryFieldAndLogsTheStation) {
   EXPECT_EQ(Entry(3), GetParam().entry);
   ExpectOthersUntouched({3});
   ASSERT_FALSE(fake::LogTexts().empty());
-  EXPECT_EQ(fake::LogTexts()[1], "TavSH1: PLC # 3 Type     = " +
-                                     std::to_string(GetParam().entry.plcType));
+  EXPECT_EQ(fake::LogTexts()[1],
+            "TavSH1: PLC # 3 Type     = " + std::to_string(GetParam().entry.plcType));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -266,8 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
                      S7("0A0B0C010203", 1)},
         AcceptedCase{"SlotWithHexPrefix", "3=7,0A0B0C010203,0x1A", S7("0A0B0C010203", 26)},
         AcceptedCase{"SlotOne", "3=7,0A0B0C010203,1", S7("0A0B0C010203", 1)},
-        AcceptedCase{"TextAfterTheTypeIsIgnored", "3=7xyz,0A0B0C010203,2",
-                     S7("0A0B0C010203", 2)},
+        AcceptedCase{"TextAfterTheTypeIsIgnored", "3=7xyz,0A0B0C010203,2", S7("0A0B0C010203", 2)},
         AcceptedCase{"AddressOfFifteenCharactersFits", "3=7,0A0B0C010203ABC,2",
                      S7("0A0B0C010203ABC", 2)},
         // S5 lines: defaults for what is left out, blanks kept after the second comma.
@@ -316,7 +325,9 @@ struct RejectedCase {
   EntryText entry;
 };
 
-void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.line; }
+void PrintTo(const RejectedCase& c, std::ostream* os) {
+  *os << c.line;
+}
 
 class RejectedLineTest : public StationFileTest,
                          public ::testing::WithParamInterface<RejectedCase> {};
@@ -358,13 +369,11 @@ INSTANTIATE_TEST_SUITE_P(
         RejectedCase{"Type5WithoutComma", "4=5", kIllegalLine, S5("")},
         RejectedCase{"AddressLongerThanItsField", "4=7,0A0B0C010203ABCD,2", kIllegalLine,
                      kResetEntry},
-        RejectedCase{"S5AddressLongerThanItsField", "4=5,0A0B0C010203ABCD", kIllegalLine,
-                     S5("")},
+        RejectedCase{"S5AddressLongerThanItsField", "4=5,0A0B0C010203ABCD", kIllegalLine, S5("")},
         // A slot out of range leaves type and address, and the slot as it was.
         RejectedCase{"Slot256", "4=7,0A0B0C010203,100", kIllegalSlot, S7("0A0B0C010203", 2)},
         RejectedCase{"Slot0", "4=7,0A0B0C010203,0", kIllegalSlot, S7("0A0B0C010203", 2)},
-        RejectedCase{"NegativeSlot", "4=7,0A0B0C010203,-1", kIllegalSlot,
-                     S7("0A0B0C010203", 2)},
+        RejectedCase{"NegativeSlot", "4=7,0A0B0C010203,-1", kIllegalSlot, S7("0A0B0C010203", 2)},
         RejectedCase{"HugeSlot", "4=7,0A0B0C010203,FFFFFFFFFFFF", kIllegalSlot,
                      S7("0A0B0C010203", 2)}),
     [](const auto& test) { return std::string(test.param.name); });
@@ -381,8 +390,11 @@ TEST_F(StationFileTest, RejectedSlotKeepsTheSlotAnEarlierLineSet) {
 
 TEST_F(StationFileTest, OverLongLineIsCutAndStillConfiguresItsStation) {
   const std::string comment(300, 'c');
-  EXPECT_TRUE(Read("3=5,0A0B0C010203,L3," + std::string(150, 'R') + "\n"
-                   "4=7,0A0B0C010204,2 ;" + comment + "\n"
+  EXPECT_TRUE(Read("3=5,0A0B0C010203,L3," + std::string(150, 'R') +
+                   "\n"
+                   "4=7,0A0B0C010204,2 ;" +
+                   comment +
+                   "\n"
                    "5=7,0A0B0C010205,3\n"));
   EXPECT_EQ(Entry(3), S5("0A0B0C010203", "L3", "RRRRRRRR"));
   EXPECT_EQ(Entry(4), S7("0A0B0C010204", 2));
@@ -406,14 +418,12 @@ TEST_P(StationFileNameTest, ReadsTheFileNamedAfterTheDriverNumber) {
   EXPECT_EQ(Entry(1), S7("0A0B0C010203", 2));
 }
 
-INSTANTIATE_TEST_SUITE_P(Numbers, StationFileNameTest,
-                         ::testing::Values(FileNameCase{0, "tavSH100.int"},
-                                           FileNameCase{3, "tavSH103.int"},
-                                           FileNameCase{12, "tavSH112.int"},
-                                           FileNameCase{123, "tavSH1123.int"},
-                                           FileNameCase{99999, "tavSH199999.int"},
-                                           FileNameCase{-5, "tavSH1-05.int"},
-                                           FileNameCase{-9999, "tavSH1-9999.int"}));
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, StationFileNameTest,
+    ::testing::Values(FileNameCase{0, "tavSH100.int"}, FileNameCase{3, "tavSH103.int"},
+                      FileNameCase{12, "tavSH112.int"}, FileNameCase{123, "tavSH1123.int"},
+                      FileNameCase{99999, "tavSH199999.int"}, FileNameCase{-5, "tavSH1-05.int"},
+                      FileNameCase{-9999, "tavSH1-9999.int"}));
 
 TEST_F(StationFileTest, MissingFileIsLoggedWithItsName) {
   EXPECT_FALSE(ReadStationFile(instance(), 7));
@@ -425,17 +435,16 @@ TEST_F(StationFileTest, MissingFileIsLoggedWithItsName) {
 }
 
 TEST_F(StationFileTest, NameLongerThanFifteenCharactersIsNeverOpened) {
-  for (const FileNameCase c : {FileNameCase{100000, "tavSH1100000.int"},
-                               FileNameCase{-10000, "tavSH1-10000.int"},
-                               FileNameCase{INT_MAX, "tavSH12147483647.int"},
-                               FileNameCase{INT_MIN, "tavSH1-2147483648.int"}}) {
+  for (const FileNameCase c :
+       {FileNameCase{100000, "tavSH1100000.int"}, FileNameCase{-10000, "tavSH1-10000.int"},
+        FileNameCase{INT_MAX, "tavSH12147483647.int"},
+        FileNameCase{INT_MIN, "tavSH1-2147483648.int"}}) {
     SCOPED_TRACE(c.driverNumber);
     fake::ClearLog();
     directory_.Write(c.fileName, "1=7,0A0B0C010203,2\n");
     EXPECT_FALSE(ReadStationFile(instance(), c.driverNumber));
-    EXPECT_EQ(fake::LogTexts(),
-              std::vector<std::string>{"TavSH1 : File " + std::string(c.fileName) +
-                                       " not found !"});
+    EXPECT_EQ(fake::LogTexts(), std::vector<std::string>{"TavSH1 : File " +
+                                                         std::string(c.fileName) + " not found !"});
   }
   ExpectOthersUntouched({});
 }
