@@ -25,8 +25,8 @@ constexpr int32_t kNoSlotRead = 99;  // stored when the slot text holds no hexad
 constexpr int32_t kSlotFirst = 1;
 constexpr int32_t kSlotLast = 255;
 
-// A last line without a newline must keep this many characters to count; shorter ones are taken
-// for the stray bytes an editor leaves at the end of a file.
+// A last line without a newline counts only when it keeps this many characters; a shorter
+// fragment is dropped.
 constexpr size_t kLastLineMinimum = 10;
 
 // Bytes are judged as signed characters, so 0x80 to 0xFF are negative and never kept.
@@ -81,8 +81,9 @@ bool ScanHex(const char* p, int32_t& value) {
   if (HexDigitValue(*p) < 0) return false;
   constexpr int64_t kLimit = std::numeric_limits<int32_t>::max();
   int64_t magnitude = 0;
-  for (; HexDigitValue(*p) >= 0; ++p)
+  for (; HexDigitValue(*p) >= 0; ++p) {
     magnitude = std::min(magnitude * 16 + HexDigitValue(*p), kLimit);
+  }
   value = static_cast<int32_t>(negative ? -magnitude : magnitude);
   return true;
 }
