@@ -10,7 +10,7 @@
 #include "config/driver_instance.h"
 #include "driver/tav_main.h"
 #include "support/instant_h1_library.h"
-#include "transfer/area_type_code.h"
+#include "address/area_type.h"
 #include "transfer/transfer_block.h"
 
 namespace {

@@ -1,7 +1,9 @@
 #include "driver/command_table.h"
 
+#include "address/address_parser.h"
 #include "driver/driver_info.h"
 #include "h1/connection_manager.h"
+#include "serial/serial_channel.h"
 #include "transfer/transfer.h"
 
 namespace tav {
@@ -10,20 +12,20 @@ namespace {
 // One slot per command code from 1 to 15. Codes 8 and 9 have no handler.
 constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  1 */ InitDriver,
-    /*  2 */ nullptr,
-    /*  3 */ nullptr,
-    /*  4 */ nullptr,
+    /*  2 */ ReconnectStation,
+    /*  3 */ ParseAddress,
+    /*  4 */ CheckAddress,
     /*  5 */ ReadTag,
     /*  6 */ ReadBlock,
     /*  7 */ WriteTag,
     /*  8 */ nullptr,
     /*  9 */ nullptr,
     /* 10 */ WriteBlock,
-    /* 11 */ nullptr,
-    /* 12 */ nullptr,
-    /* 13 */ nullptr,
+    /* 11 */ CloseH1,
+    /* 12 */ CloseSerialPort,
+    /* 13 */ OpenSerialPort,
     /* 14 */ DriverInformation,
-    /* 15 */ nullptr,
+    /* 15 */ ConfigureSerialPort,
 };
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <array>
 
+#include "address/area_type.h"
 #include "platform/host_log.h"
-#include "transfer/area_type_code.h"
 
 namespace tav {
 namespace {
@@ -11,64 +11,59 @@ namespace {
 constexpr const char kReadRefused[] = "TavSH1: Read Tag %s Refused, %s";
 constexpr const char kWriteRefused[] = "TavSH1: Write Tag %s Refused, %s";
 
-// Where a kind's data lives at the station.
-enum class AreaRule : uint8_t { kDataBlock, kString, kInputs, kFlags, kOutputs };
+// Where a kind's data lie at the station.
+enum class Placement : uint8_t { kDataBlock, kString, kProcessArea };
+
+// The request's area kinds.
+constexpr uint16_t kDataBlockArea = static_cast<uint16_t>(AreaKind::kDataBlock);
+constexpr uint16_t kExtendedDataBlockArea = static_cast<uint16_t>(AreaKind::kExtendedDataBlock);
+constexpr uint16_t kInputArea = static_cast<uint16_t>(AreaKind::kInputs);
+constexpr uint16_t kFlagArea = static_cast<uint16_t>(AreaKind::kFlags);
+constexpr uint16_t kOutputArea = static_cast<uint16_t>(AreaKind::kOutputs);
 
 // What the low byte of an AreaTypeCode selects. The odd-offset codes ('d', 'f', and the odd S7
 // word 1) carry the offset of the aligned element below the value; the advance moves the request
 // onto the value's own first word (S5) or byte (S7).
 struct KindRule {
   ElementKind element = ElementKind::kNone;
-  AreaRule area = AreaRule::kDataBlock;
+  Placement placement = Placement::kDataBlock;
+  uint16_t areaKind = kDataBlockArea;
   uint8_t s5Advance = 0;
   uint8_t s7Advance = 0;
 };
 
 constexpr std::array<KindRule, 256> MakeKindRules() {
+  constexpr auto kBlock = Placement::kDataBlock;
+  constexpr auto kProcess = Placement::kProcessArea;
   std::array<KindRule, 256> rules{};
-  rules[kAreaDataByte] = {ElementKind::kByte, AreaRule::kDataBlock};
-  rules[kAreaDataWord] = {ElementKind::kWord, AreaRule::kDataBlock};
-  rules[kAreaDataWordOdd] = {ElementKind::kWord, AreaRule::kDataBlock, 0, 1};
-  rules[kAreaDataDouble] = {ElementKind::kDoubleWord, AreaRule::kDataBlock};
-  rules[kAreaDataDoubleOdd] = {ElementKind::kDoubleWord, AreaRule::kDataBlock, 1, 2};
-  rules[kAreaDataFloat] = {ElementKind::kFloat, AreaRule::kDataBlock};
-  rules[kAreaDataFloatOdd] = {ElementKind::kFloat, AreaRule::kDataBlock, 1, 2};
-  rules[kAreaString] = {ElementKind::kString, AreaRule::kString};
+  rules[kAreaDataByte] = {ElementKind::kByte, kBlock, kDataBlockArea};
+  rules[kAreaDataWord] = {ElementKind::kWord, kBlock, kDataBlockArea};
+  rules[kAreaDataWordOdd] = {ElementKind::kWord, kBlock, kDataBlockArea, 0, 1};
+  rules[kAreaDataDouble] = {ElementKind::kDoubleWord, kBlock, kDataBlockArea};
+  rules[kAreaDataDoubleOdd] = {ElementKind::kDoubleWord, kBlock, kDataBlockArea, 1, 2};
+  rules[kAreaDataFloat] = {ElementKind::kFloat, kBlock, kDataBlockArea};
+  rules[kAreaDataFloatOdd] = {ElementKind::kFloat, kBlock, kDataBlockArea, 1, 2};
+  rules[kAreaString] = {ElementKind::kString, Placement::kString, kDataBlockArea};
   // Bytes unless the qualifier says words.
-  rules[kAreaInputs] = {ElementKind::kByte, AreaRule::kInputs};
-  rules[kAreaFlags] = {ElementKind::kByte, AreaRule::kFlags};
-  rules[kAreaOutputs] = {ElementKind::kByte, AreaRule::kOutputs};
+  rules[kAreaInputs] = {ElementKind::kByte, kProcess, kInputArea};
+  rules[kAreaFlags] = {ElementKind::kByte, kProcess, kFlagArea};
+  rules[kAreaOutputs] = {ElementKind::kByte, kProcess, kOutputArea};
   return rules;
 }
 
 constexpr std::array<KindRule, 256> kKindRules = MakeKindRules();
 
-constexpr bool IsProcessArea(AreaRule area) {
-  return area == AreaRule::kInputs || area == AreaRule::kFlags || area == AreaRule::kOutputs;
-}
-
+// The rule for a whole AreaTypeCode: its low byte's, with the qualifier applied.
 KindRule RuleOf(uint32_t areaTypeCode) {
-  KindRule rule = kKindRules[areaTypeCode & 0xFF];
-  const auto qualifier = static_cast<uint8_t>(areaTypeCode >> 8 & 0xFF);
-  if (IsProcessArea(rule.area) && qualifier == kQualifierWords) rule.element = ElementKind::kWord;
-  return rule;
-}
-
-AreaKind AreaKindOf(AreaRule area, uint32_t areaTypeCode) {
-  switch (area) {
-    case AreaRule::kDataBlock:
-      return (areaTypeCode >> 8 & 0xFF) == kQualifierExtended ? AreaKind::kExtendedDataBlock
-                                                              : AreaKind::kDataBlock;
-    case AreaRule::kString:
-      return AreaKind::kDataBlock;
-    case AreaRule::kInputs:
-      return AreaKind::kInputs;
-    case AreaRule::kFlags:
-      return AreaKind::kFlags;
-    case AreaRule::kOutputs:
-      return AreaKind::kOutputs;
+  KindRule rule = kKindRules[AreaKind(areaTypeCode)];
+  const uint8_t qualifier = AreaQualifier(areaTypeCode);
+  if (rule.placement == Placement::kProcessArea && qualifier == kQualifierWords) {
+    rule.element = ElementKind::kWord;
   }
-  return AreaKind::kDataBlock;
+  if (rule.placement == Placement::kDataBlock && qualifier == kQualifierExtended) {
+    rule.areaKind = kExtendedDataBlockArea;
+  }
+  return rule;
 }
 
 // Request units per unit of stored offset (start) and per element (length).
@@ -118,15 +113,16 @@ bool BuildRequest(const TransferBlock& block, const KindRule& rule, bool s7,
     length = s7 ? 2 * pairs : pairs;
     blockNumber = block.packedAddress >> 16 & 0xFF;
   } else {
-    const RequestScales scales = ScalesOf(rule.element, IsProcessArea(rule.area));
+    const bool processArea = rule.placement == Placement::kProcessArea;
+    const RequestScales scales = ScalesOf(rule.element, processArea);
     const Scale scale = s7 ? scales.s7 : scales.s5;
     start = scale.start * offset + (s7 ? rule.s7Advance : rule.s5Advance);
     length = scale.length * static_cast<uint64_t>(block.count);
-    if (!IsProcessArea(rule.area)) blockNumber = block.packedAddress >> 16;
+    if (!processArea) blockNumber = block.packedAddress >> 16;
   }
   if (start > UINT16_MAX || length > UINT16_MAX) return false;
   request.connection = 0;
-  request.areaKind = static_cast<uint16_t>(AreaKindOf(rule.area, block.areaTypeCode));
+  request.areaKind = rule.areaKind;
   request.blockNumber = static_cast<uint16_t>(blockNumber);
   request.start = static_cast<uint16_t>(start);
   request.length = static_cast<uint16_t>(length);
@@ -136,8 +132,7 @@ bool BuildRequest(const TransferBlock& block, const KindRule& rule, bool s7,
 // Bytes that pass through the TransferBuffer: the length counts words in S5 data blocks.
 size_t BufferBytes(const RequestRecord& request, bool s7) {
   const bool words =
-      !s7 && (request.areaKind == static_cast<uint16_t>(AreaKind::kDataBlock) ||
-              request.areaKind == static_cast<uint16_t>(AreaKind::kExtendedDataBlock));
+      !s7 && (request.areaKind == kDataBlockArea || request.areaKind == kExtendedDataBlockArea);
   return size_t{request.length} * (words ? 2 : 1);
 }
 
@@ -194,7 +189,7 @@ TransferOutcome PlanTransfer(DriverInstance* instance, const TransferBlock* bloc
       .element = rule.element,
       .plcType = station.plcType,
       .s7 = s7,
-      .bigEndianWords = s7 || IsProcessArea(rule.area),
+      .bigEndianWords = s7 || rule.placement == Placement::kProcessArea,
       .exchangePairs = station.plcType == kPlcTypeS5,
       .count = HostCount(rule.element, request, s7, *block),
       .hostData = static_cast<uint8_t*>(block->data),

@@ -37,8 +37,8 @@ struct H1Call {
   H1Op op;
   std::vector<uint8_t> record = {};  // connect record (80 bytes) or request record (10 bytes)
   std::vector<uint8_t> buffer = {};  // send write request: the data buffer's bytes (10,000)
-  uint32_t connection = 0;      // the identifier argument, where the operation takes one
-  uint32_t argument = 0;        // open S7: the second argument; receive read data: buffer size
+  uint32_t connection = 0;           // the identifier argument, where the operation takes one
+  uint32_t argument = 0;             // open S7: the second argument; receive read data: buffer size
 };
 
 // What one call answers.

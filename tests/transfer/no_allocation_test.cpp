@@ -9,10 +9,10 @@
 #include <memory>
 #include <new>
 
+#include "address/area_type.h"
 #include "config/driver_instance.h"
 #include "driver/tav_main.h"
 #include "support/instant_h1_library.h"
-#include "transfer/area_type_code.h"
 #include "transfer/transfer_block.h"
 
 extern "C" {

@@ -23,12 +23,6 @@ struct RequestRow {
   uint16_t length;
 };
 
-inline constexpr uint32_t kInputBytes = MakeAreaTypeCode(kAreaInputs, kQualifierBytes);
-inline constexpr uint32_t kOutputBytes = MakeAreaTypeCode(kAreaOutputs, kQualifierBytes);
-inline constexpr uint32_t kFlagBytes = MakeAreaTypeCode(kAreaFlags, kQualifierBytes);
-inline constexpr uint32_t kInputWords = MakeAreaTypeCode(kAreaInputs, kQualifierWords);
-inline constexpr uint32_t kOutputWords = MakeAreaTypeCode(kAreaOutputs, kQualifierWords);
-inline constexpr uint32_t kFlagWords = MakeAreaTypeCode(kAreaFlags, kQualifierWords);
 constexpr uint32_t Extended(uint32_t code) {
   return code | kQualifierExtended << 8;
 }
@@ -49,12 +43,12 @@ inline constexpr RequestRow kRequestRows[] = {
     {"S7 string", 7, kAreaString, StringAddress(5, 4, 10), 1, 1, 5, 4, 10},
     {"S7 odd string", 7, kAreaString, StringAddress(5, 4, 7), 1, 1, 5, 4, 6},
     {"S7 string of one", 7, kAreaString, StringAddress(5, 4, 1), 1, 1, 5, 4, 0},
-    {"S7 input bytes", 7, kInputBytes, 5, 2, 3, 0, 5, 2},
-    {"S7 output bytes", 7, kOutputBytes, 5, 2, 4, 0, 5, 2},
-    {"S7 flag bytes", 7, kFlagBytes, 5, 2, 2, 0, 5, 2},
-    {"S7 input words", 7, kInputWords, 2, 3, 3, 0, 4, 6},
-    {"S7 output words", 7, kOutputWords, 2, 3, 4, 0, 4, 6},
-    {"S7 flag words", 7, kFlagWords, 1, 1, 2, 0, 2, 2},
+    {"S7 input bytes", 7, kAreaInputBytes, 5, 2, 3, 0, 5, 2},
+    {"S7 output bytes", 7, kAreaOutputBytes, 5, 2, 4, 0, 5, 2},
+    {"S7 flag bytes", 7, kAreaFlagBytes, 5, 2, 2, 0, 5, 2},
+    {"S7 input words", 7, kAreaInputWords, 2, 3, 3, 0, 4, 6},
+    {"S7 output words", 7, kAreaOutputWords, 2, 3, 4, 0, 4, 6},
+    {"S7 flag words", 7, kAreaFlagWords, 1, 1, 2, 0, 2, 2},
     {"S7 count 0", 7, kAreaDataWord, DataBlockAddress(20, 5), 0, 1, 20, 10, 0},
     // S5: data blocks in words; double words and floats take two; odd codes advance one word.
     {"S5 words", 5, kAreaDataWord, DataBlockAddress(20, 5), 3, 1, 20, 5, 3},
@@ -70,18 +64,18 @@ inline constexpr RequestRow kRequestRows[] = {
     {"S5 odd string", 5, kAreaString, StringAddress(5, 4, 7), 1, 1, 5, 4, 3},
     {"S5 string's length stays out of its block", 5, kAreaString, StringAddress(255, 4, 80), 1, 1,
      255, 4, 40},
-    {"S5 input bytes", 5, kInputBytes, 5, 2, 3, 0, 5, 2},
-    {"S5 flag bytes", 5, kFlagBytes, 9999, 1, 2, 0, 9999, 1},
-    {"S5 input words: byte offset, 2 bytes a word", 5, kInputWords, 4, 3, 3, 0, 4, 6},
-    {"S5 output words", 5, kOutputWords, 4, 1, 4, 0, 4, 2},
-    {"S5 flag words", 5, kFlagWords, 10, 2, 2, 0, 10, 4},
+    {"S5 input bytes", 5, kAreaInputBytes, 5, 2, 3, 0, 5, 2},
+    {"S5 flag bytes", 5, kAreaFlagBytes, 9999, 1, 2, 0, 9999, 1},
+    {"S5 input words: byte offset, 2 bytes a word", 5, kAreaInputWords, 4, 3, 3, 0, 4, 6},
+    {"S5 output words", 5, kAreaOutputWords, 4, 1, 4, 0, 4, 2},
+    {"S5 flag words", 5, kAreaFlagWords, 10, 2, 2, 0, 10, 4},
     // Type 6 takes the S5 units, with byte addresses and block numbers above 255.
     {"type 6 bytes", 6, kAreaDataByte, DataBlockAddress(300, 7), 2, 1, 300, 7, 2},
     {"type 6 extended bytes", 6, Extended(kAreaDataByte), DataBlockAddress(1, 7), 2, 10, 1, 7, 2},
     {"type 6 words", 6, kAreaDataWord, DataBlockAddress(20, 5), 3, 1, 20, 5, 3},
     {"type 6 odd float", 6, kAreaDataFloatOdd, DataBlockAddress(20, 1), 1, 1, 20, 3, 2},
     {"type 6 string", 6, kAreaString, StringAddress(5, 4, 10), 1, 1, 5, 4, 5},
-    {"type 6 input words", 6, kInputWords, 4, 3, 3, 0, 4, 6},
+    {"type 6 input words", 6, kAreaInputWords, 4, 3, 3, 0, 4, 6},
 };
 
 // The same elements as the station holds them (the TransferBuffer's bytes) and as the host holds
@@ -165,17 +159,17 @@ inline std::vector<ConversionRow> ConversionRows() {
        1,
        {'B', 'A', 'D', 'C', 'F', 'E'},
        {'A', 'B', 'C', 'D', 'E', 'F'}},
-      {"S7 input bytes", 7, kInputBytes, 3, 2, {0x80, 0x7F}, {0x80, 0, 0x7F, 0}},
-      {"S5 flag bytes", 5, kFlagBytes, 3, 1, {0xFE}, {0xFE, 0}},
-      {"S7 output words are big-endian", 7, kOutputWords, 2, 1, {0x12, 0x34}, {0x34, 0x12}},
+      {"S7 input bytes", 7, kAreaInputBytes, 3, 2, {0x80, 0x7F}, {0x80, 0, 0x7F, 0}},
+      {"S5 flag bytes", 5, kAreaFlagBytes, 3, 1, {0xFE}, {0xFE, 0}},
+      {"S7 output words are big-endian", 7, kAreaOutputWords, 2, 1, {0x12, 0x34}, {0x34, 0x12}},
       {"S5 input words are big-endian too",
        5,
-       kInputWords,
+       kAreaInputWords,
        4,
        2,
        {0x12, 0x34, 0x56, 0x78},
        {0x34, 0x12, 0x78, 0x56}},
-      {"type 6 flag words too", 6, kFlagWords, 4, 1, {0x12, 0x34}, {0x34, 0x12}},
+      {"type 6 flag words too", 6, kAreaFlagWords, 4, 1, {0x12, 0x34}, {0x34, 0x12}},
   };
 }
 
@@ -207,8 +201,8 @@ inline constexpr BrokenRow kBrokenRows[] = {
      false},
     {"S5 double words beyond it", 5, kPlc, kAreaDataDouble, DataBlockAddress(20, 0), 2501, false},
     {"type 6 bytes travel as words", 6, kPlc, kAreaDataByte, DataBlockAddress(20, 0), 5001, false},
-    {"S5 input words beyond it", 5, kPlc, kInputWords, 0, 5001, false},
-    {"S7 bytes beyond it", 7, kPlc, kFlagBytes, 0, 10001, false},
+    {"S5 input words beyond it", 5, kPlc, kAreaInputWords, 0, 5001, false},
+    {"S7 bytes beyond it", 7, kPlc, kAreaFlagBytes, 0, 10001, false},
     {"huge count", 7, kPlc, kAreaDataFloat, DataBlockAddress(20, 0), INT32_MAX, false},
     {"S7 word start beyond 16 bits", 7, kPlc, kAreaDataWord, DataBlockAddress(20, 0x8000), 1,
      false},
@@ -216,7 +210,7 @@ inline constexpr BrokenRow kBrokenRows[] = {
      DataBlockAddress(20, 0x4000), 1, false},
     {"S5 odd float start beyond 16 bits", 5, kPlc, kAreaDataFloatOdd, DataBlockAddress(20, 0xFFFF),
      1, false},
-    {"S7 flag word start beyond 16 bits", 7, kPlc, kFlagWords, 0xFFFF, 1, false},
+    {"S7 flag word start beyond 16 bits", 7, kPlc, kAreaFlagWords, 0xFFFF, 1, false},
 };
 
 // Just inside the limits: these are sent.
@@ -224,7 +218,7 @@ inline constexpr BrokenRow kLimitRows[] = {
     {"S7 words filling the TransferBuffer", 7, kPlc, kAreaDataWord, DataBlockAddress(20, 0), 5000,
      false},
     {"S5 double words filling it", 5, kPlc, kAreaDataDouble, DataBlockAddress(20, 0), 2500, false},
-    {"S7 bytes filling it", 7, kPlc, kInputBytes, 0, 10000, false},
+    {"S7 bytes filling it", 7, kPlc, kAreaInputBytes, 0, 10000, false},
     {"S7 odd double word at the top", 7, kPlc, kAreaDataDoubleOdd, DataBlockAddress(20, 0x3FFF), 1,
      false},
     {"S5 word at the top", 5, kPlc, kAreaDataWord, DataBlockAddress(20, 0xFFFF), 1, false},

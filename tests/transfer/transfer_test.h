@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "address/area_type.h"
 #include "support/driver_test.h"
-#include "transfer/area_type_code.h"
 #include "transfer/transfer_block.h"
 
 namespace tav::test {
