@@ -6,14 +6,10 @@
 #include <vector>
 
 #include "transfer/byte_order.h"
-#include "transfer_rows.h"
 #include "transfer_test.h"
 
 namespace tav::test {
 namespace {
-
-using fake::H1;
-using fake::H1Op;
 
 // The host's 4-byte value cell: a 16-bit element in bytes 2 and 3, a 32-bit one from byte 0.
 struct Cell {
@@ -30,10 +26,7 @@ struct Cell {
   uint32_t Whole() const { return LoadLe32(bytes); }
 };
 
-class TagTest : public TransferTest {
- protected:
-  void Fresh() { SetUp(); }
-};
+class TagTest : public TransferTest {};
 
 TEST_F(TagTest, ReadsOneElementIntoItsPlaceInTheValueCell) {
   struct Row {
@@ -52,6 +45,7 @@ TEST_F(TagTest, ReadsOneElementIntoItsPlaceInTheValueCell) {
       {"S7 double word from byte 0", 7, kAreaDataDouble, {0x12, 0x34, 0x56, 0x78}, 0x1234'5678, 4},
       {"S5 odd double word", 5, kAreaDataDoubleOdd, {0x34, 0x12, 0x78, 0x56}, 0x1234'5678, 2},
       {"S7 float", 7, kAreaDataFloatOdd, {0x3F, 0x80, 0x00, 0x00}, 0x3F80'0000, 4},
+      {"type 5 string of 4 from byte 0", 5, kAreaString, {'B', 'A', 'D', 'C'}, 0x4443'4241, 2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -59,7 +53,8 @@ TEST_F(TagTest, ReadsOneElementIntoItsPlaceInTheValueCell) {
     Connect(kPlc, row.plcType);
     AnswerRead(row.station);
     Cell cell = Cell::Of(0xBBBB, 0xAAAA);
-    TransferBlock block = Block(kPlc, row.code, DataBlockAddress(1, 0), 50, &cell);
+    const uint32_t at = row.code == kAreaString ? StringAddress(1, 0, 4) : DataBlockAddress(1, 0);
+    TransferBlock block = Block(kPlc, row.code, at, 50, &cell);
     const TransferBlock before = block;
 
     ASSERT_EQ(Run(5, &block), 0);
@@ -72,17 +67,6 @@ TEST_F(TagTest, ReadsOneElementIntoItsPlaceInTheValueCell) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].length, row.length) << "exactly one element";
   }
-}
-
-TEST_F(TagTest, ReadsAStringFromTheCellsFirstByte) {
-  Connect(kPlc, kPlcTypeS5);
-  AnswerRead({'B', 'A', 'D', 'C'});
-  char text[6] = "xxxxx";
-  TransferBlock block = Block(kPlc, kAreaString, StringAddress(5, 0, 4), 1, text);
-
-  ASSERT_EQ(Run(5, &block), 0);
-
-  EXPECT_STREQ(text, "ABCDx");
 }
 
 struct BitRow {
@@ -255,45 +239,6 @@ TEST_F(TagTest, WritesABitByReadingChangingAndWritingTheElement) {
   }
 }
 
-// Write then read the same bit of a double word through a station that keeps what it is sent.
-TEST_F(TagTest, ABitOfADoubleWordReadsBackAsWrittenAndLeavesTheOtherBits) {
-  for (uint8_t plcType : {kPlcTypeS7, kPlcTypeS5}) {
-    SCOPED_TRACE(plcType);
-    Fresh();
-    Connect(kPlc, plcType);
-    const bool s7 = plcType == kPlcTypeS7;
-    MemoryStation memory(!s7);
-    memory.Attach();
-    Bytes& area = memory.Area(1, 1);
-    for (size_t i = 0; i < 16; ++i) area[i] = static_cast<uint8_t>(0xA0 + i);
-    const Bytes original = area;
-    // 'd' at stored offset 1 is S7 bytes 6 to 9, or S5 words 3 and 4: the same memory.
-    auto element = [&](const Bytes& bytes) {
-      return s7 ? LoadBe32(&bytes[6]) : uint32_t{LoadLe16(&bytes[6])} << 16 | LoadLe16(&bytes[8]);
-    };
-
-    for (uint32_t bitNumber : {0u, 5u, 13u, 15u}) {
-      SCOPED_TRACE(bitNumber);
-      for (uint16_t state : {uint16_t{1}, uint16_t{0}, uint16_t{1}}) {
-        Cell written = Cell::Of(0, state);
-        TransferBlock write =
-            Block(kPlc, kAreaDataDoubleOdd, DataBlockAddress(1, 1), 1, &written, bitNumber);
-        ASSERT_EQ(Run(7, &write), 0);
-        Cell read = Cell::Of(0xBBBB, 0xAAAA);
-        TransferBlock readBack =
-            Block(kPlc, kAreaDataDoubleOdd, DataBlockAddress(1, 1), 1, &read, bitNumber);
-        ASSERT_EQ(Run(5, &readBack), 0);
-        EXPECT_EQ(read.High(), state);
-      }
-    }
-
-    EXPECT_EQ(element(area), element(original) | 0xA021u);
-    Bytes outside = area;
-    std::copy(original.begin() + 6, original.begin() + 10, outside.begin() + 6);
-    EXPECT_EQ(outside, original) << "nothing outside the element changed";
-  }
-}
-
 TEST_F(TagTest, ABitWriteWhoseReadFailsSendsNothing) {
   struct Row {
     const char* name;
@@ -314,18 +259,6 @@ TEST_F(TagTest, ABitWriteWhoseReadFailsSendsNothing) {
     EXPECT_EQ(cell.Whole(), 0x0001'BBBBu);
     EXPECT_EQ(block.bitNumber, 3u);
   }
-}
-
-TEST_F(TagTest, AFailedWriteLeavesTheValueCellAsItWas) {
-  Connect(kPlc, kPlcTypeS7);
-  H1().Answer(H1Op::kReceiveWriteAcknowledge, {.result = 3});
-  Cell cell = Cell::Of(0xBBBB, 0x1234);
-  TransferBlock block = Block(kPlc, kAreaDataWord, DataBlockAddress(1, 0), 1, &cell);
-
-  EXPECT_EQ(Run(7, &block), 2);
-
-  EXPECT_EQ(cell.Whole(), 0x1234'BBBBu);
-  EXPECT_EQ(fake::LogTexts(), std::vector<std::string>{"TavSH1: Write Tag TAG1 Failed, rc=3,0"});
 }
 
 TEST_F(TagTest, RefusesWhatNoElementCanCarry) {

@@ -1,15 +1,12 @@
-// The base of the transfer tests: stations of each type with their connections, TransferBlocks,
-// the request records the driver sent, and a small station memory that answers reads and writes.
+// The base of the transfer tests: connected stations of each type, TransferBlocks, and the
+// request records and data the fake H1 library received.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <ostream>
-#include <utility>
 #include <vector>
 
 #include "address/area_type.h"
@@ -19,18 +16,16 @@
 namespace tav::test {
 
 using Bytes = std::vector<uint8_t>;
+using fake::H1;
+using fake::H1Op;
 
+inline constexpr int kPlc = 3;
 inline constexpr uint16_t kReadConnection = 0x21;
 inline constexpr uint16_t kWriteConnection = 0x22;
-inline constexpr uint8_t kPlcType6 = 6;
 
-// The fields of a request record as the library received them (little-endian words).
+// A request record's fields as the library received them (little-endian words).
 struct RequestFields {
-  uint16_t connection;
-  uint16_t areaKind;
-  uint16_t blockNumber;
-  uint16_t start;
-  uint16_t length;
+  uint16_t connection, areaKind, blockNumber, start, length;
   bool operator==(const RequestFields&) const = default;
 };
 
@@ -39,11 +34,15 @@ inline std::ostream& operator<<(std::ostream& out, const RequestFields& r) {
              << r.blockNumber << ", start " << r.start << ", length " << r.length << "}";
 }
 
-inline RequestFields DecodeRequest(const Bytes& record) {
-  auto word = [&](size_t at) {
-    return static_cast<uint16_t>(record.at(at) | record.at(at + 1) << 8);
-  };
-  return {word(0), word(2), word(4), word(6), word(8)};
+inline std::vector<RequestFields> RequestsOf(H1Op op) {
+  std::vector<RequestFields> requests;
+  for (const fake::H1Call& call : H1().CallsOf(op)) {
+    const auto word = [&](size_t at) {
+      return static_cast<uint16_t>(call.record.at(at) | call.record.at(at + 1) << 8);
+    };
+    requests.push_back({word(0), word(2), word(4), word(6), word(8)});
+  }
+  return requests;
 }
 
 constexpr uint32_t DataBlockAddress(uint32_t block, uint32_t offset) {
@@ -53,59 +52,14 @@ constexpr uint32_t StringAddress(uint32_t block, uint32_t offset, uint32_t lengt
   return length << 24 | block << 16 | offset;
 }
 
-// Station memory that answers the driver's requests the way a station behind the H1 library
-// does: areas keyed by area kind and block, addressed in words in S5 data blocks and in bytes
-// otherwise. The bytes are what travels in the TransferBuffer.
-class MemoryStation {
- public:
-  explicit MemoryStation(bool s5DataBlockWords) : s5Words_(s5DataBlockWords) {}
-
-  Bytes& Area(uint16_t areaKind, uint16_t block) {
-    Bytes& area = areas_[{areaKind, block}];
-    if (area.empty()) area.resize(1024, 0);
-    return area;
-  }
-
-  void Attach() {
-    using fake::H1Op;
-    fake::H1().Respond(H1Op::kSendReadRequest, [this](const fake::H1Call& call) {
-      last_ = DecodeRequest(call.record);
-      return fake::H1Answer{};
-    });
-    fake::H1().Respond(H1Op::kReceiveReadData, [this](const fake::H1Call&) {
-      const auto [at, size] = Span(last_);
-      return fake::H1Answer{.data = Bytes(at, at + static_cast<long>(size))};
-    });
-    fake::H1().Respond(H1Op::kSendWriteRequest, [this](const fake::H1Call& call) {
-      const auto [at, size] = Span(DecodeRequest(call.record));
-      std::copy_n(call.buffer.begin(), size, at);
-      return fake::H1Answer{};
-    });
-  }
-
- private:
-  // Where the request's data lie in their area, which grows to hold them.
-  std::pair<Bytes::iterator, size_t> Span(const RequestFields& request) {
-    const bool words = s5Words_ && (request.areaKind == 1 || request.areaKind == 10);
-    const size_t unit = words ? 2 : 1;
-    const size_t at = unit * request.start;
-    const size_t size = unit * request.length;
-    Bytes& area = Area(request.areaKind, request.blockNumber);
-    if (area.size() < at + size) area.resize(at + size, 0);
-    return {area.begin() + static_cast<long>(at), size};
-  }
-
-  bool s5Words_;
-  RequestFields last_{};
-  std::map<std::pair<uint16_t, uint16_t>, Bytes> areas_;
-};
-
 class TransferTest : public fake::DriverTest {
  protected:
   void SetUp() override {
     DriverTest::SetUp();
     instance().retryBudget = 1000;
   }
+  // Table-driven tests start each row afresh.
+  void Fresh() { SetUp(); }
 
   // A connected station of `plcType`; type 5 has a separate write connection.
   PlcEntry& Connect(int number, uint8_t plcType) {
@@ -130,16 +84,9 @@ class TransferTest : public fake::DriverTest {
     return block;
   }
 
-  static std::vector<RequestFields> RequestsOf(fake::H1Op op) {
-    std::vector<RequestFields> requests;
-    for (const fake::H1Call& call : fake::H1().CallsOf(op))
-      requests.push_back(DecodeRequest(call.record));
-    return requests;
-  }
-
-  // The first `size` bytes of the TransferBuffer that the one send write request carried.
+  // The first `size` bytes of the TransferBuffer that the one write request carried.
   static Bytes SentBytes(size_t size) {
-    const auto sends = fake::H1().CallsOf(fake::H1Op::kSendWriteRequest);
+    const auto sends = H1().CallsOf(H1Op::kSendWriteRequest);
     if (sends.size() != 1) {
       ADD_FAILURE() << sends.size() << " write requests";
       return {};
@@ -149,7 +96,7 @@ class TransferTest : public fake::DriverTest {
 
   // Queues one good read whose data are `bytes`.
   static void AnswerRead(const Bytes& bytes) {
-    fake::H1().Answer(fake::H1Op::kReceiveReadData, {.data = bytes});
+    H1().Answer(H1Op::kReceiveReadData, {.data = bytes});
   }
 };
 
