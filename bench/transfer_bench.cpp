@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "address/area_type.h"
 #include "config/driver_instance.h"
 #include "driver/tav_main.h"
 #include "support/instant_h1_library.h"
-#include "address/area_type.h"
 #include "transfer/transfer_block.h"
 
 namespace {
@@ -46,7 +46,7 @@ tav::TransferBlock Block(uint32_t code, int32_t count, void* data) {
   block.plcNumber = kStation;
   block.areaTypeCode = code;
   block.packedAddress = 10u << 16;
-  block.bitNumber = tav::kNoBit;
+  block.bitNumber = tav::kNoBitNumber;
   block.count = count;
   block.data = data;
   return block;

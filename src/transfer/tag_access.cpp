@@ -39,7 +39,8 @@ TransferOutcome CheckTag(const Request& request, Direction direction) {
   if (request.instance == nullptr) return RefuseTransfer(direction, block, "no driver instance");
   if (block == nullptr) return RefuseTransfer(direction, block, "no TransferBlock");
   if (block->data == nullptr) return RefuseTransfer(direction, block, "no data array");
-  if (block->bitNumber != kNoBit && ElementKindOf(block->areaTypeCode) == ElementKind::kString) {
+  if (block->bitNumber != kNoBitNumber &&
+      ElementKindOf(block->areaTypeCode) == ElementKind::kString) {
     return RefuseTransfer(direction, block, "bit of a string");
   }
   return TransferOutcome::kDone;
@@ -61,7 +62,7 @@ TransferBlock HeldElementBlock(const TransferBlock& block, Element& element) {
   element.wide = !IsSixteenBitKind(ElementKindOf(block.areaTypeCode));
   TransferBlock held = block;
   held.count = 1;
-  held.bitNumber = kNoBit;
+  held.bitNumber = kNoBitNumber;
   held.data = element.bytes;
   return held;
 }
@@ -75,7 +76,7 @@ CommandResult ReadTag(const Request& request) {
   }
   auto& block = *static_cast<TransferBlock*>(request.parameters);
   block.count = 1;
-  if (block.bitNumber == kNoBit) {
+  if (block.bitNumber == kNoBitNumber) {
     const TransferBlock elementBlock = ElementBlock(block);
     return ToCommandResult(ReadTransferBlock(request.instance, &elementBlock));
   }
@@ -99,7 +100,7 @@ CommandResult WriteTag(const Request& request) {
   }
   auto& block = *static_cast<TransferBlock*>(request.parameters);
   block.count = 1;
-  if (block.bitNumber == kNoBit) {
+  if (block.bitNumber == kNoBitNumber) {
     const TransferBlock elementBlock = ElementBlock(block);
     return ToCommandResult(WriteTransferBlock(request.instance, &elementBlock));
   }

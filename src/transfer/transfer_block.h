@@ -6,12 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "address/address_block.h"
 #include "driver/abi.h"
 
 namespace tav {
-
-// "No bit": the tag is the whole element.
-inline constexpr uint32_t kNoBit = 255;
 
 struct TransferBlock {
   const char* tagName;     // NUL-terminated; used only in the failure messages
@@ -19,7 +17,7 @@ struct TransferBlock {
   int32_t plcNumber;       // station number, the PlcTable index
   uint32_t areaTypeCode;   // low byte the kind, second byte its qualifier
   uint32_t packedAddress;  // stored offset in bits 0-15; block number and string length above
-  uint32_t bitNumber;      // 0 to 15, or kNoBit; read by the tag commands only
+  uint32_t bitNumber;      // 0 to 15, or kNoBitNumber; read by the tag commands only
   uint32_t hostField24[2];
   int32_t count;  // number of elements (the string kind takes its length from the address)
   uint32_t hostField36;

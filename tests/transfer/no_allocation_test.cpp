@@ -134,7 +134,7 @@ TEST_F(NoAllocationTest, NoTransferAllocatesWhateverItComesTo) {
     instant::Script() = script;
     for (int station = 1; station <= 3; ++station) {
       for (uint32_t code : codes) {
-        for (uint32_t bit : {kNoBit, 3u}) {
+        for (uint32_t bit : {kNoBitNumber, 3u}) {
           for (int32_t count : {20, -1}) {
             for (int32_t command : {5, 6, 7, 10}) {
               TransferBlock block{};

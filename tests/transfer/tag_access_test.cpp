@@ -62,7 +62,7 @@ TEST_F(TagTest, ReadsOneElementIntoItsPlaceInTheValueCell) {
     EXPECT_EQ(cell.Whole(), row.cell);
     EXPECT_EQ(block.count, 1) << "the count is set to 1";
     EXPECT_EQ(block.data, before.data);
-    EXPECT_EQ(block.bitNumber, kNoBit);
+    EXPECT_EQ(block.bitNumber, kNoBitNumber);
     const auto requests = RequestsOf(H1Op::kSendReadRequest);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].length, row.length) << "exactly one element";
@@ -112,7 +112,7 @@ TEST_F(TagTest, ReadsABitAsZeroOrOneInBytes2And3) {
 }
 
 TEST_F(TagTest, AFailedReadLeavesTheValueCellAsItWas) {
-  for (uint32_t bitNumber : {kNoBit, 4u}) {
+  for (uint32_t bitNumber : {kNoBitNumber, 4u}) {
     SCOPED_TRACE(bitNumber);
     Fresh();
     Connect(kPlc, kPlcTypeS7);
@@ -271,7 +271,7 @@ TEST_F(TagTest, RefusesWhatNoElementCanCarry) {
     const char* log;
   };
   const Row rows[] = {
-      {"read without a value cell", 5, kAreaDataWord, kNoBit, true,
+      {"read without a value cell", 5, kAreaDataWord, kNoBitNumber, true,
        "TavSH1: Read Tag TAG1 Refused, no data array"},
       {"write without a value cell", 7, kAreaDataWord, 4, true,
        "TavSH1: Write Tag TAG1 Refused, no data array"},
@@ -279,7 +279,8 @@ TEST_F(TagTest, RefusesWhatNoElementCanCarry) {
        "TavSH1: Read Tag TAG1 Refused, bit of a string"},
       {"a bit of a string, write", 7, kAreaString, 3, false,
        "TavSH1: Write Tag TAG1 Refused, bit of a string"},
-      {"unknown kind", 5, 'Z', kNoBit, false, "TavSH1: Read Tag TAG1 Refused, unknown area type"},
+      {"unknown kind", 5, 'Z', kNoBitNumber, false,
+       "TavSH1: Read Tag TAG1 Refused, unknown area type"},
       {"unknown kind, bit write", 7, 'Z', 2, false,
        "TavSH1: Read Tag TAG1 Refused, unknown area type"},
   };

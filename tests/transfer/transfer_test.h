@@ -72,7 +72,7 @@ class TransferTest : public fake::DriverTest {
   }
 
   static TransferBlock Block(int32_t plc, uint32_t code, uint32_t packedAddress, int32_t count,
-                             void* data, uint32_t bitNumber = kNoBit) {
+                             void* data, uint32_t bitNumber = kNoBitNumber) {
     TransferBlock block{};
     block.tagName = "TAG1";
     block.plcNumber = plc;
