@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the three targets and runs every test: native x86-64 with AddressSanitizer and
-# UndefinedBehaviorSanitizer, 32-bit i686 under qemu-i386, and the Windows DLL's tables.
-# Installs the build tools first.
+# UndefinedBehaviorSanitizer, 32-bit i686 under qemu-i386, and the Windows DLL's tables, then
+# runs the address fuzzer briefly. Installs the build tools first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,3 +9,13 @@ for preset in windows-i686 linux-i686 linux-debug; do
   echo "=== ${preset} ==="
   cmake --workflow --preset "${preset}"
 done
+
+# A brief run of the address fuzzer from its seed corpus; any crash fails the run and leaves the
+# input that caused it in build/fuzz/.
+echo "=== fuzz ==="
+cmake --preset fuzz
+cmake --build --preset fuzz
+corpus="$(mktemp -d)"
+trap 'rm -rf "${corpus}"' EXIT
+build/fuzz/fuzz/address_fuzzer -max_total_time=30 -print_final_stats=1 \
+  -artifact_prefix=build/fuzz/ "${corpus}" fuzz/corpus/address

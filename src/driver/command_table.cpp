@@ -1,7 +1,9 @@
 #include "driver/command_table.h"
 
+#include "address/address_parser.h"
 #include "driver/driver_info.h"
 #include "h1/connection_manager.h"
+#include "serial/serial_channel.h"
 
 namespace tav {
 namespace {
@@ -10,8 +12,8 @@ namespace {
 constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  1 */ InitDriver,
     /*  2 */ nullptr,
-    /*  3 */ nullptr,
-    /*  4 */ nullptr,
+    /*  3 */ ParseAddress,
+    /*  4 */ CheckAddress,
     /*  5 */ nullptr,
     /*  6 */ nullptr,
     /*  7 */ nullptr,
@@ -19,10 +21,10 @@ constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  9 */ nullptr,
     /* 10 */ nullptr,
     /* 11 */ nullptr,
-    /* 12 */ nullptr,
-    /* 13 */ nullptr,
+    /* 12 */ CloseSerialPort,
+    /* 13 */ OpenSerialPort,
     /* 14 */ DriverInformation,
-    /* 15 */ nullptr,
+    /* 15 */ ConfigureSerialPort,
 };
 
 }  // namespace
