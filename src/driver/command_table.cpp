@@ -11,7 +11,7 @@ namespace {
 // One slot per command code from 1 to 15. Codes 8 and 9 have no handler.
 constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  1 */ InitDriver,
-    /*  2 */ nullptr,
+    /*  2 */ ReconnectStation,
     /*  3 */ ParseAddress,
     /*  4 */ CheckAddress,
     /*  5 */ nullptr,
@@ -20,7 +20,7 @@ constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  8 */ nullptr,
     /*  9 */ nullptr,
     /* 10 */ nullptr,
-    /* 11 */ nullptr,
+    /* 11 */ CloseH1,
     /* 12 */ CloseSerialPort,
     /* 13 */ OpenSerialPort,
     /* 14 */ DriverInformation,

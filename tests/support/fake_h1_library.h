@@ -37,16 +37,16 @@ struct H1Call {
   H1Op op;
   std::vector<uint8_t> record = {};  // connect record (80 bytes) or request record (10 bytes)
   std::vector<uint8_t> buffer = {};  // send write request: the data buffer's bytes (10,000)
-  uint32_t connection = 0;      // the identifier argument, where the operation takes one
-  uint32_t argument = 0;        // open S7: the second argument; receive read data: buffer size
+  uint32_t connection = 0;           // the identifier argument, where the operation takes one
+  uint32_t argument = 0;             // open S7: the second argument; receive read data: buffer size
 };
 
 // What one call answers.
 struct H1Answer {
   uint16_t result = 0;
   uint16_t statusWord = 0;  // open: into the connect record; receive/acknowledge: via pointer
-  std::optional<uint16_t> connection;  // open: the identifier; unset hands out the next one
-  std::vector<uint8_t> data;           // receive read data: bytes copied into the buffer
+  std::optional<uint16_t> connection = {};  // open: the identifier; unset hands out the next one
+  std::vector<uint8_t> data = {};           // receive read data: bytes copied into the buffer
 };
 
 using H1Responder = std::function<H1Answer(const H1Call&)>;

@@ -1,0 +1,49 @@
+// A fresh temporary directory that is the current directory while the object lives: the driver
+// reads its station file from the current directory. The previous directory is restored and the
+// temporary one removed afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace tav::fake {
+
+class TemporaryWorkingDirectory {
+ public:
+  TemporaryWorkingDirectory() : previous_(std::filesystem::current_path()) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavsh1-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "cannot create a temporary directory";
+      return;
+    }
+    path_ = pattern;
+    std::filesystem::current_path(path_);
+  }
+  ~TemporaryWorkingDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TemporaryWorkingDirectory(const TemporaryWorkingDirectory&) = delete;
+  TemporaryWorkingDirectory& operator=(const TemporaryWorkingDirectory&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+  // Writes `bytes` unchanged into the file `name` of the directory.
+  void Write(const std::string& name, std::string_view bytes) const {
+    std::ofstream file(path_ / name, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path path_;
+};
+
+}  // namespace tav::fake
