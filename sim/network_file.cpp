@@ -341,11 +341,12 @@ class Reader {
 
   bool Placed(bool placed, const toml::table& where, AreaRef area, uint32_t at) {
     if (placed) return true;
-    std::string name = AreaName(area.area);
+    std::string message = "the value at " + std::to_string(at) + " does not fit ";
+    message.append(AreaName(area.area));
     if (area.area == Area::kDataBlock || area.area == Area::kExtendedDataBlock) {
-      name += " " + std::to_string(area.block);
+      message.append(" ").append(std::to_string(area.block));
     }
-    return Fail(where, "the value at " + std::to_string(at) + " does not fit " + name);
+    return Fail(where, message);
   }
 
   std::string_view source_;
