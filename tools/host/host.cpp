@@ -2,11 +2,18 @@
 
 #include <fmt/core.h>
 
+#include <charconv>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "driver/records.h"
+#include "sim/network_file.h"
 
 namespace tavhost {
 
 const DriverLibrary& Host::driver() {
+  InstallNetwork();
   if (!driver_) {
     driver_.emplace(libraryPath);
     if (!driver_->loaded()) {
@@ -15,6 +22,51 @@ const DriverLibrary& Host::driver() {
     }
   }
   return *driver_;
+}
+
+void Host::InstallNetwork() {
+  if (networkInstalled_) return;
+  networkInstalled_ = true;
+  if (networkPath.empty()) return;  // the built-in network
+  tav::sim::LoadedNetwork loaded = tav::sim::LoadNetworkFile(networkPath);
+  if (!loaded.network) {
+    fmt::print(stderr, "{}\n", loaded.error);
+    std::exit(1);
+  }
+  tav::sim::InstallNetwork(std::move(*loaded.network));
+}
+
+std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName) {
+  constexpr std::string_view kHead = "tavSH1";
+  constexpr std::string_view kTail = ".int";
+  std::string_view name = fileName;
+  if (!name.starts_with(kHead) || !name.ends_with(kTail)) return std::nullopt;
+  name = name.substr(kHead.size(), name.size() - kHead.size() - kTail.size());
+  int32_t number = 0;
+  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
+  if (error != std::errc() || end != name.data() + name.size()) return std::nullopt;
+  // The driver writes the number with at least two digits: only that spelling names the file.
+  if (fmt::format("tavSH1{:02}.int", number) != fileName) return std::nullopt;
+  return number;
+}
+
+int32_t Host::Initialise(const std::string& stationFile, int32_t timeout) {
+  const std::filesystem::path path(stationFile);
+  const std::optional<int32_t> number = DriverNumberOfStationFile(path.filename().string());
+  if (!number) {
+    fmt::print(stderr, "{}: a station file is named tavSH1NN.int, NN being the driver number\n",
+               stationFile);
+    std::exit(1);
+  }
+  std::error_code error;
+  if (path.has_parent_path()) std::filesystem::current_path(path.parent_path(), error);
+  if (error) {
+    fmt::print(stderr, "{}: {}\n", path.parent_path().string(), error.message());
+    std::exit(1);
+  }
+  driverNumber_ = *number;
+  tav::InitBlock block{{}, 1, timeout};
+  return driver().Run(instance_.get(), 1, &block, driverNumber_);
 }
 
 }  // namespace tavhost

@@ -1,9 +1,10 @@
 // What every tavhost command shares: the driver library, loaded on first use from the path the
-// user chose, and the host's DriverInstance.
+// user chose; the simulated H1 network it runs on; and the host's DriverInstance.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,21 +14,44 @@
 
 namespace tavhost {
 
+inline constexpr const char* kExampleStationFile = TAV_EXAMPLES_DIR "/tavSH101.int";
+
 class Host {
  public:
   std::string libraryPath = TAVSH1_DEFAULT_LIBRARY;
+  std::string networkPath;  // the simulation file; empty: the built-in network
 
-  // The loaded driver; exits the program with a message when it cannot be loaded.
+  // The loaded driver, on the chosen network; exits the program with a message when either
+  // cannot be loaded.
   const DriverLibrary& driver();
   tav::DriverInstance& instance() { return *instance_; }
 
+  // Command 1 on the station file at `stationFile` (named tavSH1NN.int: NN is the driver
+  // number): the host's current directory becomes the file's folder, where the driver looks
+  // for it. Returns the driver's result; exits the program when the file name has another form.
+  int32_t Initialise(const std::string& stationFile, int32_t timeout);
+  int32_t driverNumber() const { return driverNumber_; }
+
  private:
+  void InstallNetwork();
+
   std::optional<DriverLibrary> driver_;
   std::unique_ptr<tav::DriverInstance> instance_ = std::make_unique<tav::DriverInstance>();
+  bool networkInstalled_ = false;
+  int32_t driverNumber_ = 0;
 };
+
+// The driver number that names a station file tavSH1NN.int; none for any other name.
+std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName);
+
+// Prints the configured stations of the PlcTable with their connections, and what the simulated
+// network knows of each.
+void PrintStationTable(const tav::DriverInstance& instance);
 
 // Each command adds its subcommand to the app; its callback runs when the user picked it and
 // stores the program's exit code in `exitCode`.
 void AddInfoCommand(CLI::App& app, Host& host, int& exitCode);
+void AddInitCommand(CLI::App& app, Host& host, int& exitCode);
+void AddDemoCommand(CLI::App& app, Host& host, int& exitCode);
 
 }  // namespace tavhost

@@ -13,5 +13,5 @@ extern "C" __attribute__((visibility("default"))) void err(int32_t level, const 
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  fmt::print(stderr, "[log {:2}] {}\n", level, text);
+  fmt::print("[log {:2}] {}\n", level, text);
 }

@@ -1,4 +1,5 @@
-// tavhost: drives the TavSH1 driver library through TavMain, as the HMI/SCADA host does.
+// tavhost: drives the TavSH1 driver library through TavMain, as the HMI/SCADA host does, on the
+// simulated H1 network.
 #include <CLI/CLI.hpp>
 
 #include "host.h"
@@ -9,9 +10,13 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   app.add_option("--driver", host.libraryPath, "Path of the driver library")
       ->capture_default_str();
+  app.add_option("--network", host.networkPath,
+                 "Simulation file of the H1 network (default: the built-in network)");
   app.require_subcommand(1);
 
   tavhost::AddInfoCommand(app, host, exitCode);
+  tavhost::AddInitCommand(app, host, exitCode);
+  tavhost::AddDemoCommand(app, host, exitCode);
 
   CLI11_PARSE(app, argc, argv);
   return exitCode;

@@ -1,0 +1,66 @@
+// The PlcTable as the driver filled it, beside the simulated network's view of each station.
+#include <fmt/core.h>
+
+#include <cstring>
+#include <string>
+
+#include "host.h"
+#include "sim/network.h"
+
+namespace tavhost {
+
+namespace {
+
+std::string TypeName(uint8_t plcType) {
+  switch (plcType) {
+    case 5: return "S5";
+    case 7: return "S7";
+    default: return fmt::format("type {}", plcType);
+  }
+}
+
+// A TSAP as the connect record carries it: at most 8 characters.
+std::string Tsap(const char* text) { return std::string(text, strnlen(text, 8)); }
+
+std::string Reach(const tav::PlcEntry& entry) {
+  if (entry.plcType == tav::kPlcTypeS5) {
+    return fmt::format("{}/{}/{}", Tsap(entry.ltsap), Tsap(entry.rtsap), Tsap(entry.wtsap));
+  }
+  return fmt::format("slot {}", entry.slot);
+}
+
+std::string ConnectionText(uint16_t id) {
+  if (id == 0) return "-";
+  const tav::sim::Connection* connection = tav::sim::ActiveNetwork().FindConnection(id);
+  if (connection == nullptr) return fmt::format("{} (gone)", id);
+  switch (connection->state) {
+    case tav::sim::ConnectionState::kEstablished: return fmt::format("{} up", id);
+    case tav::sim::ConnectionState::kBroken: return fmt::format("{} broken", id);
+    case tav::sim::ConnectionState::kSettingUp: break;
+  }
+  return fmt::format("{} setting up", id);
+}
+
+std::string SimulatedStation(const tav::PlcEntry& entry) {
+  const tav::sim::Station* station = tav::sim::ActiveNetwork().Find(entry.ethernetAddress);
+  if (station == nullptr) return "no such station";
+  const std::string name = station->config().name.empty() ? "unnamed" : station->config().name;
+  return station->behaviour().reachable ? name : name + ", switched off";
+}
+
+}  // namespace
+
+void PrintStationTable(const tav::DriverInstance& instance) {
+  fmt::print("{:>3}  {:<7} {:<13} {:<27} {:<12} {:<12} {}\n", "PLC", "type", "address",
+             "slot or TSAPs", "read", "write", "simulated station");
+  for (int n = 0; n < tav::kStationCount; ++n) {
+    const tav::PlcEntry& entry = instance.plcTable[n];
+    if (!tav::IsConfigured(entry)) continue;
+    fmt::print("{:>3}  {:<7} {:<13} {:<27} {:<12} {:<12} {}\n", n, TypeName(entry.plcType),
+               std::string(entry.ethernetAddress, strnlen(entry.ethernetAddress, 16)),
+               Reach(entry), ConnectionText(entry.readConnection),
+               ConnectionText(entry.writeConnection), SimulatedStation(entry));
+  }
+}
+
+}  // namespace tavhost
