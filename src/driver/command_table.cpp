@@ -4,6 +4,7 @@
 #include "driver/driver_info.h"
 #include "h1/connection_manager.h"
 #include "serial/serial_channel.h"
+#include "transfer/transfer.h"
 
 namespace tav {
 namespace {
@@ -14,12 +15,12 @@ constexpr std::array<CommandHandler, kCommandSlots> kCommandTable = {
     /*  2 */ ReconnectStation,
     /*  3 */ ParseAddress,
     /*  4 */ CheckAddress,
-    /*  5 */ nullptr,
-    /*  6 */ nullptr,
-    /*  7 */ nullptr,
+    /*  5 */ ReadTag,
+    /*  6 */ ReadBlock,
+    /*  7 */ WriteTag,
     /*  8 */ nullptr,
     /*  9 */ nullptr,
-    /* 10 */ nullptr,
+    /* 10 */ WriteBlock,
     /* 11 */ CloseH1,
     /* 12 */ CloseSerialPort,
     /* 13 */ OpenSerialPort,

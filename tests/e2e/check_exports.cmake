@@ -21,7 +21,8 @@ foreach(symbol IN LISTS imports)
          OR symbol MATCHES "^_(ITM|_gmon|_cxa)"
          # C and C++ runtime functions that the sanitizers intercept lose their version
          OR symbol MATCHES "^(ioctl|tcgetattr|pthread_mutex_(un)?lock|_Z(nw|na|dl|da)[a-zA-Z]+)$"
-         OR symbol MATCHES "^(f(open|open64|close|read|getc)|[a-z]*printf|getc)$")
+         OR symbol MATCHES "^(f(open|open64|close|read|getc)|[a-z]*printf|getc)$"
+         OR symbol MATCHES "^(frexp|ldexp|modf)$")
   else()
     message(FATAL_ERROR "libtavsh1.so imports an unexpected symbol: ${symbol}")
   endif()

@@ -130,7 +130,9 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
                                        uint32_t connection) {
   const tav::fake::H1Answer answer =
       H1().Take({.op = H1Op::kReceiveReadData, .connection = connection, .argument = bufferSize});
-  std::memcpy(buffer, answer.data.data(), std::min<size_t>(answer.data.size(), bufferSize));
+  if (!answer.data.empty()) {
+    std::memcpy(buffer, answer.data.data(), std::min<size_t>(answer.data.size(), bufferSize));
+  }
   *statusWord = answer.statusWord;
   return answer.result;
 }

@@ -1,0 +1,162 @@
+// Block write: the dispatcher, one writer per element kind, and the write exchange they share.
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "platform/h1_library.h"
+#include "platform/host_log.h"
+#include "platform/sleep.h"
+#include "transfer/byte_order.h"
+#include "transfer/h1_status.h"
+#include "transfer/s5_float.h"
+#include "transfer/transfer.h"
+#include "transfer/transfer_plan.h"
+
+namespace tav {
+namespace {
+
+constexpr const char kWriteFailed[] = "TavSH1: Write Tag %s Failed, rc=%d,%d";
+constexpr uint32_t kWaitingPauseMs = 1;
+
+// Type-5 stations write over their own write connection; every other station (and a type-5
+// station whose write connection never came up) over its one connection. A station that was
+// never connected is addressed with identifier 0, and the acknowledgement tells how that went.
+uint16_t WriteConnectionOf(const PlcEntry& station) {
+  return station.writeConnection != 0 ? station.writeConnection : station.readConnection;
+}
+
+// Sends the request with the filled TransferBuffer and polls for the acknowledgement within the
+// instance's retry budget. The request is never repeated. Logs one line when the acknowledgement
+// came back bad or none came within the budget.
+TransferOutcome WriteExchange(const Transfer& transfer, RequestRecord& request) {
+  const uint16_t connection = WriteConnectionOf(*transfer.station);
+  request.connection = connection;
+  // A failed send shows in the acknowledgement.
+  (void)H1SendWriteRequest(&request, transfer.instance->transferBuffer);
+
+  const int32_t budget = transfer.instance->retryBudget;
+  uint16_t status = kH1Done;
+  uint16_t statusWord = 0;
+  bool answered = false;
+  for (int32_t pass = 0; pass < budget; ++pass) {
+    status = H1ReceiveWriteAcknowledge(&statusWord, connection);
+    if (!IsWaiting(status)) {
+      answered = true;
+      break;
+    }
+    SleepMilliseconds(kWaitingPauseMs);
+  }
+  if (answered && status == kH1Done && statusWord == 0) return TransferOutcome::kDone;
+
+  err(kLogLevelNormal, kWriteFailed, transfer.tagName, static_cast<int>(status),
+      static_cast<int>(statusWord));
+  return !answered || WantsResend(status) ? TransferOutcome::kUnavailable
+                                          : TransferOutcome::kFailed;
+}
+
+// Each writer fills the TransferBuffer from the host's array of little-endian elements (which it
+// only reads) and runs the exchange with its own copy of the request. As in the readers, the
+// conversions work on local copies of the pointers and the count.
+
+TransferOutcome WriteBytes(const Transfer& transfer) {
+  uint8_t* buffer = transfer.instance->transferBuffer;
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  for (size_t i = 0; i < count; ++i) buffer[i] = static_cast<uint8_t>(LoadLe16(host + 2 * i));
+  RequestRecord request = transfer.request;
+  return WriteExchange(transfer, request);
+}
+
+TransferOutcome WriteWords(const Transfer& transfer) {
+  uint8_t* buffer = transfer.instance->transferBuffer;
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.bigEndianWords) {
+    for (size_t i = 0; i < count; ++i) StoreBe16(buffer + 2 * i, LoadLe16(host + 2 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) StoreLe16(buffer + 2 * i, LoadLe16(host + 2 * i));
+  }
+  RequestRecord request = transfer.request;
+  return WriteExchange(transfer, request);
+}
+
+// A 32-bit quantity for an S5 station: two host-order words, the high half first.
+void StoreS5Pair(uint8_t* bytes, uint32_t value) {
+  StoreLe16(bytes, static_cast<uint16_t>(value >> 16));
+  StoreLe16(bytes + 2, static_cast<uint16_t>(value));
+}
+
+TransferOutcome WriteDoubleWords(const Transfer& transfer) {
+  uint8_t* buffer = transfer.instance->transferBuffer;
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.s7) {
+    for (size_t i = 0; i < count; ++i) StoreBe32(buffer + 4 * i, LoadLe32(host + 4 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) StoreS5Pair(buffer + 4 * i, LoadLe32(host + 4 * i));
+  }
+  RequestRecord request = transfer.request;
+  return WriteExchange(transfer, request);
+}
+
+TransferOutcome WriteFloats(const Transfer& transfer) {
+  uint8_t* buffer = transfer.instance->transferBuffer;
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.s7) {
+    for (size_t i = 0; i < count; ++i) StoreBe32(buffer + 4 * i, LoadLe32(host + 4 * i));
+  } else {
+    for (size_t i = 0; i < count; ++i) {
+      const auto single = std::bit_cast<float>(LoadLe32(host + 4 * i));
+      StoreS5Pair(buffer + 4 * i, EncodeS5Float(static_cast<double>(single)));
+    }
+  }
+  RequestRecord request = transfer.request;
+  return WriteExchange(transfer, request);
+}
+
+TransferOutcome WriteString(const Transfer& transfer) {
+  uint8_t* buffer = transfer.instance->transferBuffer;
+  const uint8_t* host = transfer.hostData;
+  const size_t count = transfer.count;
+  if (transfer.exchangePairs) {
+    for (size_t i = 0; i + 1 < count; i += 2) {
+      buffer[i] = host[i + 1];
+      buffer[i + 1] = host[i];
+    }
+  } else {
+    std::memcpy(buffer, host, count);
+  }
+  RequestRecord request = transfer.request;
+  return WriteExchange(transfer, request);
+}
+
+using Writer = TransferOutcome (*)(const Transfer&);
+
+constexpr std::array<Writer, kElementKinds> kWriters = {
+    /* kNone       */ nullptr,
+    /* kByte       */ WriteBytes,
+    /* kWord       */ WriteWords,
+    /* kDoubleWord */ WriteDoubleWords,
+    /* kFloat      */ WriteFloats,
+    /* kString     */ WriteString,
+};
+
+}  // namespace
+
+TransferOutcome WriteTransferBlock(DriverInstance* instance, const TransferBlock* block) {
+  Transfer transfer{};
+  if (const TransferOutcome outcome = PlanTransfer(instance, block, Direction::kWrite, transfer);
+      outcome != TransferOutcome::kDone) {
+    return outcome;
+  }
+  return kWriters[static_cast<size_t>(transfer.element)](transfer);
+}
+
+CommandResult WriteBlock(const Request& request) {
+  return ToCommandResult(
+      WriteTransferBlock(request.instance, static_cast<const TransferBlock*>(request.parameters)));
+}
+
+}  // namespace tav

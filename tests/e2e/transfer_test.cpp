@@ -1,0 +1,254 @@
+// Commands 5, 6, 7 and 10 of the real driver on the simulated network: every kind written and
+// read back on S5, S7 and type-6 stations, and the stations' memory as their PLCs hold it.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "address/address_block.h"
+#include "sim/h1_codes.h"
+#include "simulated_network.h"
+#include "transfer/transfer_block.h"
+
+namespace tav::e2e {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using sim::DataBlock;
+
+constexpr const char* kS7 = "0A0B0C010201";     // station 1
+constexpr const char* kS5 = "0A0B0C010203";     // station 3
+constexpr const char* kType6 = "0A0B0C010205";  // station 5
+
+// The host's elements as it holds them: little-endian.
+Bytes Words(std::initializer_list<uint16_t> values) {
+  Bytes bytes;
+  for (uint16_t value : values) {
+    bytes.push_back(static_cast<uint8_t>(value));
+    bytes.push_back(static_cast<uint8_t>(value >> 8));
+  }
+  return bytes;
+}
+Bytes DWords(std::initializer_list<uint32_t> values) {
+  Bytes bytes;
+  for (uint32_t value : values) {
+    for (int shift = 0; shift < 32; shift += 8)
+      bytes.push_back(static_cast<uint8_t>(value >> shift));
+  }
+  return bytes;
+}
+Bytes Floats(std::initializer_list<float> values) {
+  Bytes bytes;
+  for (float value : values) {
+    const Bytes one = DWords({std::bit_cast<uint32_t>(value)});
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
+  return bytes;
+}
+Bytes Text(const char* text) {
+  return Bytes(text, text + std::strlen(text));
+}
+
+class TransferTest : public SimulatedNetworkTest {
+ protected:
+  void SetUp() override {
+    UseExampleStationFile();
+    ASSERT_EQ(Initialise(10), 0);
+    HostLog().clear();
+  }
+
+  // The TransferBlock the host builds for a tag: command 3 parses its address.
+  TransferBlock Tag(const char* address, int32_t hostType = 1) {
+    AddressBlock parsed{};
+    parsed.addressText = address;
+    parsed.hostDataType = hostType;
+    EXPECT_EQ(Run(3, &parsed), 0) << address;
+    TransferBlock block{};
+    block.tagName = address;
+    block.plcNumber = parsed.plcNumber;
+    block.areaTypeCode = parsed.areaTypeCode;
+    block.packedAddress = parsed.packedAddress;
+    block.bitNumber = parsed.bitNumber;
+    return block;
+  }
+
+  int32_t Transfer(int32_t command, TransferBlock block, int32_t count, void* data) {
+    block.count = count;
+    block.data = data;
+    return Run(command, &block);
+  }
+
+  // Reads `size` bytes' worth of elements of the tag.
+  Bytes ReadBlock(const char* address, int32_t hostType, int32_t count, size_t size) {
+    Bytes host(size, 0xEE);
+    EXPECT_EQ(Transfer(6, Tag(address, hostType), count, host.data()), 0) << address;
+    return host;
+  }
+};
+
+struct RoundTrip {
+  const char* address;
+  int32_t hostType;
+  int32_t count;
+  Bytes host;
+};
+
+TEST_F(TransferTest, EveryKindReadsBackWhatWasWritten) {
+  const RoundTrip rows[] = {
+      // S7 station 1, data block 20 (64 bytes), and its process areas.
+      {"01DB0200001", 1, 3, Words({0x11, 0x22, 0xFF})},
+      {"01DW0200004", 1, 2, Words({0x1234, 0xABCD})},
+      {"01DW0200007", 1, 1, Words({0xBEEF})},
+      {"01DD0200008", 4, 2, DWords({0x12345678, 0xCAFEBABE})},
+      {"01DD0200018", 4, 1, DWords({0x01020304})},
+      {"01DF0200024", 3, 2, Floats({1.5f, -2.25e-20f})},
+      {"01DF0200034", 3, 1, Floats({3.0f})},
+      {"01SB020004010", 7, 1, Text("ABCDEFGHIJ")},
+      {"01IB0100", 1, 2, Words({0x80, 0x7F})},
+      {"01QW0020", 1, 2, Words({0x1234, 0x5678})},
+      {"01MW0030", 1, 1, Words({0xFEDC})},
+      // S5 station 3, data block 10 (256 words), extended data block 10, process areas.
+      {"03DW0100030", 1, 2, Words({0x1234, 0xABCD})},
+      {"03DD0100040", 4, 1, DWords({0x12345678})},
+      {"03DD0100043", 5, 2, DWords({0x89ABCDEF, 1})},
+      {"03DF0100050", 3, 2, Floats({1.5f, -100.0f})},
+      {"03DF0100055", 3, 1, Floats({0.75f})},
+      {"03XW0100005", 1, 3, Words({7, 8, 9})},
+      {"03XD0100011", 5, 1, DWords({0xDEADBEEF})},
+      {"03XF0100020", 3, 1, Floats({-0.5f})},
+      {"03SB010006010", 7, 1, Text("ABCDEFGHIJ")},
+      {"03QB0004", 1, 2, Words({0x01, 0xFE})},
+      {"03MW0020", 1, 2, Words({0x1234, 0x5678})},
+      // Type-6 station 5, data block 10 (128 words).
+      {"05DB0100003", 1, 2, Words({0x5A, 0xA5})},
+      {"05DW0100010", 1, 2, Words({0x1234, 0xABCD})},
+      {"05DF0100021", 3, 1, Floats({6.5f})},
+      {"05SB010003006", 7, 1, Text("ABCDEF")},
+      {"05IW0010", 1, 1, Words({0x1357})},
+  };
+  for (const RoundTrip& row : rows) {
+    SCOPED_TRACE(row.address);
+    Bytes host = row.host;
+    ASSERT_EQ(Transfer(10, Tag(row.address, row.hostType), row.count, host.data()), 0);
+    EXPECT_EQ(ReadBlock(row.address, row.hostType, row.count, host.size()), row.host);
+  }
+  EXPECT_TRUE(HostLog().empty());
+}
+
+TEST_F(TransferTest, StationsHoldTheValuesAsTheirPlcsDo) {
+  Bytes words = Words({0x1234, 0xABCD});
+  ASSERT_EQ(Transfer(10, Tag("01DW0200004"), 2, words.data()), 0);
+  ASSERT_EQ(Transfer(10, Tag("03DW0100030"), 2, words.data()), 0);
+  Bytes dword = DWords({0x12345678});
+  ASSERT_EQ(Transfer(10, Tag("01DD0200018", 4), 1, dword.data()), 0);
+  ASSERT_EQ(Transfer(10, Tag("03DD0100043", 4), 1, dword.data()), 0);
+  Bytes floats = Floats({-100.0f});
+  ASSERT_EQ(Transfer(10, Tag("01DF0200024", 3), 1, floats.data()), 0);
+  ASSERT_EQ(Transfer(10, Tag("03DF0100051", 3), 1, floats.data()), 0);
+  Bytes text = Text("ABCDEFG");
+  ASSERT_EQ(Transfer(10, Tag("01SB020004007", 7), 1, text.data()), 0);
+  ASSERT_EQ(Transfer(10, Tag("03SB010006007", 7), 1, text.data()), 0);
+  Bytes flagWord = Words({0x1234});
+  ASSERT_EQ(Transfer(10, Tag("03MW0020"), 1, flagWord.data()), 0);
+
+  sim::Station& s7 = simulated(kS7);
+  sim::Station& s5 = simulated(kS5);
+  EXPECT_EQ(s7.Bytes(DataBlock(20), 4, 4), (Bytes{0x12, 0x34, 0xAB, 0xCD}));
+  EXPECT_EQ(s5.Word(DataBlock(10), 30), 0x1234);
+  EXPECT_EQ(s5.Word(DataBlock(10), 31), 0xABCD);
+  EXPECT_EQ(s7.DWord(DataBlock(20), 18), 0x12345678u);
+  EXPECT_EQ(s5.DWord(DataBlock(10), 43), 0x12345678u);
+  EXPECT_EQ(s7.Float(DataBlock(20), 24), -100.0);
+  EXPECT_EQ(s5.Float(DataBlock(10), 51), -100.0);
+  // Odd lengths move whole pairs: six of the seven characters.
+  EXPECT_EQ(s7.Bytes(DataBlock(20), 40, 7), (Bytes{'A', 'B', 'C', 'D', 'E', 'F', 0}));
+  EXPECT_EQ(s5.Text(DataBlock(10), 60, 6), "ABCDEF");
+  // Input, output and flag words travel big-endian on S5 stations too.
+  EXPECT_EQ(s5.Bytes(sim::Flags(), 20, 2), (Bytes{0x12, 0x34}));
+}
+
+TEST_F(TransferTest, ReadsTheValuesTheStationsWereGiven) {
+  EXPECT_EQ(ReadBlock("01DW0100000", 1, 1, 2), Words({0x1234}));
+  EXPECT_EQ(ReadBlock("01DD0100002", 4, 1, 4), DWords({123456}));
+  EXPECT_EQ(ReadBlock("01DF0100010", 3, 1, 4), Floats({21.5f}));
+  EXPECT_EQ(ReadBlock("01SB010002012", 7, 1, 12), Text("PRESS LINE 1"));
+  EXPECT_EQ(ReadBlock("01IB0000", 1, 3, 6), Words({0x81, 0x00, 0x3C}));
+  EXPECT_EQ(ReadBlock("03DW0100000", 1, 1, 2), Words({0x1234}));
+  EXPECT_EQ(ReadBlock("03DD0100002", 4, 1, 4), DWords({123456}));
+  EXPECT_EQ(ReadBlock("03DF0100010", 3, 1, 4), Floats({21.5f}));
+  EXPECT_EQ(ReadBlock("03SB010002012", 7, 1, 12), Text("BOILER HOUSE"));
+  EXPECT_EQ(ReadBlock("03XW0100000", 1, 3, 6), Words({7, 8, 9}));
+  EXPECT_EQ(ReadBlock("03MW0010", 1, 1, 2), Words({0x0102}));
+  EXPECT_EQ(ReadBlock("05DF0100004", 3, 1, 4), Floats({7.25f}));
+}
+
+// The host's 4-byte value cell: a 16-bit element or a bit in bytes 2 and 3.
+struct Cell {
+  uint16_t host = 0xBBBB;
+  uint16_t value = 0;
+};
+
+TEST_F(TransferTest, TagsAndBitsReadAndWriteTheirElement) {
+  Cell cell{0xBBBB, 0x4321};
+  ASSERT_EQ(Transfer(7, Tag("01DW0200012"), 1, &cell), 0);
+  EXPECT_EQ(simulated(kS7).Word(DataBlock(20), 12), 0x4321);
+  cell.value = 0;
+  ASSERT_EQ(Transfer(5, Tag("01DW0200012"), 1, &cell), 0);
+  EXPECT_EQ(cell.value, 0x4321);
+  EXPECT_EQ(cell.host, 0xBBBB);
+
+  // Word bits on S7, S5 and type 6, a bit of an odd double word, a flag-byte bit.
+  for (const char* address :
+       {"01DW020001204", "03DW010007015", "05DW010004000", "01DD020003003", "03MB001003"}) {
+    SCOPED_TRACE(address);
+    const TransferBlock tag = Tag(address, 6);
+    for (uint16_t state : {uint16_t{1}, uint16_t{0}, uint16_t{1}}) {
+      Cell write{0xBBBB, state};
+      ASSERT_EQ(Transfer(7, tag, 1, &write), 0);
+      EXPECT_EQ(write.value, state) << "the value cell keeps the host's value";
+      Cell read{0xBBBB, 0x7777};
+      ASSERT_EQ(Transfer(5, tag, 1, &read), 0);
+      EXPECT_EQ(read.value, state);
+      EXPECT_EQ(read.host, 0xBBBB);
+    }
+  }
+  // Only the bits written changed.
+  EXPECT_EQ(simulated(kS7).Word(DataBlock(20), 12), 0x4331);
+  EXPECT_EQ(simulated(kS5).Word(DataBlock(10), 70), 0x8000);
+  EXPECT_EQ(simulated(kType6).Word(DataBlock(10), 40), 0x0001);
+  EXPECT_EQ(simulated(kS7).DWord(DataBlock(20), 30), 0x00000008u);
+  EXPECT_EQ(simulated(kS5).Bytes(sim::Flags(), 10, 2), (Bytes{0x09, 0x02}));
+}
+
+TEST_F(TransferTest, FailuresReachTheHostAsResultsAndOneLine) {
+  Bytes host(8, 0xEE);
+  // No such data block at the station: its error status word, result 1.
+  EXPECT_EQ(Transfer(6, Tag("01DW0990000"), 2, host.data()), 1);
+  EXPECT_EQ(Transfer(10, Tag("01DW0990000"), 2, host.data()), 1);
+  // A station that never came up: result 2, nothing logged for the read.
+  EXPECT_EQ(Transfer(6, Tag("08DW0010000"), 1, host.data()), 2);
+  EXPECT_EQ(host, Bytes(8, 0xEE));
+  const std::vector<std::string> expected = {
+      "TavSH1: Read Tag 01DW0990000 Failed, rc=0," + std::to_string(sim::h1::kStatusNoSuchArea),
+      "TavSH1: Write Tag 01DW0990000 Failed, rc=0," + std::to_string(sim::h1::kStatusNoSuchArea)};
+  EXPECT_EQ(Messages(), expected);
+}
+
+TEST_F(TransferTest, ALostRequestIsSentAgainAndASlowStationWaitedFor) {
+  simulated(kS5).Inject(sim::Operation::kReceiveReadData, {.result = sim::h1::kRequestLost});
+  simulated(kS5).behaviour().pollsBeforeResponse = 5;
+  EXPECT_EQ(ReadBlock("03DW0100000", 1, 1, 2), Words({0x1234}));
+
+  // A station slower than the retry budget: result 2 and one line.
+  simulated(kS5).behaviour().pollsBeforeResponse = 1000;
+  Bytes host(2, 0xEE);
+  EXPECT_EQ(Transfer(6, Tag("03DW0100000"), 1, host.data()), 2);
+  EXPECT_EQ(host, Bytes(2, 0xEE));
+  EXPECT_EQ(Messages(), std::vector<std::string>{"TavSH1: Read Tag 03DW0100000 Failed, rc=6,0"});
+}
+
+}  // namespace
+}  // namespace tav::e2e

@@ -1,0 +1,161 @@
+// No request allocates memory: every allocation the program makes through operator new or
+// through the malloc family (wrapped at link time) is counted while a request runs in TavMain.
+// The H1 library, the log and sleeping here allocate nothing themselves.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "address/area_type.h"
+#include "config/driver_instance.h"
+#include "driver/tav_main.h"
+#include "support/instant_h1_library.h"
+#include "transfer/transfer_block.h"
+
+extern "C" {
+void* __real_malloc(std::size_t size);
+void* __real_calloc(std::size_t count, std::size_t size);
+void* __real_realloc(void* memory, std::size_t size);
+}
+
+namespace {
+
+bool counting = false;
+int allocations = 0;
+
+void Note() {
+  if (counting) ++allocations;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  Note();
+  if (void* memory = __real_malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  Note();
+  return __real_malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* memory) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory) noexcept {
+  std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
+
+extern "C" {
+
+void* __wrap_malloc(std::size_t size) {
+  Note();
+  return __real_malloc(size);
+}
+void* __wrap_calloc(std::size_t count, std::size_t size) {
+  Note();
+  return __real_calloc(count, size);
+}
+void* __wrap_realloc(void* memory, std::size_t size) {
+  Note();
+  return __real_realloc(memory, size);
+}
+}
+
+namespace tav {
+namespace {
+
+class NoAllocationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    instant::Reset();
+    std::memset(instance_.get(), 0, sizeof(DriverInstance));
+    instance_->retryBudget = 10;
+    const uint8_t types[] = {kPlcTypeS5, kPlcTypeS7, 6};
+    for (int station = 1; station <= 3; ++station) {
+      PlcEntry& entry = instance_->plcTable[station];
+      entry.plcType = types[station - 1];
+      std::strcpy(entry.ethernetAddress, "0A0B0C010203");
+      entry.readConnection = 1;
+      entry.writeConnection = entry.plcType == kPlcTypeS5 ? 2 : 0;
+    }
+  }
+
+  // Allocations made while TavMain runs `command`.
+  int AllocationsOf(int32_t command, TransferBlock& block) {
+    Request request{instance_.get(), command, 0, 0, &block};
+    allocations = 0;
+    counting = true;
+    (void)TavMain(&request);
+    counting = false;
+    return allocations;
+  }
+
+  std::unique_ptr<DriverInstance> instance_ = std::make_unique<DriverInstance>();
+};
+
+TEST_F(NoAllocationTest, TheCounterSeesAllocations) {
+  allocations = 0;
+  counting = true;
+  auto* probe = new int(1);
+  void* raw = std::malloc(8);
+  counting = false;
+  delete probe;
+  std::free(raw);
+  EXPECT_EQ(allocations, 2);
+}
+
+// Every kind on every station type, with and without a bit, through all four commands, when the
+// library answers well, badly, not at all within the budget, or busy; and refused requests.
+TEST_F(NoAllocationTest, NoTransferAllocatesWhateverItComesTo) {
+  const uint32_t codes[] = {kAreaDataByte,      kAreaDataWord,  kAreaDataWordOdd,  kAreaDataDouble,
+                            kAreaDataDoubleOdd, kAreaDataFloat, kAreaDataFloatOdd, kAreaString,
+                            kAreaInputWords,    kAreaFlagBytes, kAreaExtended,     'Z'};
+  const instant::Answers scripts[] = {{},
+                                      {.readStatusWord = 5, .acknowledge = 9},
+                                      {.receiveRead = 6, .acknowledge = 6},
+                                      {.sendRead = 3}};
+  uint8_t host[400] = {};
+  for (const instant::Answers& script : scripts) {
+    instant::Script() = script;
+    for (int station = 1; station <= 3; ++station) {
+      for (uint32_t code : codes) {
+        for (uint32_t bit : {kNoBitNumber, 3u}) {
+          for (int32_t count : {20, -1}) {
+            for (int32_t command : {5, 6, 7, 10}) {
+              TransferBlock block{};
+              block.tagName = "TAG";
+              block.plcNumber = station;
+              block.areaTypeCode = code;
+              block.packedAddress = 10u << 24 | 4u << 16 | 2;
+              block.bitNumber = bit;
+              block.count = count;
+              block.data = host;
+              ASSERT_EQ(AllocationsOf(command, block), 0)
+                  << "station " << station << " code " << code << " bit " << bit << " count "
+                  << count << " command " << command;
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(instant::Counters().logLines, 0u);
+}
+
+}  // namespace
+}  // namespace tav
