@@ -97,7 +97,7 @@ void CheckValidAnswer(const DriverInstance& instance, const AddressBlock& block,
   Require(IsValidCode(block.areaTypeCode), "unknown AreaTypeCode");
   Require(block.bitNumber <= 15 || block.bitNumber == kNoBitNumber, "bit number out of range");
   if (command == 4) Require(block.bitNumber == kNoBitNumber, "check mode read a bit number");
-  const uint8_t kind = AreaKind(block.areaTypeCode);
+  const uint8_t kind = KindByte(block.areaTypeCode);
   const uint8_t qualifier = AreaQualifier(block.areaTypeCode);
   const bool wide = kind == 'D' || kind == 'd' || kind == 'F' || kind == 'f';
   Require(block.elementWidth == (wide ? 32u : 16u), "element width");

@@ -1,14 +1,10 @@
 #!/usr/bin/env bash
-# Builds the three targets and runs every test: native x86-64 with AddressSanitizer and
-# UndefinedBehaviorSanitizer, 32-bit i686 under qemu-i386, and the Windows DLL's tables, then
-# runs the address fuzzer briefly. Installs the build tools first.
+# Installs the build tools, runs the address fuzzer briefly, then builds the three targets and
+# runs every test: the Windows DLL's tables, 32-bit i686 under qemu-i386, and native x86-64 with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-for preset in windows-i686 linux-i686 linux-debug; do
-  echo "=== ${preset} ==="
-  cmake --workflow --preset "${preset}"
-done
 
 # A brief run of the address fuzzer from its seed corpus; any crash fails the run and leaves the
 # input that caused it in build/fuzz/.
@@ -19,3 +15,8 @@ corpus="$(mktemp -d)"
 trap 'rm -rf "${corpus}"' EXIT
 build/fuzz/fuzz/address_fuzzer -max_total_time=30 -print_final_stats=1 \
   -artifact_prefix=build/fuzz/ "${corpus}" fuzz/corpus/address
+
+for preset in windows-i686 linux-i686 linux-debug; do
+  echo "=== ${preset} ==="
+  cmake --workflow --preset "${preset}"
+done

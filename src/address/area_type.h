@@ -13,8 +13,8 @@ using AreaTypeCode = uint16_t;
 constexpr AreaTypeCode MakeAreaTypeCode(uint8_t kind, uint8_t qualifier) {
   return static_cast<AreaTypeCode>(kind | qualifier << 8);
 }
-// The element kind: what the transfers dispatch on.
-constexpr uint8_t AreaKind(uint32_t code) {
+// The low byte, the element kind: what the transfers dispatch on.
+constexpr uint8_t KindByte(uint32_t code) {
   return static_cast<uint8_t>(code & 0xFF);
 }
 // 'X', 'B', 'W' or 0.

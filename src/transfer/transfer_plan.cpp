@@ -55,7 +55,7 @@ constexpr std::array<KindRule, 256> kKindRules = MakeKindRules();
 
 // The rule for a whole AreaTypeCode: its low byte's, with the qualifier applied.
 KindRule RuleOf(uint32_t areaTypeCode) {
-  KindRule rule = kKindRules[AreaKind(areaTypeCode)];
+  KindRule rule = kKindRules[KindByte(areaTypeCode)];
   const uint8_t qualifier = AreaQualifier(areaTypeCode);
   if (rule.placement == Placement::kProcessArea && qualifier == kQualifierWords) {
     rule.element = ElementKind::kWord;
