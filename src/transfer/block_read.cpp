@@ -77,37 +77,23 @@ TransferOutcome ReadExchange(const Transfer& transfer, RequestRecord& request) {
   return answered ? TransferOutcome::kFailed : TransferOutcome::kUnavailable;
 }
 
-// Each reader runs the exchange with its own copy of the request and, only on success, converts
-// the TransferBuffer into the host's array of little-endian elements. The conversions work on
-// local copies of the pointers and the count, so that the compiler need not fear the stores into
-// the host's bytes changing them.
+// One reader per element kind converts the TransferBuffer into the host's array of little-endian
+// elements; it runs only after a good exchange. The buffer, the host's array and the count come
+// as parameters, so that the compiler need not fear the stores into the host's bytes changing
+// them.
 
-TransferOutcome ReadBytes(const Transfer& transfer) {
-  RequestRecord request = transfer.request;
-  const TransferOutcome outcome = ReadExchange(transfer, request);
-  if (outcome != TransferOutcome::kDone) return outcome;
-  const uint8_t* buffer = transfer.instance->transferBuffer;
-  uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void ReadBytes(const Transfer& /*transfer*/, const uint8_t* buffer, uint8_t* host, size_t count) {
   for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, buffer[i]);
-  return TransferOutcome::kDone;
 }
 
 // S5 data blocks hold words, which the library delivers in host order; S7 stations and the
 // process areas deliver big-endian byte pairs.
-TransferOutcome ReadWords(const Transfer& transfer) {
-  RequestRecord request = transfer.request;
-  const TransferOutcome outcome = ReadExchange(transfer, request);
-  if (outcome != TransferOutcome::kDone) return outcome;
-  const uint8_t* buffer = transfer.instance->transferBuffer;
-  uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void ReadWords(const Transfer& transfer, const uint8_t* buffer, uint8_t* host, size_t count) {
   if (transfer.bigEndianWords) {
     for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, LoadBe16(buffer + 2 * i));
   } else {
     for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, LoadLe16(buffer + 2 * i));
   }
-  return TransferOutcome::kDone;
 }
 
 // A 32-bit quantity from an S5 station: two host-order words, the high half first.
@@ -115,29 +101,16 @@ uint32_t LoadS5Pair(const uint8_t* bytes) {
   return uint32_t{LoadLe16(bytes)} << 16 | LoadLe16(bytes + 2);
 }
 
-TransferOutcome ReadDoubleWords(const Transfer& transfer) {
-  RequestRecord request = transfer.request;
-  const TransferOutcome outcome = ReadExchange(transfer, request);
-  if (outcome != TransferOutcome::kDone) return outcome;
-  const uint8_t* buffer = transfer.instance->transferBuffer;
-  uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void ReadDoubleWords(const Transfer& transfer, const uint8_t* buffer, uint8_t* host, size_t count) {
   if (transfer.s7) {
     for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadBe32(buffer + 4 * i));
   } else {
     for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadS5Pair(buffer + 4 * i));
   }
-  return TransferOutcome::kDone;
 }
 
 // S7 stations hold IEEE 754 singles; S5 stations their own format, stored as the nearest single.
-TransferOutcome ReadFloats(const Transfer& transfer) {
-  RequestRecord request = transfer.request;
-  const TransferOutcome outcome = ReadExchange(transfer, request);
-  if (outcome != TransferOutcome::kDone) return outcome;
-  const uint8_t* buffer = transfer.instance->transferBuffer;
-  uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void ReadFloats(const Transfer& transfer, const uint8_t* buffer, uint8_t* host, size_t count) {
   if (transfer.s7) {
     for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadBe32(buffer + 4 * i));
   } else {
@@ -146,29 +119,21 @@ TransferOutcome ReadFloats(const Transfer& transfer) {
       StoreLe32(host + 4 * i, std::bit_cast<uint32_t>(single));
     }
   }
-  return TransferOutcome::kDone;
 }
 
 // Characters come in whole pairs; type-5 stations hold each pair exchanged. No NUL is added.
-TransferOutcome ReadString(const Transfer& transfer) {
-  RequestRecord request = transfer.request;
-  const TransferOutcome outcome = ReadExchange(transfer, request);
-  if (outcome != TransferOutcome::kDone) return outcome;
-  const uint8_t* buffer = transfer.instance->transferBuffer;
-  uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void ReadString(const Transfer& transfer, const uint8_t* buffer, uint8_t* host, size_t count) {
   if (!transfer.exchangePairs) {
     std::memcpy(host, buffer, count);
-    return TransferOutcome::kDone;
+    return;
   }
   for (size_t i = 0; i + 1 < count; i += 2) {
     host[i] = buffer[i + 1];
     host[i + 1] = buffer[i];
   }
-  return TransferOutcome::kDone;
 }
 
-using Reader = TransferOutcome (*)(const Transfer&);
+using Reader = void (*)(const Transfer&, const uint8_t* buffer, uint8_t* host, size_t count);
 
 constexpr std::array<Reader, kElementKinds> kReaders = {
     /* kNone       */ nullptr,
@@ -187,7 +152,14 @@ TransferOutcome ReadTransferBlock(DriverInstance* instance, const TransferBlock*
       outcome != TransferOutcome::kDone) {
     return outcome;
   }
-  return kReaders[static_cast<size_t>(transfer.element)](transfer);
+  RequestRecord request = transfer.request;
+  if (const TransferOutcome outcome = ReadExchange(transfer, request);
+      outcome != TransferOutcome::kDone) {
+    return outcome;
+  }
+  kReaders[static_cast<size_t>(transfer.element)](transfer, transfer.instance->transferBuffer,
+                                                  transfer.hostData, transfer.count);
+  return TransferOutcome::kDone;
 }
 
 CommandResult ReadBlock(const Request& request) {

@@ -55,30 +55,20 @@ TransferOutcome WriteExchange(const Transfer& transfer, RequestRecord& request) 
                                           : TransferOutcome::kFailed;
 }
 
-// Each writer fills the TransferBuffer from the host's array of little-endian elements (which it
-// only reads) and runs the exchange with its own copy of the request. As in the readers, the
-// conversions work on local copies of the pointers and the count.
+// One writer per element kind fills the TransferBuffer from the host's array of little-endian
+// elements, which it only reads. As in the readers, the buffer, the array and the count come as
+// parameters.
 
-TransferOutcome WriteBytes(const Transfer& transfer) {
-  uint8_t* buffer = transfer.instance->transferBuffer;
-  const uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void WriteBytes(const Transfer& /*transfer*/, uint8_t* buffer, const uint8_t* host, size_t count) {
   for (size_t i = 0; i < count; ++i) buffer[i] = static_cast<uint8_t>(LoadLe16(host + 2 * i));
-  RequestRecord request = transfer.request;
-  return WriteExchange(transfer, request);
 }
 
-TransferOutcome WriteWords(const Transfer& transfer) {
-  uint8_t* buffer = transfer.instance->transferBuffer;
-  const uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void WriteWords(const Transfer& transfer, uint8_t* buffer, const uint8_t* host, size_t count) {
   if (transfer.bigEndianWords) {
     for (size_t i = 0; i < count; ++i) StoreBe16(buffer + 2 * i, LoadLe16(host + 2 * i));
   } else {
     for (size_t i = 0; i < count; ++i) StoreLe16(buffer + 2 * i, LoadLe16(host + 2 * i));
   }
-  RequestRecord request = transfer.request;
-  return WriteExchange(transfer, request);
 }
 
 // A 32-bit quantity for an S5 station: two host-order words, the high half first.
@@ -87,23 +77,16 @@ void StoreS5Pair(uint8_t* bytes, uint32_t value) {
   StoreLe16(bytes + 2, static_cast<uint16_t>(value));
 }
 
-TransferOutcome WriteDoubleWords(const Transfer& transfer) {
-  uint8_t* buffer = transfer.instance->transferBuffer;
-  const uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void WriteDoubleWords(const Transfer& transfer, uint8_t* buffer, const uint8_t* host,
+                      size_t count) {
   if (transfer.s7) {
     for (size_t i = 0; i < count; ++i) StoreBe32(buffer + 4 * i, LoadLe32(host + 4 * i));
   } else {
     for (size_t i = 0; i < count; ++i) StoreS5Pair(buffer + 4 * i, LoadLe32(host + 4 * i));
   }
-  RequestRecord request = transfer.request;
-  return WriteExchange(transfer, request);
 }
 
-TransferOutcome WriteFloats(const Transfer& transfer) {
-  uint8_t* buffer = transfer.instance->transferBuffer;
-  const uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void WriteFloats(const Transfer& transfer, uint8_t* buffer, const uint8_t* host, size_t count) {
   if (transfer.s7) {
     for (size_t i = 0; i < count; ++i) StoreBe32(buffer + 4 * i, LoadLe32(host + 4 * i));
   } else {
@@ -112,14 +95,9 @@ TransferOutcome WriteFloats(const Transfer& transfer) {
       StoreS5Pair(buffer + 4 * i, EncodeS5Float(static_cast<double>(single)));
     }
   }
-  RequestRecord request = transfer.request;
-  return WriteExchange(transfer, request);
 }
 
-TransferOutcome WriteString(const Transfer& transfer) {
-  uint8_t* buffer = transfer.instance->transferBuffer;
-  const uint8_t* host = transfer.hostData;
-  const size_t count = transfer.count;
+void WriteString(const Transfer& transfer, uint8_t* buffer, const uint8_t* host, size_t count) {
   if (transfer.exchangePairs) {
     for (size_t i = 0; i + 1 < count; i += 2) {
       buffer[i] = host[i + 1];
@@ -128,11 +106,9 @@ TransferOutcome WriteString(const Transfer& transfer) {
   } else {
     std::memcpy(buffer, host, count);
   }
-  RequestRecord request = transfer.request;
-  return WriteExchange(transfer, request);
 }
 
-using Writer = TransferOutcome (*)(const Transfer&);
+using Writer = void (*)(const Transfer&, uint8_t* buffer, const uint8_t* host, size_t count);
 
 constexpr std::array<Writer, kElementKinds> kWriters = {
     /* kNone       */ nullptr,
@@ -151,7 +127,10 @@ TransferOutcome WriteTransferBlock(DriverInstance* instance, const TransferBlock
       outcome != TransferOutcome::kDone) {
     return outcome;
   }
-  return kWriters[static_cast<size_t>(transfer.element)](transfer);
+  kWriters[static_cast<size_t>(transfer.element)](transfer, transfer.instance->transferBuffer,
+                                                  transfer.hostData, transfer.count);
+  RequestRecord request = transfer.request;
+  return WriteExchange(transfer, request);
 }
 
 CommandResult WriteBlock(const Request& request) {
