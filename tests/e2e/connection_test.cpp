@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "address/address_block.h"
 #include "sim/h1_codes.h"
 #include "simulated_network.h"
+#include "transfer/transfer_block.h"
 
 namespace tav::e2e {
 namespace {
@@ -31,6 +33,22 @@ class ConnectionTest : public SimulatedNetworkTest {
     EXPECT_EQ(connection->state, ConnectionState::kEstablished);
     EXPECT_EQ(connection->role, role);
     EXPECT_EQ(network().StationOf(*connection), network().Find(address));
+  }
+
+  // A word tag parsed by command 3, for one element at `word`.
+  TransferBlock WordTag(const char* address, uint16_t* word) {
+    AddressBlock parsed{};
+    parsed.addressText = address;
+    EXPECT_EQ(Run(3, &parsed), 0) << address;
+    TransferBlock block{};
+    block.tagName = address;
+    block.plcNumber = parsed.plcNumber;
+    block.areaTypeCode = parsed.areaTypeCode;
+    block.packedAddress = parsed.packedAddress;
+    block.bitNumber = parsed.bitNumber;
+    block.count = 1;
+    block.data = word;
+    return block;
   }
 };
 
@@ -110,6 +128,36 @@ TEST_F(ConnectionTest, ReconnectBringsADroppedStationBack) {
   ExpectConnection(s7, "0A0B0C010201", ConnectionRole::kS7);
   ExpectConnection(s5Read, "0A0B0C010203", ConnectionRole::kRead);
   ExpectConnection(s5Write, "0A0B0C010203", ConnectionRole::kWrite);
+}
+
+// An S5 station writes over its write connection; the others over their one connection.
+TEST_F(ConnectionTest, WritesTakeTheWriteConnection) {
+  UseExampleStationFile();
+  ASSERT_EQ(Initialise(10), 0);
+  uint16_t word = 7;
+  for (const char* address : {"03DW0100100", "01DW0100100", "05DW0100100"}) {
+    TransferBlock tag = WordTag(address, &word);
+    ASSERT_EQ(Run(10, &tag), 0);
+  }
+  const std::vector<sim::Exchange>& exchanges = network().exchanges();
+  ASSERT_EQ(exchanges.size(), 3u);
+  EXPECT_EQ(exchanges[0].connection, station(3).writeConnection);
+  EXPECT_EQ(exchanges[1].connection, station(1).readConnection);
+  EXPECT_EQ(exchanges[2].connection, station(5).readConnection);
+}
+
+TEST_F(ConnectionTest, ADroppedConnectionFailsTransfersUntilReconnected) {
+  UseExampleStationFile();
+  ASSERT_EQ(Initialise(10), 0);
+  uint16_t word = 0;
+  TransferBlock tag = WordTag("01DW0100000", &word);
+  network().Drop(simulated("0A0B0C010201"));
+
+  EXPECT_EQ(Run(6, &tag), 2);
+  EXPECT_EQ(word, 0);
+  ASSERT_EQ(Reconnect(1), 0);
+  EXPECT_EQ(Run(6, &tag), 0);
+  EXPECT_EQ(word, 0x1234);  // the simulation file's preset
 }
 
 TEST_F(ConnectionTest, ReconnectConnectsAStationThatCameUpLater) {

@@ -36,6 +36,17 @@ void Host::InstallNetwork() {
   tav::sim::InstallNetwork(std::move(*loaded.network));
 }
 
+void AddStationOptions(CLI::App& command, StationOptions& options) {
+  command
+      .add_option("--station-file", options.stationFile,
+                  "Station file tavSH1NN.int (NN: the driver number)")
+      ->capture_default_str();
+  command
+      .add_option("--timeout", options.timeout,
+                  "The host's time-out; the retry budget is ten times it, at least 100")
+      ->capture_default_str();
+}
+
 std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName) {
   constexpr std::string_view kHead = "tavSH1";
   constexpr std::string_view kTail = ".int";

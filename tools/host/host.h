@@ -3,7 +3,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -41,6 +40,16 @@ class Host {
   int32_t driverNumber_ = 0;
 };
 
+// Where init, read and write take their stations from.
+struct StationOptions {
+  std::string stationFile = kExampleStationFile;
+  int32_t timeout = 0;
+};
+void AddStationOptions(CLI::App& command, StationOptions& options);
+
+// Whether the driver's log lines are printed (they are unless a command turns them off).
+void EchoDriverLog(bool on);
+
 // The driver number that names a station file tavSH1NN.int; none for any other name.
 std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName);
 
@@ -53,5 +62,7 @@ void PrintStationTable(const tav::DriverInstance& instance);
 void AddInfoCommand(CLI::App& app, Host& host, int& exitCode);
 void AddInitCommand(CLI::App& app, Host& host, int& exitCode);
 void AddDemoCommand(CLI::App& app, Host& host, int& exitCode);
+void AddReadCommand(CLI::App& app, Host& host, int& exitCode);
+void AddWriteCommand(CLI::App& app, Host& host, int& exitCode);
 
 }  // namespace tavhost

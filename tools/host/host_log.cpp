@@ -6,8 +6,20 @@
 #include <cstdint>
 #include <cstdio>
 
-extern "C" __attribute__((visibility("default"))) void err(int32_t level, const char* format,
-                                                           ...) {
+#include "host.h"
+
+namespace {
+
+bool echo = true;
+
+}  // namespace
+
+void tavhost::EchoDriverLog(bool on) {
+  echo = on;
+}
+
+extern "C" __attribute__((visibility("default"))) void err(int32_t level, const char* format, ...) {
+  if (!echo) return;
   char text[1024];
   va_list args;
   va_start(args, format);

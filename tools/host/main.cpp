@@ -8,8 +8,7 @@ int main(int argc, char** argv) {
   CLI::App app{"tavhost: drives the TavSH1 H1 driver as its host does"};
   tavhost::Host host;
   int exitCode = 0;
-  app.add_option("--driver", host.libraryPath, "Path of the driver library")
-      ->capture_default_str();
+  app.add_option("--driver", host.libraryPath, "Path of the driver library")->capture_default_str();
   app.add_option("--network", host.networkPath,
                  "Simulation file of the H1 network (default: the built-in network)");
   app.require_subcommand(1);
@@ -17,6 +16,8 @@ int main(int argc, char** argv) {
   tavhost::AddInfoCommand(app, host, exitCode);
   tavhost::AddInitCommand(app, host, exitCode);
   tavhost::AddDemoCommand(app, host, exitCode);
+  tavhost::AddReadCommand(app, host, exitCode);
+  tavhost::AddWriteCommand(app, host, exitCode);
 
   CLI11_PARSE(app, argc, argv);
   return exitCode;

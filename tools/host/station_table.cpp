@@ -13,14 +13,19 @@ namespace {
 
 std::string TypeName(uint8_t plcType) {
   switch (plcType) {
-    case 5: return "S5";
-    case 7: return "S7";
-    default: return fmt::format("type {}", plcType);
+    case 5:
+      return "S5";
+    case 7:
+      return "S7";
+    default:
+      return fmt::format("type {}", plcType);
   }
 }
 
 // A TSAP as the connect record carries it: at most 8 characters.
-std::string Tsap(const char* text) { return std::string(text, strnlen(text, 8)); }
+std::string Tsap(const char* text) {
+  return std::string(text, strnlen(text, 8));
+}
 
 std::string Reach(const tav::PlcEntry& entry) {
   if (entry.plcType == tav::kPlcTypeS5) {
@@ -34,9 +39,12 @@ std::string ConnectionText(uint16_t id) {
   const tav::sim::Connection* connection = tav::sim::ActiveNetwork().FindConnection(id);
   if (connection == nullptr) return fmt::format("{} (gone)", id);
   switch (connection->state) {
-    case tav::sim::ConnectionState::kEstablished: return fmt::format("{} up", id);
-    case tav::sim::ConnectionState::kBroken: return fmt::format("{} broken", id);
-    case tav::sim::ConnectionState::kSettingUp: break;
+    case tav::sim::ConnectionState::kEstablished:
+      return fmt::format("{} up", id);
+    case tav::sim::ConnectionState::kBroken:
+      return fmt::format("{} broken", id);
+    case tav::sim::ConnectionState::kSettingUp:
+      break;
   }
   return fmt::format("{} setting up", id);
 }
@@ -57,9 +65,9 @@ void PrintStationTable(const tav::DriverInstance& instance) {
     const tav::PlcEntry& entry = instance.plcTable[n];
     if (!tav::IsConfigured(entry)) continue;
     fmt::print("{:>3}  {:<7} {:<13} {:<27} {:<12} {:<12} {}\n", n, TypeName(entry.plcType),
-               std::string(entry.ethernetAddress, strnlen(entry.ethernetAddress, 16)),
-               Reach(entry), ConnectionText(entry.readConnection),
-               ConnectionText(entry.writeConnection), SimulatedStation(entry));
+               std::string(entry.ethernetAddress, strnlen(entry.ethernetAddress, 16)), Reach(entry),
+               ConnectionText(entry.readConnection), ConnectionText(entry.writeConnection),
+               SimulatedStation(entry));
   }
 }
 

@@ -1,0 +1,57 @@
+// One tag as tavhost handles it: its address parsed by the driver (command 3), its values read
+// (commands 5 and 6) and written (commands 7 and 10) through host arrays of the widths the
+// driver uses, and shown or taken as text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "address/address_block.h"
+#include "host.h"
+
+namespace tavhost {
+
+// The host element a tag's kind takes.
+enum class ValueKind : uint8_t {
+  kWord,        // 16 bits: words, and bytes in their low 8 bits
+  kDoubleWord,  // 32-bit integer
+  kFloat,       // single-precision float
+  kString,      // characters
+  kBit,         // one bit of a word, through the value cell
+};
+
+struct Tag {
+  std::string address;
+  tav::AddressBlock parsed{};
+  ValueKind kind = ValueKind::kWord;
+  int32_t count = 1;  // elements; a string and a bit are one
+
+  // Bytes of the host array (the value cell for a bit).
+  size_t HostBytes() const;
+  // A string's length from its packed address.
+  uint32_t StringLength() const;
+};
+
+// The host data type an address asks for: 7 for a string, 3 for a float, 4 for a double word,
+// 6 when it names a bit, 0 otherwise.
+int32_t HostDataTypeOf(const std::string& address);
+
+// Parses `address` with command 3. Returns the tag, or the driver's result when it refused.
+std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t hostDataType,
+                            int32_t count, int32_t& result);
+
+// Reads the tag's values into `host` (HostBytes() bytes); returns the driver's result.
+int32_t ReadTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
+// Writes the tag's values from `values`; returns the driver's result.
+int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
+
+// The values of a host array as text, one per element, separated by blanks.
+std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values);
+// Fills a host array from texts, one per element (a string takes one); false with `error` set
+// when a text does not fit the tag's kind.
+bool ParseValues(const Tag& tag, const std::vector<std::string>& texts,
+                 std::vector<uint8_t>& values, std::string& error);
+
+}  // namespace tavhost
