@@ -27,56 +27,6 @@ constexpr uint32_t kAbandonPauseMs = 1;
 constexpr uint32_t kWaitingPauseMs = 1;
 constexpr uint32_t kResendPauseMs = 50;
 
-// Sends the request and polls for its data within the instance's retry budget. On kDone the
-// TransferBuffer holds the data from its first byte. Logs one line when an answer came back bad
-// or none came within the budget.
-TransferOutcome ReadExchange(const Transfer& transfer, RequestRecord& request) {
-  const uint16_t connection = transfer.station->readConnection;
-  if (connection == 0) return TransferOutcome::kUnavailable;
-  request.connection = connection;
-
-  uint16_t status = H1SendReadRequest(&request);
-  if (status == kH1Busy) {
-    for (int resend = 0; resend < kBusyResends && status != kH1Done; ++resend) {
-      SleepMilliseconds(kBusyPauseMs);
-      if (transfer.plcType == kPlcTypeS5) SleepMilliseconds(kS5BusyExtraMs);
-      status = H1SendReadRequest(&request);
-    }
-    if (status == kH1Busy) return TransferOutcome::kUnavailable;
-  }
-
-  uint8_t* buffer = transfer.instance->transferBuffer;
-  uint16_t statusWord = 0;
-  if (status == kH1Abandon) {
-    (void)H1ReceiveReadData(kTransferBufferSize, buffer, &statusWord, connection);
-    SleepMilliseconds(kAbandonPauseMs);
-    return TransferOutcome::kFailed;
-  }
-  if (status != kH1Done) return TransferOutcome::kUnavailable;
-
-  // Only an answer of receive read data itself ends the polling; a budget spent on waiting and
-  // re-sending never counts as data, whatever the last re-send returned.
-  const int32_t budget = transfer.instance->retryBudget;
-  bool answered = false;
-  for (int32_t pass = 0; pass < budget; ++pass) {
-    status = H1ReceiveReadData(kTransferBufferSize, buffer, &statusWord, connection);
-    if (WantsResend(status)) {
-      status = H1SendReadRequest(&request);
-      SleepMilliseconds(kResendPauseMs);
-    } else if (IsWaiting(status)) {
-      SleepMilliseconds(kWaitingPauseMs);
-    } else {
-      answered = true;
-      break;
-    }
-  }
-  if (answered && status == kH1Done && statusWord == 0) return TransferOutcome::kDone;
-
-  err(kLogLevelNormal, kReadFailed, transfer.tagName, static_cast<int>(status),
-      static_cast<int>(statusWord));
-  return answered ? TransferOutcome::kFailed : TransferOutcome::kUnavailable;
-}
-
 // One reader per element kind converts the TransferBuffer into the host's array of little-endian
 // elements; it runs only after a good exchange. The buffer, the host's array and the count come
 // as parameters, so that the compiler need not fear the stores into the host's bytes changing
@@ -145,6 +95,54 @@ constexpr std::array<Reader, kElementKinds> kReaders = {
 };
 
 }  // namespace
+
+// Logs one line when an answer came back bad or none came within the budget.
+TransferOutcome ReadExchange(const Transfer& transfer, RequestRecord& request) {
+  const uint16_t connection = transfer.station->readConnection;
+  if (connection == 0) return TransferOutcome::kUnavailable;
+  request.connection = connection;
+
+  uint16_t status = H1SendReadRequest(&request);
+  if (status == kH1Busy) {
+    for (int resend = 0; resend < kBusyResends && status != kH1Done; ++resend) {
+      SleepMilliseconds(kBusyPauseMs);
+      if (transfer.plcType == kPlcTypeS5) SleepMilliseconds(kS5BusyExtraMs);
+      status = H1SendReadRequest(&request);
+    }
+    if (status == kH1Busy) return TransferOutcome::kUnavailable;
+  }
+
+  uint8_t* buffer = transfer.instance->transferBuffer;
+  uint16_t statusWord = 0;
+  if (status == kH1Abandon) {
+    (void)H1ReceiveReadData(kTransferBufferSize, buffer, &statusWord, connection);
+    SleepMilliseconds(kAbandonPauseMs);
+    return TransferOutcome::kFailed;
+  }
+  if (status != kH1Done) return TransferOutcome::kUnavailable;
+
+  // Only an answer of receive read data itself ends the polling; a budget spent on waiting and
+  // re-sending never counts as data, whatever the last re-send returned.
+  const int32_t budget = transfer.instance->retryBudget;
+  bool answered = false;
+  for (int32_t pass = 0; pass < budget; ++pass) {
+    status = H1ReceiveReadData(kTransferBufferSize, buffer, &statusWord, connection);
+    if (WantsResend(status)) {
+      status = H1SendReadRequest(&request);
+      SleepMilliseconds(kResendPauseMs);
+    } else if (IsWaiting(status)) {
+      SleepMilliseconds(kWaitingPauseMs);
+    } else {
+      answered = true;
+      break;
+    }
+  }
+  if (answered && status == kH1Done && statusWord == 0) return TransferOutcome::kDone;
+
+  err(kLogLevelNormal, kReadFailed, transfer.tagName, static_cast<int>(status),
+      static_cast<int>(statusWord));
+  return answered ? TransferOutcome::kFailed : TransferOutcome::kUnavailable;
+}
 
 TransferOutcome ReadTransferBlock(DriverInstance* instance, const TransferBlock* block) {
   Transfer transfer{};

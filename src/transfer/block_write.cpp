@@ -127,6 +127,15 @@ TransferOutcome WriteTransferBlock(DriverInstance* instance, const TransferBlock
       outcome != TransferOutcome::kDone) {
     return outcome;
   }
+  if (transfer.bytesInWords) {
+    // The station takes whole words: fetch the ones the request covers first, so that the bytes
+    // the host does not write go back as they were instead of whatever the buffer last held.
+    RequestRecord covered = transfer.request;
+    if (const TransferOutcome outcome = ReadExchange(transfer, covered);
+        outcome != TransferOutcome::kDone) {
+      return outcome;
+    }
+  }
   kWriters[static_cast<size_t>(transfer.element)](transfer, transfer.instance->transferBuffer,
                                                   transfer.hostData, transfer.count);
   RequestRecord request = transfer.request;

@@ -191,6 +191,8 @@ TransferOutcome PlanTransfer(DriverInstance* instance, const TransferBlock* bloc
       .s7 = s7,
       .bigEndianWords = s7 || rule.placement == Placement::kProcessArea,
       .exchangePairs = station.plcType == kPlcTypeS5,
+      .bytesInWords =
+          !s7 && rule.element == ElementKind::kByte && rule.placement == Placement::kDataBlock,
       .count = HostCount(rule.element, request, s7, *block),
       .hostData = static_cast<uint8_t*>(block->data),
       .request = request,

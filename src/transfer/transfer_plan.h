@@ -60,7 +60,10 @@ struct Transfer {
   bool s7;              // S7 byte order and units; every other type counts as S5
   bool bigEndianWords;  // words travel as big-endian byte pairs: S7, and I/Q/M areas on S5
   bool exchangePairs;   // a string's characters travel pairwise exchanged (type-5 stations)
-  size_t count;         // elements; a string's characters
+  // Bytes in a data block that holds words (S5 types): the request covers `count` words, twice
+  // the bytes the host gives.
+  bool bytesInWords;
+  size_t count;  // elements; a string's characters
   uint8_t* hostData;
   // Area kind, block number, start and length; the exchange fills in the connection.
   RequestRecord request;
@@ -79,6 +82,10 @@ struct Transfer {
 
 // The tag name for the log: an empty text when the host gave none.
 const char* TagNameOf(const TransferBlock* block);
+
+// Sends the read request and polls for its data within the instance's retry budget. On kDone the
+// TransferBuffer holds the data from its first byte.
+[[nodiscard]] TransferOutcome ReadExchange(const Transfer& transfer, RequestRecord& request);
 
 // The block operations under commands 6 and 10, which the tag commands use as well.
 [[nodiscard]] TransferOutcome ReadTransferBlock(DriverInstance* instance,

@@ -185,6 +185,17 @@ TEST_F(TransferTest, ReadsTheValuesTheStationsWereGiven) {
   EXPECT_EQ(ReadBlock("05DF0100004", 3, 1, 4), Floats({7.25f}));
 }
 
+// Type-6 data blocks hold words, so two bytes at byte offset 3 travel as words 3 and 4; the
+// preset float 7.25 in words 4 and 5 must come through a byte write unharmed.
+TEST_F(TransferTest, ByteWritesOnWordStationsLeaveTheirNeighboursAlone) {
+  Bytes bytes = Words({0x11, 0x22});
+  ASSERT_EQ(Transfer(10, Tag("05DB0100003"), 2, bytes.data()), 0);
+
+  EXPECT_EQ(ReadBlock("05DB0100003", 1, 2, 4), bytes);
+  EXPECT_EQ(ReadBlock("05DF0100004", 3, 1, 4), Floats({7.25f}));
+  EXPECT_TRUE(HostLog().empty());
+}
+
 // The host's 4-byte value cell: a 16-bit element or a bit in bytes 2 and 3.
 struct Cell {
   uint16_t host = 0xBBBB;

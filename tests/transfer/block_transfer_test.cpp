@@ -212,6 +212,36 @@ TEST_F(BlockTransferTest, WritesOnlyTheLowByteOfAByteElement) {
   ASSERT_EQ(Run(kWrite, &block), 0);
 
   EXPECT_EQ(SentBytes(2), (Bytes{0x34, 0x80}));
+  EXPECT_EQ(H1().CountOf(H1Op::kSendReadRequest), 0) << "S7 stations take single bytes";
+}
+
+// A type-6 station's data blocks hold words: a request for n bytes covers n words. The write
+// fetches them first, so the n bytes behind the host's go back unchanged.
+TEST_F(BlockTransferTest, ByteWriteIntoWordMemoryKeepsTheBytesItDoesNotWrite) {
+  Connect(kPlc, 6);
+  uint16_t elements[3] = {0x11, 0x22, 0x33};
+  TransferBlock block = Block(kPlc, kAreaDataByte, DataBlockAddress(1, 3), 3, elements);
+  H1().Answer(H1Op::kReceiveReadData, {.data = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}});
+
+  ASSERT_EQ(Run(kWrite, &block), 0);
+
+  EXPECT_EQ(H1().Sequence(),
+            (std::vector<H1Op>{H1Op::kSendReadRequest, H1Op::kReceiveReadData,
+                               H1Op::kSendWriteRequest, H1Op::kReceiveWriteAcknowledge}));
+  EXPECT_EQ(RequestsOf(H1Op::kSendReadRequest), RequestsOf(H1Op::kSendWriteRequest));
+  EXPECT_EQ(SentBytes(6), (Bytes{0x11, 0x22, 0x33, 0xA4, 0xA5, 0xA6}));
+}
+
+TEST_F(BlockTransferTest, ByteWriteIntoWordMemoryIsNotSentWhenTheWordsCannotBeRead) {
+  Connect(kPlc, 6);
+  uint16_t elements[2] = {0x11, 0x22};
+  TransferBlock block = Block(kPlc, kAreaDataByte, DataBlockAddress(1, 0), 2, elements);
+  H1().Answer(H1Op::kReceiveReadData, {.statusWord = 2});
+
+  EXPECT_EQ(Run(kWrite, &block), 1);
+
+  EXPECT_EQ(H1().CountOf(H1Op::kSendWriteRequest), 0);
+  EXPECT_EQ(fake::LogTexts(), (std::vector<std::string>{"TavSH1: Read Tag TAG1 Failed, rc=0,2"}));
 }
 
 // One read exchange, scripted call by call. Unscripted calls answer 0 with status word 0, and
