@@ -80,4 +80,12 @@ int32_t Host::Initialise(const std::string& stationFile, int32_t timeout) {
   return driver().Run(instance_.get(), 1, &block, driverNumber_);
 }
 
+bool InitialiseQuietly(Host& host, const StationOptions& options) {
+  EchoDriverLog(false);
+  const int32_t initialised = host.Initialise(options.stationFile, options.timeout);
+  EchoDriverLog(true);
+  if (initialised != 0) fmt::print(stderr, "initialisation failed with {}\n", initialised);
+  return initialised == 0;
+}
+
 }  // namespace tavhost

@@ -50,6 +50,10 @@ void AddStationOptions(CLI::App& command, StationOptions& options);
 // Whether the driver's log lines are printed (they are unless a command turns them off).
 void EchoDriverLog(bool on);
 
+// Initialises the driver on the chosen station file without showing its log; says why on
+// standard error and returns false when initialisation fails.
+bool InitialiseQuietly(Host& host, const StationOptions& options);
+
 // The driver number that names a station file tavSH1NN.int; none for any other name.
 std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName);
 

@@ -22,14 +22,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
   AddStationOptions(*read, options->stations);
   read->callback([&host, &exitCode, options] {
     exitCode = 1;
-    EchoDriverLog(false);
-    const int32_t initialised =
-        host.Initialise(options->stations.stationFile, options->stations.timeout);
-    EchoDriverLog(true);
-    if (initialised != 0) {
-      fmt::print(stderr, "initialisation failed with {}\n", initialised);
-      return;
-    }
+    if (!InitialiseQuietly(host, options->stations)) return;
     int32_t result = 0;
     const std::optional<Tag> tag = ParseTag(
         host, options->address, options->hostDataType.value_or(HostDataTypeOf(options->address)),

@@ -27,14 +27,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
   AddStationOptions(*write, options->stations);
   write->callback([&host, &exitCode, options] {
     exitCode = 1;
-    EchoDriverLog(false);
-    const int32_t initialised =
-        host.Initialise(options->stations.stationFile, options->stations.timeout);
-    EchoDriverLog(true);
-    if (initialised != 0) {
-      fmt::print(stderr, "initialisation failed with {}\n", initialised);
-      return;
-    }
+    if (!InitialiseQuietly(host, options->stations)) return;
     const auto count = static_cast<int32_t>(options->values.size());
     int32_t result = 0;
     const std::optional<Tag> tag =
