@@ -24,7 +24,7 @@ std::vector<HostLogLine>& HostLog();
 class LoadedDriver {
  public:
   LoadedDriver() {
-    handle_ = dlopen(TAVSH1_LIBRARY_PATH, RTLD_LAZY | RTLD_LOCAL);
+    handle_ = dlopen(TAVSH1_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
       ADD_FAILURE() << dlerror();
       return;

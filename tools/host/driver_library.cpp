@@ -5,7 +5,7 @@
 namespace tavhost {
 
 DriverLibrary::DriverLibrary(const std::string& path) {
-  handle_ = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     error_ = dlerror();
     return;
