@@ -17,7 +17,7 @@ inline constexpr uint8_t kPlcTypeS7 = 7;
 
 // One SIMATIC station: its type, its H1 connections, its Ethernet address, TSAPs and slot.
 struct PlcEntry {
-  uint8_t plcType;           // 5 S5, 7 S7; the station file also admits 6
+  uint8_t plcType;  // 5 S5, 7 S7; the station file also admits 6
   uint8_t reserved1;
   uint16_t readConnection;   // read connection; for S7 and type 6 the only one. 0 = none
   uint16_t writeConnection;  // S5 write connection. 0 = none: writes go over readConnection
@@ -26,7 +26,7 @@ struct PlcEntry {
   char rtsap[25];            // remote TSAP of the S5 read connection
   char wtsap[25];            // remote TSAP of the S5 write connection
   uint8_t reserved2;
-  uint8_t slot;              // S7 CPU slot, 1 to 255
+  uint8_t slot;  // S7 CPU slot, 1 to 255
   uint8_t padding;
 };
 static_assert(offsetof(PlcEntry, plcType) == 0);
@@ -56,14 +56,14 @@ static_assert(offsetof(LineSettings, parity) == 6);
 static_assert(sizeof(LineSettings) == 8);
 
 struct DriverInstance {
-  int32_t retryBudget;    // bound of the H1 polling loops; serial read time-out in 10 ms units
-  uint32_t portHandle;    // open serial port's OS handle; 0 = no port open
-  int32_t activeFlag;     // the host's enable flag; 1 after a successful serial open
-  char portName[12];      // serial port name, at most 11 characters
+  int32_t retryBudget;  // bound of the H1 polling loops; serial read time-out in 10 ms units
+  uint32_t portHandle;  // open serial port's OS handle; 0 = no port open
+  int32_t activeFlag;   // the host's enable flag; 1 after a successful serial open
+  char portName[12];    // serial port name, at most 11 characters
   LineSettings lineSettings;
-  uint16_t lineFlags;     // DTR/RTS control bits of the serial channel
+  uint16_t lineFlags;                           // DTR/RTS control bits of the serial channel
   uint8_t transferBuffer[kTransferBufferSize];  // data area of every H1 read and write
-  PlcEntry plcTable[kStationCount];              // indexed by station number
+  PlcEntry plcTable[kStationCount];             // indexed by station number
   uint8_t padding[2];
 };
 static_assert(offsetof(DriverInstance, retryBudget) == 0);
@@ -78,9 +78,13 @@ static_assert(offsetof(DriverInstance, padding) == 19'934);
 static_assert(sizeof(DriverInstance) == 19'936);
 
 // Whether `station` names an entry of the PlcTable.
-constexpr bool IsStationNumber(int32_t station) { return station >= 0 && station <= kLastStation; }
+constexpr bool IsStationNumber(int32_t station) {
+  return station >= 0 && station <= kLastStation;
+}
 
 // A station is configured exactly when its Ethernet address is non-empty.
-constexpr bool IsConfigured(const PlcEntry& entry) { return entry.ethernetAddress[0] != '\0'; }
+constexpr bool IsConfigured(const PlcEntry& entry) {
+  return entry.ethernetAddress[0] != '\0';
+}
 
 }  // namespace tav

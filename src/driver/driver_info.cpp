@@ -102,7 +102,9 @@ static_assert(std::string_view(kDriverNameText) == kDriverName);
 
 }  // namespace
 
-std::string_view DriverBanner() { return {kBanner.data(), kBanner.length()}; }
+std::string_view DriverBanner() {
+  return {kBanner.data(), kBanner.length()};
+}
 
 CommandResult DriverInformation(const Request& request) {
   auto* info = static_cast<InfoBlock*>(request.parameters);

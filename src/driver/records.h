@@ -45,14 +45,14 @@ static_assert(sizeof(ReconnectBlock) == 4);
 
 // Command 14: the driver describes itself.
 struct InfoBlock {
-  int32_t infoTag;             // always 82
-  const char* name;            // the driver's name
-  const char* banner;          // the start-up banner, code page 437
-  int32_t instanceSize;        // bytes the host allocates for each DriverInstance
-  int32_t infoVersion;         // always 1
-  uint32_t hostField1;         // left as the host set it
-  uint32_t hostField2;         // left as the host set it
-  int32_t capabilityLevel;     // always 3
+  int32_t infoTag;          // always 82
+  const char* name;         // the driver's name
+  const char* banner;       // the start-up banner, code page 437
+  int32_t instanceSize;     // bytes the host allocates for each DriverInstance
+  int32_t infoVersion;      // always 1
+  uint32_t hostField1;      // left as the host set it
+  uint32_t hostField2;      // left as the host set it
+  int32_t capabilityLevel;  // always 3
 };
 static_assert(offsetof(InfoBlock, infoTag) == 0);
 static_assert(!kHostAbi || offsetof(InfoBlock, name) == 4);

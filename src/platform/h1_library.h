@@ -13,16 +13,16 @@
 #endif
 
 extern "C" {
-uint16_t TAV_H1_CALL H1OpenDriver(void);                                        // 302
-uint16_t TAV_H1_CALL H1CloseDriver(void);                                       // 303
-uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord);                   // 100
+uint16_t TAV_H1_CALL H1OpenDriver(void);                                          // 302
+uint16_t TAV_H1_CALL H1CloseDriver(void);                                         // 303
+uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord);                     // 100
 uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t reserved);  // 164
-uint16_t TAV_H1_CALL H1ConnectionState(uint32_t connection);                    // 124
-uint16_t TAV_H1_CALL H1RestartConnection(uint32_t connection);                  // 125
-uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t connection);                  // 101
-uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord);                    // 103
+uint16_t TAV_H1_CALL H1ConnectionState(uint32_t connection);                      // 124
+uint16_t TAV_H1_CALL H1RestartConnection(uint32_t connection);                    // 125
+uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t connection);                    // 101
+uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord);                      // 103
 uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
-                                       uint32_t connection);  // 104
-uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer);      // 106
+                                       uint32_t connection);                                // 104
+uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer);                 // 106
 uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection);  // 107
 }

@@ -1,6 +1,6 @@
-#include "platform/sleep.h"
-
 #include <ctime>
+
+#include "platform/sleep.h"
 
 namespace tav {
 

@@ -1,9 +1,11 @@
-#include "platform/sleep.h"
-
 #include <windows.h>
+
+#include "platform/sleep.h"
 
 namespace tav {
 
-void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
+void SleepMilliseconds(uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
 
 }  // namespace tav

@@ -31,7 +31,9 @@ TEST_F(DispatchTest, CodesWithoutHandlerReturnOneAndTouchNothing) {
   EXPECT_TRUE(fake::H1().Calls().empty());
 }
 
-TEST_F(DispatchTest, NullRequestReturnsOne) { EXPECT_EQ(TavMain(nullptr), 1); }
+TEST_F(DispatchTest, NullRequestReturnsOne) {
+  EXPECT_EQ(TavMain(nullptr), 1);
+}
 
 TEST_F(DispatchTest, HandlerResultReachesTheHostUnchanged) {
   InfoBlock info{};
@@ -57,8 +59,7 @@ TEST_F(DispatchTest, DisabledInitialiseLogsOnlyTheVersionLine) {
   ASSERT_EQ(fake::LogLines().size(), 1u);
   const fake::LogLine& line = fake::LogLines()[0];
   EXPECT_EQ(line.level, 32);
-  EXPECT_TRUE(line.format.starts_with(
-      "TavSH1: Siemens Ethernet driver,Version 8.20 compiled on "));
+  EXPECT_TRUE(line.format.starts_with("TavSH1: Siemens Ethernet driver,Version 8.20 compiled on "));
   EXPECT_EQ(line.format, line.text) << "the version line is a format without arguments";
   EXPECT_EQ(instance().activeFlag, 0);
   EXPECT_EQ(instance().retryBudget, 1234);

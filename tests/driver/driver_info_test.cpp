@@ -1,9 +1,10 @@
+#include "driver/driver_info.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "driver/driver_info.h"
 #include "support/driver_test.h"
 
 namespace tav {
@@ -20,14 +21,14 @@ std::string ExpectedBanner() {
                       std::string(6, '\xB0') + std::string(6, '\xB1') + std::string(6, '\xB2') +
                       std::string(5, '\xDB') + " ";
   return "\n"
-         "\xDA" + edge + "\xBF\n" +
-         framed(title) +
+         "\xDA" +
+         edge + "\xBF\n" + framed(title) +
          framed(std::string(11, ' ') + "SIEMENS SIMATIC S5, Driver installed." +
                 std::string(13, ' ')) +
          framed(std::string(4, ' ') + "Siemens SIMATIC S5 & S7 family, Indusrial Network (H1)" +
                 std::string(3, ' ')) +
-         framed(" Open driver - with simulated H1 stations for trying it out  ") +
-         "\xC0" + edge + "\xD9\n";
+         framed(" Open driver - with simulated H1 stations for trying it out  ") + "\xC0" + edge +
+         "\xD9\n";
 }
 
 TEST(Banner, IsTheFramedCodePage437TextByteForByte) {
@@ -81,7 +82,9 @@ TEST_F(DriverInformationTest, TextsStayPutAcrossCalls) {
   EXPECT_EQ(first.banner, second.banner);
 }
 
-TEST_F(DriverInformationTest, NullInfoBlockIsRefusedWithOne) { EXPECT_EQ(Run(14, nullptr), 1); }
+TEST_F(DriverInformationTest, NullInfoBlockIsRefusedWithOne) {
+  EXPECT_EQ(Run(14, nullptr), 1);
+}
 
 }  // namespace
 }  // namespace tav

@@ -13,8 +13,7 @@ std::vector<HostLogLine>& HostLog() {
 
 }  // namespace tav::e2e
 
-extern "C" __attribute__((visibility("default"))) void err(int32_t level, const char* format,
-                                                           ...) {
+extern "C" __attribute__((visibility("default"))) void err(int32_t level, const char* format, ...) {
   char text[1024];
   va_list args;
   va_start(args, format);

@@ -40,7 +40,9 @@ uint16_t Open(H1Op op, void* connectRecord, uint32_t argument) {
 
 }  // namespace
 
-void FakeH1Library::Reset() { *this = FakeH1Library(); }
+void FakeH1Library::Reset() {
+  *this = FakeH1Library();
+}
 
 FakeH1Library& FakeH1Library::Answer(H1Op op, const H1Answer& answer, int times) {
   for (int i = 0; i < times; ++i) queued_[op].push_back(answer);
@@ -95,9 +97,13 @@ using tav::fake::H1Op;
 
 extern "C" {
 
-uint16_t TAV_H1_CALL H1OpenDriver(void) { return tav::fake::Simple(H1Op::kOpenDriver); }
+uint16_t TAV_H1_CALL H1OpenDriver(void) {
+  return tav::fake::Simple(H1Op::kOpenDriver);
+}
 
-uint16_t TAV_H1_CALL H1CloseDriver(void) { return tav::fake::Simple(H1Op::kCloseDriver); }
+uint16_t TAV_H1_CALL H1CloseDriver(void) {
+  return tav::fake::Simple(H1Op::kCloseDriver);
+}
 
 uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
   return tav::fake::Open(H1Op::kOpenS5Connection, connectRecord, 0);

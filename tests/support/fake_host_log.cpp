@@ -18,7 +18,9 @@ std::vector<std::string> LogTexts() {
   return texts;
 }
 
-void ClearLog() { LogLines().clear(); }
+void ClearLog() {
+  LogLines().clear();
+}
 
 }  // namespace tav::fake
 

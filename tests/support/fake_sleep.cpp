@@ -17,10 +17,14 @@ uint64_t SleptMilliseconds() {
   return std::accumulate(Sleeps().begin(), Sleeps().end(), uint64_t{0});
 }
 
-void ClearSleeps() { Sleeps().clear(); }
+void ClearSleeps() {
+  Sleeps().clear();
+}
 
 }  // namespace fake
 
-void SleepMilliseconds(uint32_t milliseconds) { fake::Sleeps().push_back(milliseconds); }
+void SleepMilliseconds(uint32_t milliseconds) {
+  fake::Sleeps().push_back(milliseconds);
+}
 
 }  // namespace tav

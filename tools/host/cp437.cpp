@@ -8,8 +8,16 @@ namespace {
 
 // The upper half of code page 437 that the driver's texts use: box drawing and shade blocks.
 constexpr std::array<std::pair<unsigned char, std::string_view>, 10> kGlyphs = {{
-    {0xB0, "\u2591"}, {0xB1, "\u2592"}, {0xB2, "\u2593"}, {0xB3, "\u2502"}, {0xBF, "\u2510"},
-    {0xC0, "\u2514"}, {0xC4, "\u2500"}, {0xD9, "\u2518"}, {0xDA, "\u250C"}, {0xDB, "\u2588"},
+    {0xB0, "\u2591"},
+    {0xB1, "\u2592"},
+    {0xB2, "\u2593"},
+    {0xB3, "\u2502"},
+    {0xBF, "\u2510"},
+    {0xC0, "\u2514"},
+    {0xC4, "\u2500"},
+    {0xD9, "\u2518"},
+    {0xDA, "\u250C"},
+    {0xDB, "\u2588"},
 }};
 
 }  // namespace
