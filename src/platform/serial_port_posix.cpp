@@ -42,6 +42,17 @@ PortRecord* FindPortRecord(HANDLE fd) {
   return nullptr;
 }
 
+// The record of an open port for a call that also needs `argument`. Sets errno as the call's
+// failure reports it: ENOTTY for a handle that is no open port, EINVAL for a null argument.
+PortRecord* PortForCall(HANDLE fd, const void* argument) {
+  PortRecord* port = FindPortRecord(fd);
+  if (port == nullptr || argument == nullptr) {
+    errno = port == nullptr ? ENOTTY : EINVAL;
+    return nullptr;
+  }
+  return port;
+}
+
 PortRecord* FreeRecord() {
   for (PortRecord& port : openPorts) {
     if (port.fd == INVALID_HANDLE_VALUE) return &port;
@@ -172,11 +183,8 @@ BOOL CloseHandle(HANDLE object) {
 
 BOOL GetCommState(HANDLE file, DCB* dcb) {
   const std::lock_guard lock(openPortsMutex);
-  const PortRecord* port = FindPortRecord(file);
-  if (port == nullptr || dcb == nullptr) {
-    errno = port == nullptr ? ENOTTY : EINVAL;
-    return FALSE;
-  }
+  const PortRecord* port = PortForCall(file, dcb);
+  if (port == nullptr) return FALSE;
   termios attributes{};
   if (tcgetattr(file, &attributes) != 0) return FALSE;
   uint32_t rate = RateOfSpeedCode(cfgetospeed(&attributes));
@@ -189,11 +197,8 @@ BOOL GetCommState(HANDLE file, DCB* dcb) {
 
 BOOL SetCommState(HANDLE file, DCB* dcb) {
   const std::lock_guard lock(openPortsMutex);
-  PortRecord* port = FindPortRecord(file);
-  if (port == nullptr || dcb == nullptr) {
-    errno = port == nullptr ? ENOTTY : EINVAL;
-    return FALSE;
-  }
+  PortRecord* port = PortForCall(file, dcb);
+  if (port == nullptr) return FALSE;
   termios previous{};
   if (tcgetattr(file, &previous) != 0) return FALSE;
   const std::optional<TerminalLine> line = TerminalLineFor(*dcb, previous);
@@ -218,22 +223,16 @@ BOOL SetCommState(HANDLE file, DCB* dcb) {
 
 BOOL GetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
   const std::lock_guard lock(openPortsMutex);
-  const PortRecord* port = FindPortRecord(file);
-  if (port == nullptr || timeouts == nullptr) {
-    errno = port == nullptr ? ENOTTY : EINVAL;
-    return FALSE;
-  }
+  const PortRecord* port = PortForCall(file, timeouts);
+  if (port == nullptr) return FALSE;
   *timeouts = port->timeouts;
   return TRUE;
 }
 
 BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
   const std::lock_guard lock(openPortsMutex);
-  PortRecord* port = FindPortRecord(file);
-  if (port == nullptr || timeouts == nullptr) {
-    errno = port == nullptr ? ENOTTY : EINVAL;
-    return FALSE;
-  }
+  PortRecord* port = PortForCall(file, timeouts);
+  if (port == nullptr) return FALSE;
   termios attributes{};
   if (tcgetattr(file, &attributes) != 0) return FALSE;
   const ReadWait wait = ReadWaitFor(*timeouts);
