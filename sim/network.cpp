@@ -268,35 +268,39 @@ uint16_t Network::ReleaseConnection(uint32_t id) {
   return h1::kOk;
 }
 
-uint16_t Network::SendReadRequest(const void* requestRecord) {
-  Count(Operation::kSendReadRequest);
+uint16_t Network::TakeRequest(Operation operation, const void* requestRecord,
+                              RequestRecord& request, Connection*& connection) {
+  Count(operation);
   if (!open_) return h1::kDriverNotOpen;
   if (requestRecord == nullptr) return h1::kBadArgument;
-  RequestRecord request;
   std::memcpy(&request, requestRecord, sizeof request);
-  Connection* connection = Lookup(request.connection);
+  connection = Lookup(request.connection);
   if (connection == nullptr) return h1::kUnknownConnection;
-  if (const std::optional<Fault> fault = FaultFor(*connection, Operation::kSendReadRequest)) {
-    return fault->result;
+  if (const std::optional<Fault> fault = FaultFor(*connection, operation)) return fault->result;
+  return NotReady(*connection);
+}
+
+uint16_t Network::SendReadRequest(const void* requestRecord) {
+  RequestRecord request;
+  Connection* connection = nullptr;
+  if (const uint16_t refused =
+          TakeRequest(Operation::kSendReadRequest, requestRecord, request, connection);
+      refused != h1::kOk) {
+    return refused;
   }
-  if (const uint16_t notReady = NotReady(*connection); notReady != h1::kOk) return notReady;
   connection->pendingRead =
       PendingRequest{request, StationOf(*connection)->behaviour().pollsBeforeResponse, {}, 0};
   return h1::kOk;
 }
 
 uint16_t Network::SendWriteRequest(const void* requestRecord, const void* buffer) {
-  Count(Operation::kSendWriteRequest);
-  if (!open_) return h1::kDriverNotOpen;
-  if (requestRecord == nullptr) return h1::kBadArgument;
   RequestRecord request;
-  std::memcpy(&request, requestRecord, sizeof request);
-  Connection* connection = Lookup(request.connection);
-  if (connection == nullptr) return h1::kUnknownConnection;
-  if (const std::optional<Fault> fault = FaultFor(*connection, Operation::kSendWriteRequest)) {
-    return fault->result;
+  Connection* connection = nullptr;
+  if (const uint16_t refused =
+          TakeRequest(Operation::kSendWriteRequest, requestRecord, request, connection);
+      refused != h1::kOk) {
+    return refused;
   }
-  if (const uint16_t notReady = NotReady(*connection); notReady != h1::kOk) return notReady;
   const Station& station = *StationOf(*connection);
   PendingRequest pending{request, station.behaviour().pollsBeforeResponse, {}, 0};
   // The buffer is the driver's transfer buffer: never read past its end.

@@ -140,6 +140,11 @@ class TAV_SIM_API Network {
   std::optional<Fault> FaultFor(const Connection& connection, Operation operation);
   // Result of an exchange operation on a connection that is not established; 0 when it is.
   static uint16_t NotReady(const Connection& connection);
+  // Takes a send request's record: counts the call and checks the driver, the record, the
+  // connection, any fault and the connection's state. Returns 0 with `request` and `connection`
+  // set, or the result the call answers.
+  uint16_t TakeRequest(Operation operation, const void* requestRecord, RequestRecord& request,
+                       Connection*& connection);
   uint16_t Receive(Operation operation, std::optional<PendingRequest>& pending, void* buffer,
                    uint32_t bufferSize, uint16_t* statusWord, Connection& connection);
   uint16_t Count(Operation operation);
