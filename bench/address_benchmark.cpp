@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "address/address_block.h"
-#include "config/driver_instance.h"
+#include "abi/address_block.h"
+#include "abi/driver_instance.h"
 #include "driver/tav_main.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <memory>
 #include <vector>
 
-#include "address/area_type.h"
-#include "config/driver_instance.h"
+#include "abi/area_type.h"
+#include "abi/driver_instance.h"
+#include "abi/transfer_block.h"
 #include "driver/tav_main.h"
 #include "support/instant_h1_library.h"
-#include "transfer/transfer_block.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include <cstring>
 #include <memory>
 
-#include "address/address_block.h"
-#include "address/area_type.h"
-#include "config/driver_instance.h"
+#include "abi/address_block.h"
+#include "abi/area_type.h"
+#include "abi/driver_instance.h"
 #include "driver/tav_main.h"
 #include "support/fake_host_log.h"
 

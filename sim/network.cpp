@@ -305,7 +305,7 @@ uint16_t Network::SendWriteRequest(const void* requestRecord, const void* buffer
   PendingRequest pending{request, station.behaviour().pollsBeforeResponse, {}, 0};
   // The buffer is the driver's transfer buffer: never read past its end.
   const size_t bytes = station.TransferBytes(request);
-  if (bytes > kTransferBufferBytes) {
+  if (bytes > kTransferBufferSize) {
     pending.statusWord = h1::kStatusTooLong;
   } else if (bytes > 0) {
     if (buffer == nullptr) return h1::kBadArgument;

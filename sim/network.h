@@ -30,14 +30,13 @@
 #include <string_view>
 #include <vector>
 
-#include "h1/h1_records.h"
+#include "abi/driver_instance.h"
+#include "platform/h1_records.h"
 #include "sim/api.h"
 #include "sim/fault.h"
 #include "sim/station.h"
 
 namespace tav::sim {
-
-inline constexpr size_t kTransferBufferBytes = 10'000;  // the driver's buffer of sent write data
 
 enum class ConnectionRole : uint8_t {
   kRead,   // an S5 read (fetch) connection, opened with the station's `rtsap`

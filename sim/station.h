@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "h1/h1_records.h"
+#include "platform/h1_records.h"
 #include "sim/api.h"
 #include "sim/fault.h"
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "address/address_block.h"
-#include "address/area_type.h"
-#include "config/driver_instance.h"
+#include "abi/address_block.h"
+#include "abi/area_type.h"
+#include "abi/driver_instance.h"
 #include "platform/host_log.h"
 
 namespace tav {
@@ -167,7 +167,7 @@ constexpr uint32_t OddVariant(uint32_t code) {
     default:  // bytes keep the offset as typed
       break;
   }
-  block.packedAddress = offset + (blockNumber << kPackedBlockShift);
+  block.packedAddress = PackAddress(offset, blockNumber);
   return Outcome::kValid;
 }
 
@@ -236,8 +236,7 @@ constexpr uint32_t OddVariant(uint32_t code) {
   }
   if (!anyDigit || length == 0 || length > kStringMaxLength) return Outcome::kInvalid;
 
-  block.packedAddress =
-      offset + (blockNumber << kPackedBlockShift) + (length << kPackedLengthShift);
+  block.packedAddress = PackStringAddress(offset, blockNumber, length);
   return Outcome::kValid;
 }
 

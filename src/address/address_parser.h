@@ -14,7 +14,7 @@
 // it is not reentrant: requests are served one at a time, across all instances.
 #pragma once
 
-#include "driver/records.h"
+#include "abi/records.h"
 
 namespace tav {
 

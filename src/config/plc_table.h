@@ -1,7 +1,7 @@
 // The PlcTable's reset to defaults and the station dump to the host log.
 #pragma once
 
-#include "config/driver_instance.h"
+#include "abi/driver_instance.h"
 
 namespace tav {
 

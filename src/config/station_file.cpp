@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "config/hex_digit.h"
 #include "config/plc_table.h"
 #include "platform/host_log.h"
 
@@ -61,13 +62,6 @@ bool ScanDecimal(const char*& cursor, int& value) {
   value = static_cast<int>(signedValue);
   cursor = p;
   return true;
-}
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Reads a hexadecimal number as "%X" does: leading white space, an optional sign, an optional

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "config/driver_instance.h"
+#include "abi/driver_instance.h"
 
 namespace tav {
 

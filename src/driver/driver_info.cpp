@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "config/driver_instance.h"
+#include "abi/driver_instance.h"
 
 namespace tav {
 namespace {

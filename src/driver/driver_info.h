@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "driver/records.h"
+#include "abi/records.h"
 
 namespace tav {
 

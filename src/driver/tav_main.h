@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/records.h"
+#include "abi/records.h"
 
 // TavMain is the library's only visible symbol; the DLL names it in its module-definition file.
 #if defined(__ELF__)

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <type_traits>
 
+#include "config/hex_digit.h"
+
 namespace tav {
 namespace {
 
@@ -17,13 +19,6 @@ constexpr uint8_t kS5TsapLength = 8;
 constexpr uint8_t kS7TsapLength = 2;
 constexpr uint8_t kS7RemoteTsapPrefix = 0x03;  // followed by the CPU slot
 constexpr uint8_t kS7LocalTsap[kS7TsapLength] = {0x01, 0x01};
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 ConnectRecord BuildRecordHead(const PlcEntry& entry) {
   ConnectRecord record{};

@@ -4,8 +4,8 @@
 
 #include <bit>
 
-#include "config/driver_instance.h"
-#include "h1/h1_records.h"
+#include "abi/driver_instance.h"
+#include "platform/h1_records.h"
 
 namespace tav {
 

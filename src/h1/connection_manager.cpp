@@ -17,14 +17,6 @@ constexpr CommandResult kDone = 0;
 constexpr CommandResult kConnectFailed = 1;  // reconnect: the station could not be connected
 constexpr CommandResult kNoStation = 2;      // initialise: the station file yields no station
 
-// Every library operation returns this on success; the connection state operation when the
-// connection is up.
-constexpr uint16_t kH1Success = 0;
-// Status words after an open that let the driver wait for the connection: set up already, or
-// being set up.
-constexpr uint16_t kOpenStatusDone = 0;
-constexpr uint16_t kOpenStatusPending = 3;
-
 constexpr uint32_t kS7OpenReserved = 0;
 
 constexpr int64_t kBudgetPerTimeoutUnit = 10;
@@ -40,8 +32,7 @@ int32_t RetryBudgetFor(int32_t timeout) {
 }
 
 bool OpenAccepted(uint16_t result, uint16_t statusWord) {
-  return result == kH1Success &&
-         (statusWord == kOpenStatusDone || statusWord == kOpenStatusPending);
+  return result == kH1Done && (statusWord == kOpenStatusDone || statusWord == kOpenStatusPending);
 }
 
 // After a failed write connection, releases what the library handed out for it. The record
@@ -97,13 +88,13 @@ CommandResult ReconnectStation(const Request& request) {
 }
 
 CommandResult CloseH1(const Request& /*request*/) {
-  if (H1CloseDriver() != kH1Success) err(kLogLevelNormal, "TavSH1: Fail to close driver !");
+  if (H1CloseDriver() != kH1Done) err(kLogLevelNormal, "TavSH1: Fail to close driver !");
   return kDone;
 }
 
 void ConnectAll(DriverInstance& instance) {
   const uint16_t result = H1OpenDriver();
-  if (result != kH1Success) {
+  if (result != kH1Done) {
     err(kLogLevelNormal, "TavSH1: Fail to open H1 Driver (%d)", result);
     return;
   }
@@ -182,7 +173,7 @@ bool ConnectS5(DriverInstance& instance, int station) {
 
 bool WaitConnected(const DriverInstance& instance, uint16_t connection) {
   for (int32_t polls = instance.retryBudget / kBudgetPerPoll; polls > 0; --polls) {
-    if (H1ConnectionState(connection) == kH1Success) return true;
+    if (H1ConnectionState(connection) == kH1Done) return true;
     SleepMilliseconds(kPollPauseMilliseconds);
   }
   return false;

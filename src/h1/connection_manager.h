@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "config/driver_instance.h"
-#include "driver/records.h"
+#include "abi/driver_instance.h"
+#include "abi/records.h"
 
 namespace tav {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "config/driver_instance.h"
+#include "abi/driver_instance.h"
 #include "platform/serial_port.h"
 
 namespace tav {

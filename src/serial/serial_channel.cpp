@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "config/driver_instance.h"
+#include "abi/driver_instance.h"
 #include "serial/port_operations.h"
 
 namespace tav {

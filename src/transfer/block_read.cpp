@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "platform/h1_library.h"
+#include "platform/h1_records.h"
 #include "platform/host_log.h"
 #include "platform/sleep.h"
 #include "transfer/byte_order.h"
-#include "transfer/h1_status.h"
 #include "transfer/s5_float.h"
 #include "transfer/transfer.h"
 #include "transfer/transfer_plan.h"
@@ -137,7 +137,7 @@ TransferOutcome ReadExchange(const Transfer& transfer, RequestRecord& request) {
       break;
     }
   }
-  if (answered && status == kH1Done && statusWord == 0) return TransferOutcome::kDone;
+  if (answered && status == kH1Done && statusWord == kStatusWordGood) return TransferOutcome::kDone;
 
   err(kLogLevelNormal, kReadFailed, transfer.tagName, static_cast<int>(status),
       static_cast<int>(statusWord));

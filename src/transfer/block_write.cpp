@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "platform/h1_library.h"
+#include "platform/h1_records.h"
 #include "platform/host_log.h"
 #include "platform/sleep.h"
 #include "transfer/byte_order.h"
-#include "transfer/h1_status.h"
 #include "transfer/s5_float.h"
 #include "transfer/transfer.h"
 #include "transfer/transfer_plan.h"
@@ -47,7 +47,7 @@ TransferOutcome WriteExchange(const Transfer& transfer, RequestRecord& request) 
     }
     SleepMilliseconds(kWaitingPauseMs);
   }
-  if (answered && status == kH1Done && statusWord == 0) return TransferOutcome::kDone;
+  if (answered && status == kH1Done && statusWord == kStatusWordGood) return TransferOutcome::kDone;
 
   err(kLogLevelNormal, kWriteFailed, transfer.tagName, static_cast<int>(status),
       static_cast<int>(statusWord));

@@ -11,7 +11,7 @@
 // The host's array is written only by a read that succeeded.
 #pragma once
 
-#include "driver/records.h"
+#include "abi/records.h"
 
 namespace tav {
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "address/area_type.h"
+#include "abi/area_type.h"
 #include "platform/host_log.h"
 
 namespace tav {
@@ -90,35 +90,28 @@ constexpr RequestScales ScalesOf(ElementKind element, bool processArea) {
   }
 }
 
-constexpr uint32_t StoredOffset(uint32_t packedAddress) {
-  return packedAddress & 0xFFFF;
-}
-constexpr uint32_t StringLength(uint32_t packedAddress) {
-  return packedAddress >> 24;
-}
-
 // Fills in the request's area kind, block number, start and length from the TransferBlock and
 // the station's type. Returns false when the start or the length does not fit its 16-bit field.
 bool BuildRequest(const TransferBlock& block, const KindRule& rule, bool s7,
                   RequestRecord& request) {
-  const uint64_t offset = StoredOffset(block.packedAddress);
+  const uint64_t offset = PackedOffset(block.packedAddress);
   uint64_t start = 0;
   uint64_t length = 0;
   uint32_t blockNumber = 0;
   if (rule.element == ElementKind::kString) {
     // A string's block number has 8 bits; its length above them never reaches the request.
     // Strings travel in whole pairs of characters.
-    const uint32_t pairs = StringLength(block.packedAddress) / 2;
+    const uint32_t pairs = PackedStringLength(block.packedAddress) / 2;
     start = offset;
     length = s7 ? 2 * pairs : pairs;
-    blockNumber = block.packedAddress >> 16 & 0xFF;
+    blockNumber = PackedStringBlock(block.packedAddress);
   } else {
     const bool processArea = rule.placement == Placement::kProcessArea;
     const RequestScales scales = ScalesOf(rule.element, processArea);
     const Scale scale = s7 ? scales.s7 : scales.s5;
     start = scale.start * offset + (s7 ? rule.s7Advance : rule.s5Advance);
     length = scale.length * static_cast<uint64_t>(block.count);
-    if (!processArea) blockNumber = block.packedAddress >> 16;
+    if (!processArea) blockNumber = PackedBlock(block.packedAddress);
   }
   if (start > UINT16_MAX || length > UINT16_MAX) return false;
   request.connection = 0;

@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "config/driver_instance.h"
-#include "driver/abi.h"
-#include "h1/h1_records.h"
-#include "transfer/transfer_block.h"
+#include "abi/command_code.h"
+#include "abi/driver_instance.h"
+#include "abi/transfer_block.h"
+#include "platform/h1_records.h"
 
 namespace tav {
 

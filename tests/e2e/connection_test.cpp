@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "address/address_block.h"
+#include "abi/address_block.h"
+#include "abi/transfer_block.h"
 #include "sim/h1_codes.h"
 #include "simulated_network.h"
-#include "transfer/transfer_block.h"
 
 namespace tav::e2e {
 namespace {

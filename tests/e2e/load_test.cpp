@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "config/driver_instance.h"
+#include "abi/driver_instance.h"
 #include "loaded_driver.h"
 
 namespace tav::e2e {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/records.h"
+#include "abi/records.h"
 
 namespace tav::e2e {
 

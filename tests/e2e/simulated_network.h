@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/driver_instance.h"
-#include "driver/records.h"
+#include "abi/driver_instance.h"
+#include "abi/records.h"
 #include "loaded_driver.h"
 #include "sim/network.h"
 #include "sim/network_file.h"

@@ -86,7 +86,7 @@ class NetworkTest : public ::testing::Test {
     Bytes data;
   };
   ReadAnswer Read(RequestRecord request, size_t bytes) {
-    Bytes buffer(kTransferBufferBytes, 0xEE);
+    Bytes buffer(kTransferBufferSize, 0xEE);
     uint16_t statusWord = 0xFFFF;
     const uint16_t sent = network_.SendReadRequest(&request);
     if (sent != h1::kOk) return {sent, statusWord, {}};
@@ -289,12 +289,12 @@ TEST_F(NetworkTest, ReadAnswersAfterTheResponsePolls) {
   const RequestRecord request{id, kDb, 10, 4, 2};
   ASSERT_EQ(network_.SendReadRequest(&request), h1::kOk);
 
-  Bytes buffer(kTransferBufferBytes);
+  Bytes buffer(kTransferBufferSize);
   uint16_t statusWord = 0xFFFF;
   std::vector<uint16_t> results;
   for (int i = 0; i < 4; ++i) {
     results.push_back(
-        network_.ReceiveReadData(kTransferBufferBytes, buffer.data(), &statusWord, id));
+        network_.ReceiveReadData(kTransferBufferSize, buffer.data(), &statusWord, id));
   }
   EXPECT_EQ(results, (std::vector<uint16_t>{h1::kNoData, h1::kNoData, h1::kOk, h1::kNoRequest}));
   EXPECT_EQ(statusWord, h1::kStatusGood);
@@ -313,7 +313,7 @@ TEST_F(NetworkTest, WriteTakesItsDataWhenSentAndStoresItWhenAcknowledged) {
   s5_.behaviour().pollsBeforeResponse = 1;
   const uint16_t id = ConnectS5();
   const RequestRecord request{id, kDb, 10, 3, 2};
-  Bytes buffer(kTransferBufferBytes, 0);
+  Bytes buffer(kTransferBufferSize, 0);
   buffer[0] = 0x34;  // two S5 words in host order: 0x1234, 0x5678
   buffer[1] = 0x12;
   buffer[2] = 0x78;
@@ -340,7 +340,7 @@ TEST_F(NetworkTest, AnswersRequestsOutsideTheAreasWithAStatusWord) {
   EXPECT_EQ(noBlock.data, (Bytes{0xEE, 0xEE}));
 
   // 6,000 S5 words do not fit the 10,000-byte buffer: the write is refused, not read past it.
-  Bytes buffer(kTransferBufferBytes, 0x55);
+  Bytes buffer(kTransferBufferSize, 0x55);
   s5_.AddBlock(DataBlock(20), 6000);
   const RequestRecord tooLong{id, kDb, 20, 0, 6000};
   ASSERT_EQ(network_.SendWriteRequest(&tooLong, buffer.data()), h1::kOk);

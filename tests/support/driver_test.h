@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "config/driver_instance.h"
-#include "driver/records.h"
+#include "abi/driver_instance.h"
+#include "abi/records.h"
 #include "driver/tav_main.h"
 #include "support/fake_h1_library.h"
 #include "support/fake_host_log.h"

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "config/driver_instance.h"
+#include "abi/driver_instance.h"
 #include "platform/h1_library.h"
 
 namespace tav::fake {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "h1/h1_records.h"
+#include "platform/h1_records.h"
 
 namespace tav::fake {
 

@@ -1,7 +1,7 @@
 #include "support/instant_h1_library.h"
 
-#include "h1/h1_records.h"
 #include "platform/h1_library.h"
+#include "platform/h1_records.h"
 #include "platform/host_log.h"
 #include "platform/sleep.h"
 

@@ -9,11 +9,11 @@
 #include <memory>
 #include <new>
 
-#include "address/area_type.h"
-#include "config/driver_instance.h"
+#include "abi/area_type.h"
+#include "abi/driver_instance.h"
+#include "abi/transfer_block.h"
 #include "driver/tav_main.h"
 #include "support/instant_h1_library.h"
-#include "transfer/transfer_block.h"
 
 extern "C" {
 void* __real_malloc(std::size_t size);

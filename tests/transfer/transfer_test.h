@@ -9,9 +9,9 @@
 #include <ostream>
 #include <vector>
 
-#include "address/area_type.h"
+#include "abi/area_type.h"
+#include "abi/transfer_block.h"
 #include "support/driver_test.h"
-#include "transfer/transfer_block.h"
 
 namespace tav::test {
 

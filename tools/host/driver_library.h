@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/records.h"
+#include "abi/records.h"
 
 namespace tavhost {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "driver/records.h"
+#include "abi/records.h"
 #include "sim/network_file.h"
 
 namespace tavhost {

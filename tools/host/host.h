@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "config/driver_instance.h"
+#include "abi/driver_instance.h"
 #include "driver_library.h"
 
 namespace tavhost {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "address/area_type.h"
-#include "transfer/transfer_block.h"
+#include "abi/area_type.h"
+#include "abi/transfer_block.h"
 
 namespace tavhost {
 
@@ -78,7 +78,7 @@ size_t Tag::HostBytes() const {
 }
 
 uint32_t Tag::StringLength() const {
-  return parsed.packedAddress >> tav::kPackedLengthShift;
+  return tav::PackedStringLength(parsed.packedAddress);
 }
 
 int32_t HostDataTypeOf(const std::string& address) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "address/address_block.h"
+#include "abi/address_block.h"
 #include "host.h"
 
 namespace tavhost {

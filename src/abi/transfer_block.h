@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "address/address_block.h"
-#include "driver/abi.h"
+#include "abi/address_block.h"
+#include "abi/host_abi.h"
 
 namespace tav {
 

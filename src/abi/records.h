@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/abi.h"
+#include "abi/command_code.h"
+#include "abi/host_abi.h"
 
 namespace tav {
 
@@ -13,7 +14,7 @@ struct DriverInstance;
 // The request the host passes to TavMain; the host owns it and the driver never changes it.
 struct Request {
   DriverInstance* instance;  // the instance the command works on
-  int32_t command;           // command code, 1 to 15
+  int32_t command;           // a CommandCode; any value may arrive
   int32_t driverNumber;      // names the station file at initialisation
   uint32_t reserved;
   void* parameters;  // the command's parameter record

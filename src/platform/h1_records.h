@@ -1,5 +1,6 @@
-// The records the driver exchanges with the H1 driver library. Pointer-free, little-endian
-// 16-bit fields, the same layout in every build.
+// The records the driver exchanges with the H1 driver library, and the results and status words
+// it reacts to. Records are pointer-free, little-endian 16-bit fields, the same layout in every
+// build.
 #pragma once
 
 #include <cstddef>
@@ -71,5 +72,33 @@ static_assert(offsetof(RequestRecord, blockNumber) == 4);
 static_assert(offsetof(RequestRecord, start) == 6);
 static_assert(offsetof(RequestRecord, length) == 8);
 static_assert(sizeof(RequestRecord) == 10);
+
+// Results of the library's operations, named by what the driver does on them. What they mean
+// inside the library is the library's business.
+inline constexpr uint16_t kH1Done = 0;  // every operation; connection state: the connection is up
+// Send: the request was not taken; send it again after a pause. Receive: send it again.
+inline constexpr uint16_t kH1Busy = 3;
+// Receive: nothing has arrived yet; poll again after a millisecond.
+inline constexpr uint16_t kH1Waiting = 6;
+inline constexpr uint16_t kH1InProgress = 7;
+// Receive read data: the request has to be sent again.
+inline constexpr uint16_t kH1Resend = 9;
+// Send read request: collect and drop whatever is pending, then give up.
+inline constexpr uint16_t kH1Abandon = 14;
+
+constexpr bool IsWaiting(uint16_t result) {
+  return result == kH1Waiting || result == kH1InProgress;
+}
+constexpr bool WantsResend(uint16_t result) {
+  return result == kH1Busy || result == kH1Resend;
+}
+
+// Status words an open writes into the connect record that let the driver wait for the
+// connection: set up already, or being set up.
+inline constexpr uint16_t kOpenStatusDone = 0;
+inline constexpr uint16_t kOpenStatusPending = 3;
+
+// The status word of an exchange the station answered well.
+inline constexpr uint16_t kStatusWordGood = 0;
 
 }  // namespace tav

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/abi.h"
+#include "abi/host_abi.h"
 
 namespace tav {
 
@@ -49,5 +49,27 @@ static_assert(!kHostAbi || sizeof(AddressBlock) == 36);
 inline constexpr uint32_t kPackedBlockShift = 16;
 inline constexpr uint32_t kPackedLengthShift = 24;
 inline constexpr uint32_t kPackedOffsetMask = 0xFFFF;
+inline constexpr uint32_t kPackedStringBlockMask = 0xFF;
+
+constexpr uint32_t PackAddress(uint32_t offset, uint32_t blockNumber) {
+  return offset + (blockNumber << kPackedBlockShift);
+}
+constexpr uint32_t PackStringAddress(uint32_t offset, uint32_t blockNumber, uint32_t length) {
+  return PackAddress(offset, blockNumber) + (length << kPackedLengthShift);
+}
+constexpr uint32_t PackedOffset(uint32_t packedAddress) {
+  return packedAddress & kPackedOffsetMask;
+}
+// The block number of the data-block form (16 bits).
+constexpr uint32_t PackedBlock(uint32_t packedAddress) {
+  return packedAddress >> kPackedBlockShift;
+}
+// The block number of the string form (8 bits).
+constexpr uint32_t PackedStringBlock(uint32_t packedAddress) {
+  return packedAddress >> kPackedBlockShift & kPackedStringBlockMask;
+}
+constexpr uint32_t PackedStringLength(uint32_t packedAddress) {
+  return packedAddress >> kPackedLengthShift;
+}
 
 }  // namespace tav

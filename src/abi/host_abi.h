@@ -1,16 +1,11 @@
 // What the host's binary interface fixes beyond single records.
 #pragma once
 
-#include <cstdint>
-
 namespace tav {
 
 // The host runs the driver as a 32-bit library: its records carry 32-bit pointers. Records with
 // pointers are checked against the host's offsets in 32-bit builds; 64-bit builds keep the field
 // order with natural alignment and serve development only.
 inline constexpr bool kHostAbi = sizeof(void*) == 4;
-
-// Signed 32-bit command result: 0 is success, 1 and 2 are failures each command defines.
-using CommandResult = int32_t;
 
 }  // namespace tav
