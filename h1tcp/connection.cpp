@@ -406,6 +406,12 @@ uint16_t Connection::SendWrite(const RequestRecord& request, const uint8_t* buff
 
 uint16_t Connection::Send(const RequestRecord& request, bool write, const uint8_t* buffer) {
   if (const uint16_t notReady = NotReady(); notReady != kOk) return notReady;
+  // A station that closed or reset the connection since the last exchange: say so now rather
+  // than after a request into the void.
+  if (!ReadInput() || !TakeInput()) {
+    Break();
+    return kConnectionBroken;
+  }
   Job job;
   job.generation = nextGeneration_++;
   job.write = write;
