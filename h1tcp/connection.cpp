@@ -474,8 +474,8 @@ void Connection::Collect(const std::optional<Job>& job) {
   }
 }
 
-uint16_t Connection::Deliver(std::optional<Job>& job, uint16_t& statusWord, uint32_t bufferSize,
-                             uint8_t* buffer) {
+uint16_t Connection::Deliver(std::optional<Job>& job, uint16_t& statusWord,
+                             std::span<uint8_t> buffer) {
   if (const uint16_t notReady = NotReady(); notReady != kOk) return notReady;
   if (!job) return kNoRequest;
   if (!job->status) Collect(job);
@@ -483,11 +483,11 @@ uint16_t Connection::Deliver(std::optional<Job>& job, uint16_t& statusWord, uint
   if (!job->status) return job->answeredChunks > 0 ? kReceiving : kNoData;
   statusWord = *job->status;
   if (statusWord == kStatusGood && !job->write) {
-    if (job->data.size() > bufferSize) {
+    if (job->data.size() > buffer.size()) {
       statusWord = kStatusTooLong;
     } else {
       if (job->swapWords) SwapWords(job->data.data(), job->data.size());
-      std::copy(job->data.begin(), job->data.end(), buffer);
+      std::copy(job->data.begin(), job->data.end(), buffer.begin());
     }
   }
   job.reset();
@@ -495,11 +495,11 @@ uint16_t Connection::Deliver(std::optional<Job>& job, uint16_t& statusWord, uint
 }
 
 uint16_t Connection::ReceiveRead(uint32_t bufferSize, uint8_t* buffer, uint16_t& statusWord) {
-  return Deliver(read_, statusWord, bufferSize, buffer);
+  return Deliver(read_, statusWord, {buffer, buffer == nullptr ? 0 : bufferSize});
 }
 
 uint16_t Connection::ReceiveWriteAcknowledge(uint16_t& statusWord) {
-  return Deliver(write_, statusWord, 0, nullptr);
+  return Deliver(write_, statusWord, {});
 }
 
 }  // namespace tav::h1tcp

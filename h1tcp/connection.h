@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 
 #include "frames.h"
 #include "os.h"
@@ -117,8 +118,8 @@ class Connection {
   Job* JobOf(const Sent& sent);
   // Moves the exchange of `job` on, waiting a pause at a time while answers keep coming.
   void Collect(const std::optional<Job>& job);
-  uint16_t Deliver(std::optional<Job>& job, uint16_t& statusWord, uint32_t bufferSize,
-                   uint8_t* buffer);
+  // The answer of `job` once it is complete; a read's data into `buffer`.
+  uint16_t Deliver(std::optional<Job>& job, uint16_t& statusWord, std::span<uint8_t> buffer);
 
   std::optional<Route> route_;
   Role role_;

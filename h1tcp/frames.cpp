@@ -31,6 +31,15 @@ constexpr uint8_t kS7DataBit = 0x03;        // data item: length in bits, one bi
 constexpr uint8_t kS7DataOctets = 0x09;     // data item: length in bytes
 constexpr uint8_t kS7DataReal = 0x07;       // data item: length in bytes
 
+// Byte by byte: GCC 12 misreads an initializer list inserted into a vector as out of bounds.
+void Append(Bytes& frame, std::initializer_list<uint8_t> bytes) {
+  for (uint8_t byte : bytes) frame.push_back(byte);
+}
+
+void Append(Bytes& frame, ByteView bytes) {
+  for (uint8_t byte : bytes) frame.push_back(byte);
+}
+
 void AppendTpkt(Bytes& frame, size_t bytes) {
   const size_t at = frame.size();
   frame.resize(at + kTpktHeaderBytes);
@@ -42,7 +51,7 @@ void AppendTpkt(Bytes& frame, size_t bytes) {
 void AppendTsap(Bytes& frame, uint8_t code, ByteView tsap) {
   frame.push_back(code);
   frame.push_back(static_cast<uint8_t>(tsap.size()));
-  frame.insert(frame.end(), tsap.begin(), tsap.end());
+  Append(frame, tsap);
 }
 
 // The job header of an S7 request.
@@ -63,7 +72,7 @@ void AppendItem(Bytes& pdu, const S7Item& item) {
   StoreBe16(&spec[6], item.block);
   spec[8] = item.area;
   StoreBe24(&spec[9], item.byteAddress * 8);
-  pdu.insert(pdu.end(), spec.begin(), spec.end());
+  Append(pdu, ByteView(spec));
 }
 
 // Bytes of a data item of `length` in the unit of `transportSize`.
@@ -138,13 +147,13 @@ bool HasS5Head(ByteView header) {
 Bytes ConnectionRequest(ByteView localTsap, ByteView remoteTsap, uint16_t sourceReference) {
   Bytes cotp{0, kCodeConnectionRequest, 0, 0, 0, 0, 0};
   StoreBe16(&cotp[4], sourceReference);
-  cotp.insert(cotp.end(), {kParamTpduSize, 1, kTpduSizeCode});
+  Append(cotp, {kParamTpduSize, 1, kTpduSizeCode});
   AppendTsap(cotp, kParamCallingTsap, localTsap);
   AppendTsap(cotp, kParamCalledTsap, remoteTsap);
   cotp[0] = static_cast<uint8_t>(cotp.size() - 1);
   Bytes frame;
   AppendTpkt(frame, cotp.size());
-  frame.insert(frame.end(), cotp.begin(), cotp.end());
+  Append(frame, ByteView(cotp));
   return frame;
 }
 
@@ -156,7 +165,7 @@ Bytes DataTpdus(ByteView payload, size_t tpduBytes) {
     const size_t part = std::min(room, payload.size() - at);
     const bool last = at + part == payload.size();
     AppendTpkt(frames, kDataTpduHeaderBytes + part);
-    frames.insert(frames.end(), {2, kCodeData, static_cast<uint8_t>(last ? kEndOfTsdu : 0)});
+    Append(frames, {2, kCodeData, static_cast<uint8_t>(last ? kEndOfTsdu : 0)});
     frames.insert(frames.end(), payload.begin() + static_cast<ptrdiff_t>(at),
                   payload.begin() + static_cast<ptrdiff_t>(at + part));
     at += part;
@@ -208,25 +217,24 @@ Bytes S7SetupRequest(uint16_t reference, uint16_t parallelJobs, uint16_t pduByte
       static_cast<uint8_t>(parallelJobs >> 8),  static_cast<uint8_t>(parallelJobs),
       static_cast<uint8_t>(parallelJobs >> 8),  static_cast<uint8_t>(parallelJobs),
       static_cast<uint8_t>(pduBytes >> 8),      static_cast<uint8_t>(pduBytes)};
-  pdu.insert(pdu.end(), parameter.begin(), parameter.end());
+  Append(pdu, ByteView(parameter));
   return pdu;
 }
 
 Bytes S7ReadRequest(uint16_t reference, const S7Item& item) {
   Bytes pdu = S7Job(reference, 14, 0);
-  pdu.insert(pdu.end(), {static_cast<uint8_t>(S7Function::kRead), 1});
+  Append(pdu, {static_cast<uint8_t>(S7Function::kRead), 1});
   AppendItem(pdu, item);
   return pdu;
 }
 
 Bytes S7WriteRequest(uint16_t reference, const S7Item& item, ByteView data) {
   Bytes pdu = S7Job(reference, 14, 4 + data.size());
-  pdu.insert(pdu.end(), {static_cast<uint8_t>(S7Function::kWrite), 1});
+  Append(pdu, {static_cast<uint8_t>(S7Function::kWrite), 1});
   AppendItem(pdu, item);
   const uint32_t bits = static_cast<uint32_t>(data.size()) * 8;
-  pdu.insert(pdu.end(),
-             {0, kS7DataBytes, static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)});
-  pdu.insert(pdu.end(), data.begin(), data.end());
+  Append(pdu, {0, kS7DataBytes, static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)});
+  Append(pdu, data);
   return pdu;
 }
 
