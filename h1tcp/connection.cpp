@@ -159,7 +159,10 @@ bool Connection::Advance() {
     out_.insert(out_.end(), request.begin(), request.end());
     phase_ = Phase::kIsoConnecting;
   }
-  return Flush() && ReadInput() && TakeInput();
+  if (!Flush()) return false;
+  // What came before a close counts: a station that refuses sends its disconnect and closes.
+  const bool open = ReadInput();
+  return TakeInput() && open;
 }
 
 uint16_t Connection::State() {

@@ -245,8 +245,12 @@ bool Snap7Server::Command(const char* command, const char* answer) {
   return AwaitLine(answer);
 }
 
-std::vector<std::string> Snap7Server::Events() {
-  Pump(20);
+std::vector<std::string> Snap7Server::Events(size_t expected) {
+  // The server logs an exchange after it answered it: wait a little for the lines expected.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  do {
+    Pump(20);
+  } while (lines_.size() < expected && std::chrono::steady_clock::now() < deadline);
   std::vector<std::string> events = std::move(lines_);
   lines_.clear();
   return events;

@@ -47,7 +47,8 @@ class DriverOnTcp : public ::testing::Test {
   int32_t Run(int32_t command, void* parameters) {
     return driver_.Run(instance_.get(), command, parameters, 1);
   }
-  int32_t Initialise(int32_t timeout = 10);
+  // The host time-out 100 gives a connection wait of 100 polls, room for a loaded machine.
+  int32_t Initialise(int32_t timeout = 100);
   int32_t Reconnect(int32_t station);
   const PlcEntry& station(int n) const { return instance_->plcTable[n]; }
 
@@ -77,8 +78,9 @@ class Snap7Server {
   uint16_t port() const { return port_; }
   bool Stop() { return Command("stop", "stopped"); }
   bool Start() { return Command("start", "started"); }
-  // The lines the server printed since the last call ("read DB 1 0 462 0"...).
-  std::vector<std::string> Events();
+  // The lines the server printed since the last call ("read DB 1 0 462 0"...), once there are
+  // `expected` of them or 2 s passed.
+  std::vector<std::string> Events(size_t expected = 0);
 
  private:
   bool Command(const char* command, const char* answer);

@@ -72,7 +72,7 @@ TEST_F(Snap7Test, TypeSixWordsLieInTheDataBlockAsThePlcHoldsThem) {
   Bytes words = Words({0x1234, 0xABCD});
   ASSERT_EQ(Transfer(10, Tag("05DW0030010"), 2, words.data()), 0);
   EXPECT_EQ(ReadBlock("01DB0030020", 1, 4, 8), Words({0x12, 0x34, 0xAB, 0xCD}));
-  EXPECT_EQ(server_.Events(), (std::vector<std::string>{"write DB 3 20 4 0", "read DB 3 20 4 0"}));
+  EXPECT_EQ(server_.Events(2), (std::vector<std::string>{"write DB 3 20 4 0", "read DB 3 20 4 0"}));
 }
 
 TEST_F(Snap7Test, BitsChangeOnlyThemselves) {
@@ -100,7 +100,7 @@ TEST_F(Snap7Test, TenThousandByteBlocksAreSplitByThePdu) {
   std::vector<uint16_t> words(5'000);
   std::memcpy(words.data(), block.data(), block.size());
   ASSERT_EQ(Transfer(10, Tag("01DW0010000"), 5'000, words.data()), 0);
-  const std::vector<std::string> writes = server_.Events();
+  const std::vector<std::string> writes = server_.Events(23);
   ASSERT_EQ(writes.size(), 23u);  // 22 x 452 + 56
   EXPECT_EQ(writes.front(), "write DB 1 0 452 0");
   EXPECT_EQ(writes[1], "write DB 1 452 452 0");
@@ -109,7 +109,7 @@ TEST_F(Snap7Test, TenThousandByteBlocksAreSplitByThePdu) {
   std::vector<uint16_t> back(5'000, 0xEEEE);
   ASSERT_EQ(Transfer(6, Tag("01DW0010000"), 5'000, back.data()), 0);
   EXPECT_EQ(back, words);
-  const std::vector<std::string> reads = server_.Events();
+  const std::vector<std::string> reads = server_.Events(22);
   ASSERT_EQ(reads.size(), 22u);  // 21 x 462 + 298
   EXPECT_EQ(reads.front(), "read DB 1 0 462 0");
   EXPECT_EQ(reads.back(), "read DB 1 9702 298 0");
