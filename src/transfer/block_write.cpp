@@ -16,7 +16,6 @@
 namespace tav {
 namespace {
 
-constexpr const char kWriteFailed[] = "TavSH1: Write Tag %s Failed, rc=%d,%d";
 constexpr uint32_t kWaitingPauseMs = 1;
 
 // Type-5 stations write over their own write connection; every other station (and a type-5
@@ -49,8 +48,8 @@ TransferOutcome WriteExchange(const Transfer& transfer, RequestRecord& request) 
   }
   if (answered && status == kH1Done && statusWord == kStatusWordGood) return TransferOutcome::kDone;
 
-  err(kLogLevelNormal, kWriteFailed, transfer.tagName, static_cast<int>(status),
-      static_cast<int>(statusWord));
+  err(kLogLevelNormal, FailureFormat(transfer.direction), transfer.tagName,
+      static_cast<int>(status), static_cast<int>(statusWord));
   return !answered || WantsResend(status) ? TransferOutcome::kUnavailable
                                           : TransferOutcome::kFailed;
 }

@@ -241,7 +241,8 @@ TEST_F(BlockTransferTest, ByteWriteIntoWordMemoryIsNotSentWhenTheWordsCannotBeRe
   EXPECT_EQ(Run(kWrite, &block), 1);
 
   EXPECT_EQ(H1().CountOf(H1Op::kSendWriteRequest), 0);
-  EXPECT_EQ(fake::LogTexts(), (std::vector<std::string>{"TavSH1: Read Tag TAG1 Failed, rc=0,2"}));
+  // The exchange that failed is a read, but the host asked for a write.
+  EXPECT_EQ(fake::LogTexts(), (std::vector<std::string>{"TavSH1: Write Tag TAG1 Failed, rc=0,2"}));
 }
 
 // One read exchange, scripted call by call. Unscripted calls answer 0 with status word 0, and
