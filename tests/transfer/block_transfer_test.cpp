@@ -476,6 +476,10 @@ TEST_F(BlockTransferTest, WritePollsForTheAcknowledgementExactlyAsScripted) {
   const WriteScenario scenarios[] = {
       {"acknowledged at once", 1000, 0, {}, 0, 1, {}, {}},
       {"a failed send shows only in the acknowledgement", 1000, 5, {}, 0, 1, {}, {}},
+      // A send the library did not take has no acknowledgement of its own: the one pending on the
+      // connection would be an earlier write's.
+      {"send busy: not repeated, nothing polled, 2", 1000, 3, {{0, 0}}, 2, 0, {}, {failed(3, 0)}},
+      {"send lost: the same", 1000, 9, {{0, 0}}, 2, 0, {}, {failed(9, 0)}},
       {"waiting with 6 and 7, then acknowledged", 1000, 0, {{6, 0}, {7, 0}}, 0, 3, {1, 1}, {}},
       {"3: not repeated, 2", 1000, 0, {{3, 0}}, 2, 1, {}, {failed(3, 0)}},
       {"9: not repeated, 2", 1000, 0, {{9, 4}}, 2, 1, {}, {failed(9, 4)}},
