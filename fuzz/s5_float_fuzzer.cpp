@@ -71,8 +71,7 @@ void CheckPattern(uint32_t pattern) {
   const bool normalised = ((pattern >> 23) & 1) != ((pattern >> 22) & 1);
   // The encoder takes magnitudes from its upper bound on, two S5 steps below 2^127, as too large.
   if (normalised && std::fabs(value) < tav::kS5FloatUpperBound) {
-    Require(tav::DecodeS5Float(tav::EncodeS5Float(value)) == value, "no exact round trip",
-            pattern);
+    Require(tav::DecodeS5Float(tav::EncodeS5Float(value)) == value, "no exact round trip", pattern);
   }
 }
 
