@@ -46,7 +46,7 @@ void BM_ParseAddress(benchmark::State& state) {
   std::strcpy(instance->plcTable[2].ethernetAddress, "080006010002");
 
   tav::AddressBlock block{};
-  tav::Request request{instance.get(), 3, 0, 0, &block};
+  tav::Request request = tav::MakeRequest(instance.get(), tav::CommandCode::kParseAddress, &block);
   size_t next = 0;
   for (auto _ : state) {
     block.addressText = kTags[next].text;

@@ -32,8 +32,8 @@ struct Driver {
     }
   }
 
-  int32_t Run(int32_t command, tav::TransferBlock& block) {
-    tav::Request request{instance.get(), command, 0, 0, &block};
+  int32_t Run(tav::CommandCode command, tav::TransferBlock& block) {
+    tav::Request request = tav::MakeRequest(instance.get(), command, &block);
     return TavMain(&request);
   }
 
@@ -57,7 +57,7 @@ void BM_ReadBlockS7Words(benchmark::State& state) {
   std::vector<uint16_t> words(kWords);
   tav::TransferBlock block = Block(tav::kAreaDataWord, kWords, words.data());
   for (auto _ : state) {
-    if (driver.Run(6, block) != 0) state.SkipWithError("read failed");
+    if (driver.Run(tav::CommandCode::kReadBlock, block) != 0) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(words.data());
     benchmark::ClobberMemory();
   }
@@ -83,7 +83,7 @@ void BM_WriteBlockS7Words(benchmark::State& state) {
   std::vector<uint16_t> words(kWords, 0x1234);
   tav::TransferBlock block = Block(tav::kAreaDataWord, kWords, words.data());
   for (auto _ : state) {
-    if (driver.Run(10, block) != 0) state.SkipWithError("write failed");
+    if (driver.Run(tav::CommandCode::kWriteBlock, block) != 0) state.SkipWithError("write failed");
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * kBytes);
@@ -95,7 +95,7 @@ void BM_ReadTagS7Word(benchmark::State& state) {
   uint32_t cell = 0;
   tav::TransferBlock block = Block(tav::kAreaDataWord, 1, &cell);
   for (auto _ : state) {
-    if (driver.Run(5, block) != 0) state.SkipWithError("read failed");
+    if (driver.Run(tav::CommandCode::kReadTag, block) != 0) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(cell);
   }
 }
@@ -107,7 +107,7 @@ void BM_ReadTagS7Bit(benchmark::State& state) {
   tav::TransferBlock block = Block(tav::kAreaDataWord, 1, &cell);
   block.bitNumber = 4;
   for (auto _ : state) {
-    if (driver.Run(5, block) != 0) state.SkipWithError("read failed");
+    if (driver.Run(tav::CommandCode::kReadTag, block) != 0) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(cell);
   }
 }

@@ -20,7 +20,9 @@ endfunction()
 tav_import_library(korhost ${TAV_WIN32_DIR}/korhost.def)
 tav_import_library(h1library ${CMAKE_BINARY_DIR}/h1library.def)
 
+# The DLL takes the host log and the H1 operations from the import libraries.
 function(tav_link_win32_imports target)
   add_dependencies(${target} korhost_import h1library_import)
-  target_link_libraries(${target} PRIVATE ${korhost_IMPORT_LIBRARY} ${h1library_IMPORT_LIBRARY})
+  set_property(TARGET ${target} APPEND PROPERTY TAV_SEAM_LIBRARIES ${korhost_IMPORT_LIBRARY}
+                                                                   ${h1library_IMPORT_LIBRARY})
 endfunction()

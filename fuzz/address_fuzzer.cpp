@@ -31,6 +31,7 @@
 namespace {
 
 using tav::AddressBlock;
+using tav::CommandCode;
 using tav::DriverInstance;
 
 void Require(bool condition, const char* what) {
@@ -91,7 +92,8 @@ bool IsValidCode(uint32_t code) {
 }
 
 // What every valid answer promises the transfers.
-void CheckValidAnswer(const DriverInstance& instance, const AddressBlock& block, int32_t command) {
+void CheckValidAnswer(const DriverInstance& instance, const AddressBlock& block,
+                      CommandCode command) {
   using namespace tav;
   Require(IsStationNumber(block.plcNumber), "station out of range");
   const PlcEntry& entry = instance.plcTable[block.plcNumber];
@@ -104,7 +106,8 @@ void CheckValidAnswer(const DriverInstance& instance, const AddressBlock& block,
       element == tav::ElementKind::kDoubleWord || element == tav::ElementKind::kFloat;
   Require(block.elementWidth == (wideElement ? 32u : 16u), "element width of another kind");
   Require(block.bitNumber <= 15 || block.bitNumber == kNoBitNumber, "bit number out of range");
-  if (command == 4) Require(block.bitNumber == kNoBitNumber, "check mode read a bit number");
+  if (command == CommandCode::kCheckAddress)
+    Require(block.bitNumber == kNoBitNumber, "check mode read a bit number");
   const uint8_t kind = KindByte(block.areaTypeCode);
   const uint8_t qualifier = AreaQualifier(block.areaTypeCode);
   const bool wide = kind == 'D' || kind == 'd' || kind == 'F' || kind == 'f';
@@ -118,7 +121,7 @@ void CheckValidAnswer(const DriverInstance& instance, const AddressBlock& block,
     Require(block.packedAddress >> kPackedBlockShift <= 255, "S5 block number above 255");
   }
   if (block.areaTypeCode == kAreaString) {
-    Require(command == 3, "command 4 accepted a string");
+    Require(command == CommandCode::kParseAddress, "command 4 accepted a string");
     Require(block.hostDataType == kHostTypeString, "string without host type 7");
     const uint32_t length = block.packedAddress >> kPackedLengthShift;
     Require(length >= 1 && length <= 80, "string length");
@@ -141,7 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Settings settings(data + textLength + 1, terminator != nullptr ? size - textLength - 1 : 0);
   const bool settingsGiven = !settings.empty();
-  const int32_t command = settingsGiven && (settings.Byte() & 1) != 0 ? 4 : 3;
+  const CommandCode command = settingsGiven && (settings.Byte() & 1) != 0
+                                  ? CommandCode::kCheckAddress
+                                  : CommandCode::kParseAddress;
   int32_t hostType = settingsGiven ? static_cast<int8_t>(settings.Byte()) : 1;
   if (hostType == INT8_MIN) hostType = settings.Int32();
   const int32_t count = settingsGiven ? settings.Int32() : 1;
@@ -169,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t hostField = block.hostField;
   tav::fake::ClearLog();
 
-  tav::Request request{instance.get(), command, 0, 0, &block};
+  tav::Request request = tav::MakeRequest(instance.get(), command, &block);
   const int32_t result = TavMain(&request);
 
   Require(result == 0 || result == 1, "result neither 0 nor 1");
@@ -185,7 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (result == 0) {
     CheckValidAnswer(*instance, block, command);
-    if (command == 4) Require(count <= 1000, "command 4 accepted more than 1000 elements");
+    if (command == CommandCode::kCheckAddress)
+      Require(count <= 1000, "command 4 accepted more than 1000 elements");
   }
   return 0;
 }

@@ -5,8 +5,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev valgrind
+  googletest libbenchmark-dev
+  libcli11-dev libfmt-dev libtomlplusplus-dev valgrind
 )
 
 sudo=""

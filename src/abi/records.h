@@ -26,6 +26,12 @@ static_assert(!kHostAbi || offsetof(Request, reserved) == 12);
 static_assert(!kHostAbi || offsetof(Request, parameters) == 16);
 static_assert(!kHostAbi || sizeof(Request) == 20);
 
+// The request for `code`, as a host builds it.
+inline Request MakeRequest(DriverInstance* instance, CommandCode code, void* parameters,
+                           int32_t driverNumber = 0) {
+  return Request{instance, ToInt(code), driverNumber, 0, parameters};
+}
+
 // Command 1: initialise.
 struct InitBlock {
   uint32_t hostReserved[3];  // not read by the driver

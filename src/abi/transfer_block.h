@@ -35,4 +35,19 @@ static_assert(!kHostAbi || offsetof(TransferBlock, hostField36) == 36);
 static_assert(!kHostAbi || offsetof(TransferBlock, data) == 40);
 static_assert(!kHostAbi || sizeof(TransferBlock) == 44);
 
+// The TransferBlock a host fills for a tag from what command 3 made of its address: station,
+// AreaTypeCode, packed address and bit number, with the tag's name, element count and data.
+constexpr TransferBlock TransferBlockFor(const AddressBlock& parsed, const char* tagName,
+                                         int32_t count, void* data) {
+  TransferBlock block{};
+  block.tagName = tagName;
+  block.plcNumber = parsed.plcNumber;
+  block.areaTypeCode = parsed.areaTypeCode;
+  block.packedAddress = parsed.packedAddress;
+  block.bitNumber = parsed.bitNumber;
+  block.count = count;
+  block.data = data;
+  return block;
+}
+
 }  // namespace tav

@@ -4,6 +4,7 @@
 
 #include "address/address_parser.h"
 #include "driver/driver_info.h"
+#include "driver/initialise.h"
 #include "h1/connection_manager.h"
 #include "serial/serial_channel.h"
 #include "transfer/transfer.h"

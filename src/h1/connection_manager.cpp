@@ -1,10 +1,5 @@
 #include "h1/connection_manager.h"
 
-#include <algorithm>
-#include <limits>
-
-#include "config/plc_table.h"
-#include "config/station_file.h"
 #include "h1/connect_record.h"
 #include "platform/h1_library.h"
 #include "platform/host_log.h"
@@ -15,21 +10,11 @@ namespace {
 
 constexpr CommandResult kDone = 0;
 constexpr CommandResult kConnectFailed = 1;  // reconnect: the station could not be connected
-constexpr CommandResult kNoStation = 2;      // initialise: the station file yields no station
 
 constexpr uint32_t kS7OpenReserved = 0;
 
-constexpr int64_t kBudgetPerTimeoutUnit = 10;
-constexpr int64_t kSmallestBudget = 100;
-constexpr int32_t kFallbackBudget = 1000;  // for time-outs whose budget would be below 100
-constexpr int32_t kBudgetPerPoll = 10;     // a connection wait polls a tenth of the budget
+constexpr int32_t kBudgetPerPoll = 10;  // a connection wait polls a tenth of the budget
 constexpr uint32_t kPollPauseMilliseconds = 1;
-
-int32_t RetryBudgetFor(int32_t timeout) {
-  const int64_t budget = timeout * kBudgetPerTimeoutUnit;
-  if (budget < kSmallestBudget) return kFallbackBudget;
-  return static_cast<int32_t>(std::min<int64_t>(budget, std::numeric_limits<int32_t>::max()));
-}
 
 bool OpenAccepted(uint16_t result, uint16_t statusWord) {
   return result == kH1Done && (statusWord == kOpenStatusDone || statusWord == kOpenStatusPending);
@@ -45,22 +30,6 @@ void ReleaseWriteAttempt(const ConnectRecord& record, uint16_t readConnection) {
 }
 
 }  // namespace
-
-CommandResult InitDriver(const Request& request) {
-  DriverInstance* instance = request.instance;
-  const auto* init = static_cast<const InitBlock*>(request.parameters);
-  if (instance == nullptr || init == nullptr) return kNoStation;
-
-  err(kLogLevelNormal, kVersionLine);
-  instance->activeFlag = init->enabled;
-  if (init->enabled == 0) return kDone;
-
-  instance->retryBudget = RetryBudgetFor(init->timeout);
-  ResetPlcTable(*instance);
-  if (!ReadStationFile(*instance, request.driverNumber)) return kNoStation;
-  ConnectAll(*instance);
-  return kDone;
-}
 
 CommandResult ReconnectStation(const Request& request) {
   DriverInstance* instance = request.instance;

@@ -15,8 +15,8 @@
 namespace tav {
 namespace {
 
-constexpr int32_t kParse = 3;
-constexpr int32_t kCheck = 4;
+constexpr CommandCode kParse = CommandCode::kParseAddress;
+constexpr CommandCode kCheck = CommandCode::kCheckAddress;
 constexpr int32_t kValid = 0;
 constexpr int32_t kInvalid = 1;
 // The row holds for every host data type.
@@ -34,7 +34,7 @@ struct AddressCase {
   uint32_t bit = kNoBitNumber;
   uint32_t width = 16;
   uint32_t length = 0;
-  int32_t command = kParse;
+  CommandCode command = kParse;
   int32_t count = 1;
   bool logged = false;
   const char* note = "";
@@ -360,11 +360,11 @@ const AddressCase kCheckMode[] = {
 INSTANTIATE_TEST_SUITE_P(CheckMode, AddressTableTest, ::testing::ValuesIn(kCheckMode));
 
 TEST_F(AddressTest, NullRecordsAreRejectedAndNothingIsWritten) {
-  for (int32_t command : {kParse, kCheck}) {
+  for (CommandCode command : {kParse, kCheck}) {
     SCOPED_TRACE(command);
     AddressBlock block = Block("01DW0010004", 1);
     const AddressBlock before = block;
-    Request noInstance{nullptr, command, 0, 0, &block};
+    Request noInstance = MakeRequest(nullptr, command, &block);
     EXPECT_EQ(TavMain(&noInstance), kInvalid);
     EXPECT_EQ(std::memcmp(&block, &before, sizeof block), 0);
     EXPECT_EQ(Run(command, nullptr), kInvalid);
@@ -441,7 +441,7 @@ TEST_F(AddressTest, ReadsNoFurtherThanThirteenCharactersOrTheTerminator) {
     SCOPED_TRACE(c.text);
     auto copy = std::make_unique<char[]>(std::strlen(c.text) + 1);
     std::strcpy(copy.get(), c.text);
-    for (int32_t command : {kParse, kCheck}) {
+    for (CommandCode command : {kParse, kCheck}) {
       block = Block(copy.get(), 1);
       EXPECT_EQ(Run(command, &block), c.result);
     }

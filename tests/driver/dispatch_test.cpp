@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "h1/connection_manager.h"
+#include "driver/initialise.h"
 #include "support/driver_test.h"
 
 namespace tav {
@@ -22,7 +22,8 @@ TEST_F(DispatchTest, CodesWithoutHandlerReturnOneAndTouchNothing) {
 
   for (int32_t code : {0, 8, 9, 16, 17, 255, -1, -15, INT32_MIN, INT32_MAX}) {
     SCOPED_TRACE(code);
-    EXPECT_EQ(Run(code, parameters), 1);
+    Request request{&instance(), code, 0, 0, parameters};
+    EXPECT_EQ(TavMain(&request), 1);
   }
 
   EXPECT_EQ(std::memcmp(&before, &instance(), sizeof before), 0);
@@ -37,15 +38,15 @@ TEST_F(DispatchTest, NullRequestReturnsOne) {
 
 TEST_F(DispatchTest, HandlerResultReachesTheHostUnchanged) {
   InfoBlock info{};
-  EXPECT_EQ(Run(14, &info), 0);
-  EXPECT_EQ(Run(14, nullptr), 1);
+  EXPECT_EQ(Run(CommandCode::kDriverInformation, &info), 0);
+  EXPECT_EQ(Run(CommandCode::kDriverInformation, nullptr), 1);
 }
 
 TEST_F(DispatchTest, InitialiseRefusesNullRecordsWithTwoAndWritesNothing) {
   InitBlock init{{}, 1, 10};
-  Request noInstance{nullptr, 1, 0, 0, &init};
+  Request noInstance = MakeRequest(nullptr, CommandCode::kInitialise, &init);
   EXPECT_EQ(TavMain(&noInstance), 2);
-  EXPECT_EQ(Run(1, nullptr), 2);
+  EXPECT_EQ(Run(CommandCode::kInitialise, nullptr), 2);
   EXPECT_TRUE(fake::LogLines().empty());
 }
 
@@ -54,7 +55,7 @@ TEST_F(DispatchTest, DisabledInitialiseLogsOnlyTheVersionLine) {
   instance().plcTable[3].plcType = 5;
   InitBlock init{{}, 0, 10};
 
-  EXPECT_EQ(Run(1, &init), 0);
+  EXPECT_EQ(Run(CommandCode::kInitialise, &init), 0);
 
   ASSERT_EQ(fake::LogLines().size(), 1u);
   const fake::LogLine& line = fake::LogLines()[0];

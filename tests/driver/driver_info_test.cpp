@@ -59,7 +59,7 @@ class DriverInformationTest : public DriverTest {};
 TEST_F(DriverInformationTest, FillsTheInfoBlockAndLeavesTheHostsFieldsAlone) {
   InfoBlock info;
   std::memset(&info, 0xEE, sizeof info);
-  Request request{nullptr, 14, 0, 0, &info};
+  Request request = MakeRequest(nullptr, CommandCode::kDriverInformation, &info);
 
   ASSERT_EQ(TavMain(&request), 0);
 
@@ -76,14 +76,14 @@ TEST_F(DriverInformationTest, FillsTheInfoBlockAndLeavesTheHostsFieldsAlone) {
 
 TEST_F(DriverInformationTest, TextsStayPutAcrossCalls) {
   InfoBlock first{}, second{};
-  Run(14, &first);
-  Run(14, &second);
+  Run(CommandCode::kDriverInformation, &first);
+  Run(CommandCode::kDriverInformation, &second);
   EXPECT_EQ(first.name, second.name);
   EXPECT_EQ(first.banner, second.banner);
 }
 
 TEST_F(DriverInformationTest, NullInfoBlockIsRefusedWithOne) {
-  EXPECT_EQ(Run(14, nullptr), 1);
+  EXPECT_EQ(Run(CommandCode::kDriverInformation, nullptr), 1);
 }
 
 }  // namespace

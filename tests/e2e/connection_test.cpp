@@ -39,16 +39,8 @@ class ConnectionTest : public SimulatedNetworkTest {
   TransferBlock WordTag(const char* address, uint16_t* word) {
     AddressBlock parsed{};
     parsed.addressText = address;
-    EXPECT_EQ(Run(3, &parsed), 0) << address;
-    TransferBlock block{};
-    block.tagName = address;
-    block.plcNumber = parsed.plcNumber;
-    block.areaTypeCode = parsed.areaTypeCode;
-    block.packedAddress = parsed.packedAddress;
-    block.bitNumber = parsed.bitNumber;
-    block.count = 1;
-    block.data = word;
-    return block;
+    EXPECT_EQ(Run(CommandCode::kParseAddress, &parsed), 0) << address;
+    return TransferBlockFor(parsed, address, 1, word);
   }
 };
 
@@ -137,7 +129,7 @@ TEST_F(ConnectionTest, WritesTakeTheWriteConnection) {
   uint16_t word = 7;
   for (const char* address : {"03DW0100100", "01DW0100100", "05DW0100100"}) {
     TransferBlock tag = WordTag(address, &word);
-    ASSERT_EQ(Run(10, &tag), 0);
+    ASSERT_EQ(Run(CommandCode::kWriteBlock, &tag), 0);
   }
   const std::vector<sim::Exchange>& exchanges = network().exchanges();
   ASSERT_EQ(exchanges.size(), 3u);
@@ -153,10 +145,10 @@ TEST_F(ConnectionTest, ADroppedConnectionFailsTransfersUntilReconnected) {
   TransferBlock tag = WordTag("01DW0100000", &word);
   network().Drop(simulated("0A0B0C010201"));
 
-  EXPECT_EQ(Run(6, &tag), 2);
+  EXPECT_EQ(Run(CommandCode::kReadBlock, &tag), 2);
   EXPECT_EQ(word, 0);
   ASSERT_EQ(Reconnect(1), 0);
-  EXPECT_EQ(Run(6, &tag), 0);
+  EXPECT_EQ(Run(CommandCode::kReadBlock, &tag), 0);
   EXPECT_EQ(word, 0x1234);  // the simulation file's preset
 }
 
@@ -239,14 +231,14 @@ TEST_F(ConnectionTest, CloseEndsEveryConnectionAndKeepsTheIdentifiers) {
   ASSERT_EQ(Initialise(10), 0);
   const uint16_t s7 = station(1).readConnection;
 
-  EXPECT_EQ(Run(11, nullptr), 0);
+  EXPECT_EQ(Run(CommandCode::kCloseH1, nullptr), 0);
 
   EXPECT_FALSE(network().isOpen());
   EXPECT_TRUE(network().connections().empty());
   EXPECT_EQ(station(1).readConnection, s7);
   network().Inject(Operation::kCloseDriver, {.result = 4});
   HostLog().clear();
-  EXPECT_EQ(Run(11, nullptr), 0);
+  EXPECT_EQ(Run(CommandCode::kCloseH1, nullptr), 0);
   EXPECT_EQ(Messages(), Texts{"TavSH1: Fail to close driver !"});
 }
 

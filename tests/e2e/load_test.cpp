@@ -19,7 +19,7 @@ TEST(LoadedLibrary, DescribesItselfBeforeAnyInstanceExists) {
   LoadedDriver driver;
   ASSERT_TRUE(driver.loaded());
   InfoBlock info{};
-  ASSERT_EQ(driver.Run(nullptr, 14, &info), 0);
+  ASSERT_EQ(driver.Run(nullptr, tav::CommandCode::kDriverInformation, &info), 0);
   EXPECT_STREQ(info.name, "SIEMENS, SIMATIC H1");
   EXPECT_EQ(std::string_view(info.banner).size(), 385u);
   EXPECT_EQ(info.instanceSize, 19936);
@@ -32,7 +32,7 @@ TEST(LoadedLibrary, SendsItsMessagesToTheLoadingProcesssErr) {
   InitBlock disabled{{}, 0, 10};
   HostLog().clear();
 
-  ASSERT_EQ(driver.Run(instance.get(), 1, &disabled), 0);
+  ASSERT_EQ(driver.Run(instance.get(), tav::CommandCode::kInitialise, &disabled), 0);
 
   ASSERT_EQ(HostLog().size(), 1u);
   EXPECT_EQ(HostLog()[0].level, 32);
@@ -42,7 +42,7 @@ TEST(LoadedLibrary, SendsItsMessagesToTheLoadingProcesssErr) {
 TEST(LoadedLibrary, RefusesCodesWithoutHandler) {
   LoadedDriver driver;
   ASSERT_TRUE(driver.loaded());
-  for (int32_t code : {0, 8, 9, 16}) EXPECT_EQ(driver.Run(nullptr, code, nullptr), 1);
+  for (int32_t code : {0, 8, 9, 16}) EXPECT_EQ(driver.RunCode(nullptr, code, nullptr), 1);
 }
 
 }  // namespace

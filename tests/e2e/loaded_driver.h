@@ -40,9 +40,14 @@ class LoadedDriver {
   bool loaded() const { return main_ != nullptr; }
   void* Symbol(const char* name) const { return dlsym(handle_, name); }
 
-  int32_t Run(DriverInstance* instance, int32_t command, void* parameters,
+  int32_t Run(DriverInstance* instance, CommandCode command, void* parameters,
               int32_t driverNumber = 0) const {
-    Request request{instance, command, driverNumber, 0, parameters};
+    Request request = MakeRequest(instance, command, parameters, driverNumber);
+    return main_(&request);
+  }
+  // A request with any code, also one that names no command.
+  int32_t RunCode(DriverInstance* instance, int32_t code, void* parameters) const {
+    Request request{instance, code, 0, 0, parameters};
     return main_(&request);
   }
 

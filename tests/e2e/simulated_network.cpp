@@ -47,12 +47,12 @@ void SimulatedNetworkTest::UseExampleStationFile() const {
 
 int32_t SimulatedNetworkTest::Initialise(int32_t timeout, int32_t driverNumber) {
   InitBlock block{{}, 1, timeout};
-  return Run(1, &block, driverNumber);
+  return Run(CommandCode::kInitialise, &block, driverNumber);
 }
 
 int32_t SimulatedNetworkTest::Reconnect(int32_t station) {
   ReconnectBlock block{station};
-  return Run(2, &block);
+  return Run(CommandCode::kReconnect, &block);
 }
 
 std::vector<std::string> SimulatedNetworkTest::Messages() const {

@@ -31,7 +31,7 @@ class SimulatedNetworkTest : public ::testing::Test {
   // Copies the example station file examples/tavSH101.int (driver number 1).
   void UseExampleStationFile() const;
 
-  int32_t Run(int32_t command, void* parameters, int32_t driverNumber = 1) {
+  int32_t Run(CommandCode command, void* parameters, int32_t driverNumber = 1) {
     return driver_.Run(instance_.get(), command, parameters, driverNumber);
   }
   // Command 1 with the host's time-out `timeout` (the retry budget is ten times it).

@@ -65,17 +65,11 @@ class TransferTest : public SimulatedNetworkTest {
     AddressBlock parsed{};
     parsed.addressText = address;
     parsed.hostDataType = hostType;
-    EXPECT_EQ(Run(3, &parsed), 0) << address;
-    TransferBlock block{};
-    block.tagName = address;
-    block.plcNumber = parsed.plcNumber;
-    block.areaTypeCode = parsed.areaTypeCode;
-    block.packedAddress = parsed.packedAddress;
-    block.bitNumber = parsed.bitNumber;
-    return block;
+    EXPECT_EQ(Run(CommandCode::kParseAddress, &parsed), 0) << address;
+    return TransferBlockFor(parsed, address, 0, nullptr);
   }
 
-  int32_t Transfer(int32_t command, TransferBlock block, int32_t count, void* data) {
+  int32_t Transfer(CommandCode command, TransferBlock block, int32_t count, void* data) {
     block.count = count;
     block.data = data;
     return Run(command, &block);
@@ -84,7 +78,8 @@ class TransferTest : public SimulatedNetworkTest {
   // Reads `size` bytes' worth of elements of the tag.
   Bytes ReadBlock(const char* address, int32_t hostType, int32_t count, size_t size) {
     Bytes host(size, 0xEE);
-    EXPECT_EQ(Transfer(6, Tag(address, hostType), count, host.data()), 0) << address;
+    EXPECT_EQ(Transfer(CommandCode::kReadBlock, Tag(address, hostType), count, host.data()), 0)
+        << address;
     return host;
   }
 };
@@ -132,7 +127,9 @@ TEST_F(TransferTest, EveryKindReadsBackWhatWasWritten) {
   for (const RoundTrip& row : rows) {
     SCOPED_TRACE(row.address);
     Bytes host = row.host;
-    ASSERT_EQ(Transfer(10, Tag(row.address, row.hostType), row.count, host.data()), 0);
+    ASSERT_EQ(
+        Transfer(CommandCode::kWriteBlock, Tag(row.address, row.hostType), row.count, host.data()),
+        0);
     EXPECT_EQ(ReadBlock(row.address, row.hostType, row.count, host.size()), row.host);
   }
   EXPECT_TRUE(HostLog().empty());
@@ -140,19 +137,19 @@ TEST_F(TransferTest, EveryKindReadsBackWhatWasWritten) {
 
 TEST_F(TransferTest, StationsHoldTheValuesAsTheirPlcsDo) {
   Bytes words = Words({0x1234, 0xABCD});
-  ASSERT_EQ(Transfer(10, Tag("01DW0200004"), 2, words.data()), 0);
-  ASSERT_EQ(Transfer(10, Tag("03DW0100030"), 2, words.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("01DW0200004"), 2, words.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("03DW0100030"), 2, words.data()), 0);
   Bytes dword = DWords({0x12345678});
-  ASSERT_EQ(Transfer(10, Tag("01DD0200018", 4), 1, dword.data()), 0);
-  ASSERT_EQ(Transfer(10, Tag("03DD0100043", 4), 1, dword.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("01DD0200018", 4), 1, dword.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("03DD0100043", 4), 1, dword.data()), 0);
   Bytes floats = Floats({-100.0f});
-  ASSERT_EQ(Transfer(10, Tag("01DF0200024", 3), 1, floats.data()), 0);
-  ASSERT_EQ(Transfer(10, Tag("03DF0100051", 3), 1, floats.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("01DF0200024", 3), 1, floats.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("03DF0100051", 3), 1, floats.data()), 0);
   Bytes text = Text("ABCDEFG");
-  ASSERT_EQ(Transfer(10, Tag("01SB020004007", 7), 1, text.data()), 0);
-  ASSERT_EQ(Transfer(10, Tag("03SB010006007", 7), 1, text.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("01SB020004007", 7), 1, text.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("03SB010006007", 7), 1, text.data()), 0);
   Bytes flagWord = Words({0x1234});
-  ASSERT_EQ(Transfer(10, Tag("03MW0020"), 1, flagWord.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("03MW0020"), 1, flagWord.data()), 0);
 
   sim::Station& s7 = simulated(kS7);
   sim::Station& s5 = simulated(kS5);
@@ -189,7 +186,7 @@ TEST_F(TransferTest, ReadsTheValuesTheStationsWereGiven) {
 // preset float 7.25 in words 4 and 5 must come through a byte write unharmed.
 TEST_F(TransferTest, ByteWritesOnWordStationsLeaveTheirNeighboursAlone) {
   Bytes bytes = Words({0x11, 0x22});
-  ASSERT_EQ(Transfer(10, Tag("05DB0100003"), 2, bytes.data()), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("05DB0100003"), 2, bytes.data()), 0);
 
   EXPECT_EQ(ReadBlock("05DB0100003", 1, 2, 4), bytes);
   EXPECT_EQ(ReadBlock("05DF0100004", 3, 1, 4), Floats({7.25f}));
@@ -204,10 +201,10 @@ struct Cell {
 
 TEST_F(TransferTest, TagsAndBitsReadAndWriteTheirElement) {
   Cell cell{0xBBBB, 0x4321};
-  ASSERT_EQ(Transfer(7, Tag("01DW0200012"), 1, &cell), 0);
+  ASSERT_EQ(Transfer(CommandCode::kWriteTag, Tag("01DW0200012"), 1, &cell), 0);
   EXPECT_EQ(simulated(kS7).Word(DataBlock(20), 12), 0x4321);
   cell.value = 0;
-  ASSERT_EQ(Transfer(5, Tag("01DW0200012"), 1, &cell), 0);
+  ASSERT_EQ(Transfer(CommandCode::kReadTag, Tag("01DW0200012"), 1, &cell), 0);
   EXPECT_EQ(cell.value, 0x4321);
   EXPECT_EQ(cell.host, 0xBBBB);
 
@@ -218,10 +215,10 @@ TEST_F(TransferTest, TagsAndBitsReadAndWriteTheirElement) {
     const TransferBlock tag = Tag(address, 6);
     for (uint16_t state : {uint16_t{1}, uint16_t{0}, uint16_t{1}}) {
       Cell write{0xBBBB, state};
-      ASSERT_EQ(Transfer(7, tag, 1, &write), 0);
+      ASSERT_EQ(Transfer(CommandCode::kWriteTag, tag, 1, &write), 0);
       EXPECT_EQ(write.value, state) << "the value cell keeps the host's value";
       Cell read{0xBBBB, 0x7777};
-      ASSERT_EQ(Transfer(5, tag, 1, &read), 0);
+      ASSERT_EQ(Transfer(CommandCode::kReadTag, tag, 1, &read), 0);
       EXPECT_EQ(read.value, state);
       EXPECT_EQ(read.host, 0xBBBB);
     }
@@ -237,10 +234,10 @@ TEST_F(TransferTest, TagsAndBitsReadAndWriteTheirElement) {
 TEST_F(TransferTest, FailuresReachTheHostAsResultsAndOneLine) {
   Bytes host(8, 0xEE);
   // No such data block at the station: its error status word, result 1.
-  EXPECT_EQ(Transfer(6, Tag("01DW0990000"), 2, host.data()), 1);
-  EXPECT_EQ(Transfer(10, Tag("01DW0990000"), 2, host.data()), 1);
+  EXPECT_EQ(Transfer(CommandCode::kReadBlock, Tag("01DW0990000"), 2, host.data()), 1);
+  EXPECT_EQ(Transfer(CommandCode::kWriteBlock, Tag("01DW0990000"), 2, host.data()), 1);
   // A station that never came up: result 2, nothing logged for the read.
-  EXPECT_EQ(Transfer(6, Tag("08DW0010000"), 1, host.data()), 2);
+  EXPECT_EQ(Transfer(CommandCode::kReadBlock, Tag("08DW0010000"), 1, host.data()), 2);
   EXPECT_EQ(host, Bytes(8, 0xEE));
   const std::vector<std::string> expected = {
       "TavSH1: Read Tag 01DW0990000 Failed, rc=0," + std::to_string(sim::h1::kStatusNoSuchArea),
@@ -256,7 +253,7 @@ TEST_F(TransferTest, ALostRequestIsSentAgainAndASlowStationWaitedFor) {
   // A station slower than the retry budget: result 2 and one line.
   simulated(kS5).behaviour().pollsBeforeResponse = 1000;
   Bytes host(2, 0xEE);
-  EXPECT_EQ(Transfer(6, Tag("03DW0100000"), 1, host.data()), 2);
+  EXPECT_EQ(Transfer(CommandCode::kReadBlock, Tag("03DW0100000"), 1, host.data()), 2);
   EXPECT_EQ(host, Bytes(2, 0xEE));
   EXPECT_EQ(Messages(), std::vector<std::string>{"TavSH1: Read Tag 03DW0100000 Failed, rc=6,0"});
 }

@@ -38,12 +38,12 @@ class ConnectionTest : public fake::DriverTest {
   int32_t Initialise(const std::string& stationFile, int32_t timeout = 10) {
     directory_.Write("tavSH103.int", stationFile);
     InitBlock init{{}, 1, timeout};
-    return Run(1, &init, 3);
+    return Run(CommandCode::kInitialise, &init, 3);
   }
 
   int32_t Reconnect(int32_t stationNumber) {
     ReconnectBlock block{stationNumber};
-    return Run(2, &block);
+    return Run(CommandCode::kReconnect, &block);
   }
 
   void Configure(int n, uint8_t type, const char* address) {
@@ -165,7 +165,7 @@ TEST_F(ConnectionTest, InitialiseWithoutStationFileReturnsTwo) {
     SCOPED_TRACE(driverNumber);
     fake::ClearLog();
     InitBlock init{{}, 1, 10};
-    EXPECT_EQ(Run(1, &init, driverNumber), 2);
+    EXPECT_EQ(Run(CommandCode::kInitialise, &init, driverNumber), 2);
     EXPECT_EQ(ConnectionLog(),
               Texts{"TavSH1 : File tavSH1" + std::to_string(driverNumber) + ".int not found !"});
   }
@@ -463,7 +463,7 @@ TEST_F(ReconnectTest, NullRecordsReturnOne) {
   ReconnectBlock block{1};
   Request noInstance{nullptr, 2, 0, 0, &block};
   EXPECT_EQ(TavMain(&noInstance), 1);
-  EXPECT_EQ(Run(2, nullptr), 1);
+  EXPECT_EQ(Run(CommandCode::kReconnect, nullptr), 1);
   EXPECT_TRUE(H1().Calls().empty());
 }
 
@@ -557,7 +557,8 @@ TEST_F(ConnectionTest, CloseCallsCloseDriverAndKeepsTheIdentifiers) {
     H1().Reset();
     H1().Answer(H1Op::kCloseDriver, {.result = result});
 
-    Request request{nullptr, 11, 0, 0, nullptr};  // close reads neither pointer
+    Request request =
+        MakeRequest(nullptr, CommandCode::kCloseH1, nullptr);  // close reads neither pointer
     EXPECT_EQ(TavMain(&request), 0);
 
     EXPECT_EQ(H1().Sequence(), Ops{H1Op::kCloseDriver});

@@ -101,7 +101,7 @@ constexpr LineSettings k9600Line = {9600, 8, ONESTOPBIT, NOPARITY};
 class SerialChannelTest : public fake::DriverTest {
  protected:
   void TearDown() override {
-    if (instance().portHandle != 0) Run(12, nullptr);
+    if (instance().portHandle != 0) Run(CommandCode::kCloseSerialPort, nullptr);
   }
 
   int port() { return static_cast<int>(instance().portHandle); }
@@ -115,14 +115,15 @@ class SerialChannelTest : public fake::DriverTest {
 
 TEST_F(SerialChannelTest, NullRecordsReturnTwoAndWriteNothing) {
   PortParameters parameters = Parameters("NUL", 5, k9600Line);
-  for (int32_t command : {12, 13, 15}) {
-    Request request{nullptr, command, 0, 0, &parameters};
+  for (CommandCode command : {CommandCode::kCloseSerialPort, CommandCode::kOpenSerialPort,
+                              CommandCode::kConfigureSerialPort}) {
+    Request request = MakeRequest(nullptr, command, &parameters);
     EXPECT_EQ(TavMain(&request), 2) << command;
   }
   instance().retryBudget = 77;
   StoreName(instance(), "NUL");
   const DriverInstance before = instance();
-  EXPECT_EQ(Run(15, nullptr), 2);
+  EXPECT_EQ(Run(CommandCode::kConfigureSerialPort, nullptr), 2);
   EXPECT_EQ(std::memcmp(&before, &instance(), sizeof before), 0);
 }
 
@@ -145,7 +146,7 @@ TEST_F(SerialChannelTest, ConfigureOpensThePortWithItsLineAndReadTimeout) {
     PseudoTerminal pty;
     PortParameters parameters = Parameters(pty.path(), 20, c.line);
 
-    ASSERT_EQ(Run(15, &parameters), 0);
+    ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
 
     EXPECT_EQ(TerminalName(port()), pty.path()) << "portHandle holds the descriptor";
     EXPECT_EQ(instance().activeFlag, 1);
@@ -162,7 +163,7 @@ TEST_F(SerialChannelTest, ConfigureOpensThePortWithItsLineAndReadTimeout) {
     EXPECT_EQ(t.c_cc[VTIME], 2) << "20 x 10 ms";
     EXPECT_FALSE(pty.IsFree());
 
-    EXPECT_EQ(Run(12, nullptr), 0);
+    EXPECT_EQ(Run(CommandCode::kCloseSerialPort, nullptr), 0);
   }
 }
 
@@ -176,7 +177,7 @@ TEST_F(SerialChannelTest, OpenTakesTheStoredSettingsInEveryDtrAndRtsMode) {
                                                             0x1000, 0x2000, 0xFFFF}) {
     SCOPED_TRACE(lineFlags);
     instance().lineFlags = lineFlags;
-    ASSERT_EQ(Run(13, nullptr), 0);
+    ASSERT_EQ(Run(CommandCode::kOpenSerialPort, nullptr), 0);
     EXPECT_EQ(TerminalName(port()), pty.path());
     EXPECT_EQ(instance().activeFlag, 1);
     const termios t = pty.Attributes();
@@ -185,7 +186,7 @@ TEST_F(SerialChannelTest, OpenTakesTheStoredSettingsInEveryDtrAndRtsMode) {
     EXPECT_EQ(t.c_cc[VTIME], 10) << "command 13 keeps the open's one second";
     EXPECT_EQ(PortTimeouts().ReadTotalTimeoutConstant, 1000u);
     EXPECT_EQ(instance().retryBudget, 500);
-    ASSERT_EQ(Run(12, nullptr), 0);
+    ASSERT_EQ(Run(CommandCode::kCloseSerialPort, nullptr), 0);
   }
 }
 
@@ -196,13 +197,13 @@ TEST_F(SerialChannelTest, RatesWithoutSpeedCodeTakeTheFreeRateOrFailCleanly) {
   PortParameters parameters = Parameters(pty.path(), 0, {31250, 8, ONESTOPBIT, NOPARITY});
 
   if (kernelHasFreeRates) {
-    ASSERT_EQ(Run(15, &parameters), 0);
+    ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
     EXPECT_EQ(TerminalRate(pty.slave()), 31250u);
     DCB dcb{};
     ASSERT_TRUE(GetCommState(port(), &dcb));
     EXPECT_EQ(dcb.BaudRate, 31250u);
   } else {
-    EXPECT_EQ(Run(15, &parameters), 2);
+    EXPECT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 2);
     EXPECT_EQ(instance().portHandle, 0u);
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
     EXPECT_TRUE(pty.IsFree());
@@ -213,17 +214,17 @@ TEST_F(SerialChannelTest, CloseWithNoPortOpenReturnsZeroAndChangesNothing) {
   instance().activeFlag = 1;
   StoreName(instance(), "COM1");
   const DriverInstance before = instance();
-  EXPECT_EQ(Run(12, nullptr), 0);
+  EXPECT_EQ(Run(CommandCode::kCloseSerialPort, nullptr), 0);
   EXPECT_EQ(std::memcmp(&before, &instance(), sizeof before), 0);
 }
 
 TEST_F(SerialChannelTest, CloseReleasesThePortAndKeepsTheActiveFlag) {
   PseudoTerminal pty;
   PortParameters parameters = Parameters(pty.path(), 0, k9600Line);
-  ASSERT_EQ(Run(15, &parameters), 0);
+  ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
   const int fd = port();
 
-  EXPECT_EQ(Run(12, nullptr), 0);
+  EXPECT_EQ(Run(CommandCode::kCloseSerialPort, nullptr), 0);
   EXPECT_EQ(instance().portHandle, 0u);
   EXPECT_EQ(instance().activeFlag, 1);
   EXPECT_FALSE(IsOpen(fd));
@@ -234,7 +235,7 @@ TEST_F(SerialChannelTest, AFailedCloseKeepsTheHandle) {
   const int closed = open("/dev/null", O_RDONLY | O_CLOEXEC);
   close(closed);
   instance().portHandle = static_cast<uint32_t>(closed);
-  EXPECT_EQ(Run(12, nullptr), 2);
+  EXPECT_EQ(Run(CommandCode::kCloseSerialPort, nullptr), 2);
   EXPECT_EQ(instance().portHandle, static_cast<uint32_t>(closed));
   instance().portHandle = 0;
 }
@@ -245,7 +246,7 @@ TEST_F(SerialChannelTest, BaudZeroKeepsTheStoredLineButTakesNameAndTimeout) {
   instance().retryBudget = 40;
   PortParameters parameters = Parameters(pty.path(), 0, {0, 5, ONE5STOPBITS, ODDPARITY});
 
-  ASSERT_EQ(Run(15, &parameters), 0);
+  ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
   EXPECT_EQ(instance().lineSettings.baudRate, 19200);
   EXPECT_EQ(instance().lineSettings.dataBits, 7);
   EXPECT_EQ(instance().lineSettings.stopBits, TWOSTOPBITS);
@@ -274,27 +275,27 @@ TEST_F(SerialChannelTest, ReadTimeoutIsTenTimesTheTimeoutOrTheRetryBudget) {
     PseudoTerminal pty;
     instance().retryBudget = c.retryBudget;
     PortParameters parameters = Parameters(pty.path(), c.timeout, k9600Line);
-    ASSERT_EQ(Run(15, &parameters), 0);
+    ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
     EXPECT_EQ(instance().retryBudget, c.storedBudget);
     EXPECT_EQ(PortTimeouts().ReadTotalTimeoutConstant, c.milliseconds);
     EXPECT_EQ(pty.Attributes().c_cc[VTIME], c.vtime);
     EXPECT_EQ(pty.Attributes().c_cc[VMIN], 0);
-    EXPECT_EQ(Run(12, nullptr), 0);
+    EXPECT_EQ(Run(CommandCode::kCloseSerialPort, nullptr), 0);
   }
 }
 
 TEST_F(SerialChannelTest, ReopeningTheOpenPortFailsAndKeepsTheFirstHandle) {
   PseudoTerminal pty;
   PortParameters first = Parameters(pty.path(), 0, k9600Line);
-  ASSERT_EQ(Run(15, &first), 0);
+  ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &first), 0);
   const uint32_t handle = instance().portHandle;
   const int descriptors = OpenDescriptorCount();
 
-  EXPECT_EQ(Run(13, nullptr), 2);
+  EXPECT_EQ(Run(CommandCode::kOpenSerialPort, nullptr), 2);
   EXPECT_EQ(instance().portHandle, handle);
 
   PortParameters second = Parameters(pty.path(), 60, {1200, 8, ONESTOPBIT, NOPARITY});
-  EXPECT_EQ(Run(15, &second), 2);
+  EXPECT_EQ(Run(CommandCode::kConfigureSerialPort, &second), 2);
   EXPECT_EQ(instance().portHandle, handle);
   EXPECT_TRUE(IsOpen(port()));
   EXPECT_EQ(OpenDescriptorCount(), descriptors);
@@ -310,16 +311,16 @@ TEST_F(SerialChannelTest, ANewNameClosesTheOpenPortFirst) {
   PseudoTerminal a;
   PseudoTerminal b;
   PortParameters first = Parameters(a.path(), 0, k9600Line);
-  ASSERT_EQ(Run(15, &first), 0);
+  ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &first), 0);
 
   PortParameters second = Parameters(b.path(), 0, {});
-  ASSERT_EQ(Run(15, &second), 0);
+  ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &second), 0);
   EXPECT_EQ(TerminalName(port()), b.path());
   EXPECT_TRUE(a.IsFree());
   EXPECT_FALSE(b.IsFree());
 
   PortParameters missing = Parameters("/dev/nothere", 0, {});
-  EXPECT_EQ(Run(15, &missing), 2);
+  EXPECT_EQ(Run(CommandCode::kConfigureSerialPort, &missing), 2);
   EXPECT_EQ(instance().portHandle, 0u) << "closed before the open that failed";
   EXPECT_TRUE(b.IsFree());
   EXPECT_EQ(std::memcmp(instance().portName, "/dev/nothere", 12), 0) << "12 characters, no NUL";
@@ -359,7 +360,7 @@ TEST_F(SerialChannelTest, FailedOpensLeaveNothingOpen) {
     StoreName(instance(), name);
     instance().lineSettings = c.line;
     const DriverInstance before = instance();
-    EXPECT_EQ(Run(13, nullptr), 2);
+    EXPECT_EQ(Run(CommandCode::kOpenSerialPort, nullptr), 2);
     EXPECT_EQ(std::memcmp(&before, &instance(), sizeof before), 0);
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
     EXPECT_TRUE(pty.IsFree());
@@ -373,7 +374,7 @@ TEST_F(SerialChannelTest, TheNullDeviceOpensWithoutConfiguration) {
   instance().lineSettings = {123, 4, 7, 9};  // no valid line, and never looked at
   PortParameters parameters = Parameters("NUL", 50, {});
 
-  ASSERT_EQ(Run(15, &parameters), 0);
+  ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
   struct stat opened {};
   ASSERT_EQ(fstat(port(), &opened), 0);
   EXPECT_EQ(opened.st_rdev, null.st_rdev);
@@ -384,15 +385,15 @@ TEST_F(SerialChannelTest, TheNullDeviceOpensWithoutConfiguration) {
 
 TEST_F(SerialChannelTest, ReopeningTheNullDeviceClosesTheHandleItReplaces) {
   PortParameters parameters = Parameters("NUL", 0, {});
-  ASSERT_EQ(Run(15, &parameters), 0);
+  ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
   const int first = port();
   const int descriptors = OpenDescriptorCount();
 
-  ASSERT_EQ(Run(13, nullptr), 0);
+  ASSERT_EQ(Run(CommandCode::kOpenSerialPort, nullptr), 0);
   EXPECT_NE(port(), first);
   EXPECT_TRUE(IsOpen(port()));
   EXPECT_FALSE(IsOpen(first));
-  ASSERT_EQ(Run(15, &parameters), 0);
+  ASSERT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
   EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
 
@@ -408,11 +409,12 @@ TEST_F(SerialChannelTest, ANameThatFillsTheFieldIsTakenWholeAndNotReadBeyond) {
   instance().lineSettings = k9600Line;
   PortParameters parameters = Parameters(link, 0, {});  // no NUL within the 12 bytes
 
-  EXPECT_EQ(Run(15, &parameters), 0);
+  EXPECT_EQ(Run(CommandCode::kConfigureSerialPort, &parameters), 0);
   EXPECT_EQ(std::memcmp(instance().portName, link, sizeof instance().portName), 0);
   EXPECT_EQ(instance().lineSettings.baudRate, 9600) << "the field after the name";
   EXPECT_EQ(TerminalName(port()), pty.path());
-  EXPECT_EQ(Run(13, nullptr), 2) << "the stored 12-character name names the open port";
+  EXPECT_EQ(Run(CommandCode::kOpenSerialPort, nullptr), 2)
+      << "the stored 12-character name names the open port";
   unlink(link);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 
 #include "abi/driver_instance.h"
 #include "abi/records.h"
@@ -12,6 +13,15 @@
 #include "support/fake_h1_library.h"
 #include "support/fake_host_log.h"
 #include "support/fake_sleep.h"
+
+namespace tav {
+
+// Test messages show a command by its number.
+inline std::ostream& operator<<(std::ostream& out, CommandCode code) {
+  return out << ToInt(code);
+}
+
+}  // namespace tav
 
 namespace tav::fake {
 
@@ -27,8 +37,8 @@ class DriverTest : public ::testing::Test {
   PlcEntry& station(int number) { return instance_->plcTable[number]; }
 
   // Sends `command` through TavMain as the host does.
-  int32_t Run(int32_t command, void* parameters, int32_t driverNumber = 0) {
-    Request request{instance_.get(), command, driverNumber, 0, parameters};
+  int32_t Run(CommandCode command, void* parameters, int32_t driverNumber = 0) {
+    Request request = MakeRequest(instance_.get(), command, parameters, driverNumber);
     return TavMain(&request);
   }
 

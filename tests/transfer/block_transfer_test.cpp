@@ -14,8 +14,8 @@ namespace tav::test {
 namespace {
 
 constexpr uint8_t kSentinel = 0xEE;
-constexpr int32_t kRead = 6;
-constexpr int32_t kWrite = 10;
+constexpr CommandCode kRead = CommandCode::kReadBlock;
+constexpr CommandCode kWrite = CommandCode::kWriteBlock;
 
 constexpr uint32_t Extended(uint32_t code) {
   return code | kQualifierExtended << 8;
@@ -72,7 +72,7 @@ class BlockTransferTest : public TransferTest {};
 
 TEST_F(BlockTransferTest, ReadAndWriteSendTheRequestOfEveryKind) {
   for (const RequestRow& row : kRequestRows) {
-    for (int32_t command : {kRead, kWrite}) {
+    for (CommandCode command : {kRead, kWrite}) {
       SCOPED_TRACE(testing::Message() << row.name << ", command " << command);
       Fresh();
       Connect(kPlc, row.plcType);
@@ -567,7 +567,7 @@ constexpr LimitRow kLimitRows[] = {
 
 TEST_F(BlockTransferTest, RefusesBrokenTransferBlocksBeforeTouchingAnything) {
   for (const LimitRow& row : kBrokenRows) {
-    for (int32_t command : {kRead, kWrite}) {
+    for (CommandCode command : {kRead, kWrite}) {
       SCOPED_TRACE(testing::Message() << row.name << ", command " << command);
       Fresh();
       Connect(kPlc, row.plcType);
@@ -592,7 +592,7 @@ TEST_F(BlockTransferTest, RefusesBrokenTransferBlocksBeforeTouchingAnything) {
     }
   }
   for (const LimitRow& row : kLimitRows) {
-    for (int32_t command : {kRead, kWrite}) {
+    for (CommandCode command : {kRead, kWrite}) {
       SCOPED_TRACE(testing::Message() << row.name << ", command " << command);
       Fresh();
       Connect(row.plc, row.plcType);
@@ -608,7 +608,7 @@ TEST_F(BlockTransferTest, RefusesBrokenTransferBlocksBeforeTouchingAnything) {
 TEST_F(BlockTransferTest, MissingRecordsAndTagNames) {
   uint16_t word = 0;
   TransferBlock block = Block(kPlc, kAreaDataWord, 0, 1, &word);
-  Request noInstance{nullptr, kRead, 0, 0, &block};
+  Request noInstance = MakeRequest(nullptr, kRead, &block);
   EXPECT_EQ(TavMain(&noInstance), 1);
   EXPECT_EQ(Run(kWrite, nullptr), 1);
   EXPECT_TRUE(H1().Calls().empty());

@@ -96,8 +96,8 @@ class NoAllocationTest : public ::testing::Test {
   }
 
   // Allocations made while TavMain runs `command`.
-  int AllocationsOf(int32_t command, TransferBlock& block) {
-    Request request{instance_.get(), command, 0, 0, &block};
+  int AllocationsOf(CommandCode command, TransferBlock& block) {
+    Request request = MakeRequest(instance_.get(), command, &block);
     allocations = 0;
     counting = true;
     (void)TavMain(&request);
@@ -136,7 +136,8 @@ TEST_F(NoAllocationTest, NoTransferAllocatesWhateverItComesTo) {
       for (uint32_t code : codes) {
         for (uint32_t bit : {kNoBitNumber, 3u}) {
           for (int32_t count : {20, -1}) {
-            for (int32_t command : {5, 6, 7, 10}) {
+            for (CommandCode command : {CommandCode::kReadTag, CommandCode::kReadBlock,
+                                        CommandCode::kWriteTag, CommandCode::kWriteBlock}) {
               TransferBlock block{};
               block.tagName = "TAG";
               block.plcNumber = station;
@@ -147,7 +148,7 @@ TEST_F(NoAllocationTest, NoTransferAllocatesWhateverItComesTo) {
               block.data = host;
               ASSERT_EQ(AllocationsOf(command, block), 0)
                   << "station " << station << " code " << code << " bit " << bit << " count "
-                  << count << " command " << command;
+                  << count << " command " << tav::ToInt(command);
             }
           }
         }

@@ -57,7 +57,7 @@ TEST_F(TagTest, ReadsOneElementIntoItsPlaceInTheValueCell) {
     TransferBlock block = Block(kPlc, row.code, at, 50, &cell);
     const TransferBlock before = block;
 
-    ASSERT_EQ(Run(5, &block), 0);
+    ASSERT_EQ(Run(CommandCode::kReadTag, &block), 0);
 
     EXPECT_EQ(cell.Whole(), row.cell);
     EXPECT_EQ(block.count, 1) << "the count is set to 1";
@@ -102,7 +102,7 @@ TEST_F(TagTest, ReadsABitAsZeroOrOneInBytes2And3) {
     Cell cell = Cell::Of(0xBBBB, 0xAAAA);
     TransferBlock block = Block(kPlc, row.code, DataBlockAddress(1, 0), 1, &cell, row.bitNumber);
 
-    ASSERT_EQ(Run(5, &block), 0);
+    ASSERT_EQ(Run(CommandCode::kReadTag, &block), 0);
 
     EXPECT_EQ(cell.High(), row.bit);
     EXPECT_EQ(cell.Low(), 0xBBBB) << "bytes 0 and 1 are the host's";
@@ -119,7 +119,7 @@ TEST_F(TagTest, AFailedReadLeavesTheValueCellAsItWas) {
     Cell cell = Cell::Of(0xBBBB, 0x0010);  // a previous 1 at bit 4
     TransferBlock block = Block(kPlc, kAreaDataWord, DataBlockAddress(1, 0), 1, &cell, bitNumber);
 
-    EXPECT_EQ(Run(5, &block), 1);
+    EXPECT_EQ(Run(CommandCode::kReadTag, &block), 1);
 
     EXPECT_EQ(cell.Whole(), 0x0010'BBBBu);
     EXPECT_EQ(fake::LogTexts(), std::vector<std::string>{"TavSH1: Read Tag TAG1 Failed, rc=0,1"});
@@ -150,7 +150,7 @@ TEST_F(TagTest, WritesOneElementFromItsPlaceInTheValueCell) {
     TransferBlock block = Block(kPlc, row.code, DataBlockAddress(1, 0), 7, &cell);
     const TransferBlock before = block;
 
-    ASSERT_EQ(Run(7, &block), 0);
+    ASSERT_EQ(Run(CommandCode::kWriteTag, &block), 0);
 
     EXPECT_EQ(SentBytes(row.sent.size()), row.sent);
     EXPECT_EQ(cell.Whole(), row.cell);
@@ -209,7 +209,7 @@ TEST_F(TagTest, WritesABitByReadingChangingAndWritingTheElement) {
     TransferBlock block = Block(kPlc, row.code, DataBlockAddress(1, 0), 3, &cell, row.bitNumber);
     const TransferBlock before = block;
 
-    ASSERT_EQ(Run(7, &block), 0);
+    ASSERT_EQ(Run(CommandCode::kWriteTag, &block), 0);
 
     EXPECT_EQ(H1().Sequence(),
               (std::vector<H1Op>{H1Op::kSendReadRequest, H1Op::kReceiveReadData,
@@ -245,7 +245,7 @@ TEST_F(TagTest, ABitWriteWhoseReadFailsSendsNothing) {
     Cell cell = Cell::Of(0xBBBB, 1);
     TransferBlock block = Block(kPlc, kAreaDataWord, DataBlockAddress(1, 0), 1, &cell, 3);
 
-    EXPECT_EQ(Run(7, &block), row.result);
+    EXPECT_EQ(Run(CommandCode::kWriteTag, &block), row.result);
 
     EXPECT_EQ(H1().CountOf(H1Op::kSendWriteRequest), 0);
     EXPECT_EQ(cell.Whole(), 0x0001'BBBBu);
@@ -259,37 +259,37 @@ TEST_F(TagTest, ABitWriteWhoseReadFailsSendsNothing) {
 TEST_F(TagTest, RefusesWhatNoElementCanCarry) {
   struct Row {
     const char* name;
-    int32_t command;
+    CommandCode command;
     uint32_t code;
     uint32_t bitNumber;
     bool nullData;
     const char* log;
   };
   const Row rows[] = {
-      {"read without a value cell", 5, kAreaDataWord, kNoBitNumber, true,
+      {"read without a value cell", CommandCode::kReadTag, kAreaDataWord, kNoBitNumber, true,
        "TavSH1: Read Tag TAG1 Refused, no data array"},
-      {"write without a value cell", 7, kAreaDataWord, 4, true,
+      {"write without a value cell", CommandCode::kWriteTag, kAreaDataWord, 4, true,
        "TavSH1: Write Tag TAG1 Refused, no data array"},
-      {"a bit of a string, read", 5, kAreaString, 0, false,
+      {"a bit of a string, read", CommandCode::kReadTag, kAreaString, 0, false,
        "TavSH1: Read Tag TAG1 Refused, bit of a string"},
-      {"a bit of a string, write", 7, kAreaString, 3, false,
+      {"a bit of a string, write", CommandCode::kWriteTag, kAreaString, 3, false,
        "TavSH1: Write Tag TAG1 Refused, bit of a string"},
-      {"unknown kind", 5, 'Z', kNoBitNumber, false,
+      {"unknown kind", CommandCode::kReadTag, 'Z', kNoBitNumber, false,
        "TavSH1: Read Tag TAG1 Refused, unknown area type"},
-      {"unknown kind, bit write", 7, 'Z', 2, false,
+      {"unknown kind, bit write", CommandCode::kWriteTag, 'Z', 2, false,
        "TavSH1: Write Tag TAG1 Refused, unknown area type"},
       // A bit beyond the element: the parser lets bits 8 to 15 through on I/Q/M bytes.
-      {"flag byte bit 8, read", 5, kAreaFlagBytes, 8, false,
+      {"flag byte bit 8, read", CommandCode::kReadTag, kAreaFlagBytes, 8, false,
        "TavSH1: Read Tag TAG1 Refused, bit beyond the element"},
-      {"input byte bit 15, write", 7, kAreaInputBytes, 15, false,
+      {"input byte bit 15, write", CommandCode::kWriteTag, kAreaInputBytes, 15, false,
        "TavSH1: Write Tag TAG1 Refused, bit beyond the element"},
-      {"data byte bit 8, write", 7, kAreaDataByte, 8, false,
+      {"data byte bit 8, write", CommandCode::kWriteTag, kAreaDataByte, 8, false,
        "TavSH1: Write Tag TAG1 Refused, bit beyond the element"},
-      {"word bit 16, read", 5, kAreaDataWord, 16, false,
+      {"word bit 16, read", CommandCode::kReadTag, kAreaDataWord, 16, false,
        "TavSH1: Read Tag TAG1 Refused, bit beyond the element"},
-      {"word bit 200, write", 7, kAreaOutputWords, 200, false,
+      {"word bit 200, write", CommandCode::kWriteTag, kAreaOutputWords, 200, false,
        "TavSH1: Write Tag TAG1 Refused, bit beyond the element"},
-      {"double word bit 32, read", 5, kAreaDataDoubleOdd, 32, false,
+      {"double word bit 32, read", CommandCode::kReadTag, kAreaDataDoubleOdd, 32, false,
        "TavSH1: Read Tag TAG1 Refused, bit beyond the element"},
   };
   for (const Row& row : rows) {
@@ -306,8 +306,8 @@ TEST_F(TagTest, RefusesWhatNoElementCanCarry) {
     EXPECT_EQ(cell.Whole(), 0xAAAA'BBBBu);
     EXPECT_EQ(fake::LogTexts(), std::vector<std::string>{row.log});
   }
-  EXPECT_EQ(Run(5, nullptr), 1);
-  EXPECT_EQ(Run(7, nullptr), 1);
+  EXPECT_EQ(Run(CommandCode::kReadTag, nullptr), 1);
+  EXPECT_EQ(Run(CommandCode::kWriteTag, nullptr), 1);
 }
 
 }  // namespace

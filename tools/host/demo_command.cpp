@@ -71,7 +71,7 @@ void ShowTags(Host& host) {
     int32_t result = 0;
     const auto count = static_cast<int32_t>(write.values.size());
     const std::optional<Tag> tag =
-        ParseTag(host, write.address, HostDataTypeOf(write.address), count, result);
+        ParseTag(host, write.address, HostDataTypeOf(host, write.address), count, result);
     std::vector<uint8_t> values;
     std::string error;
     if (!tag || !ParseValues(*tag, write.values, values, error)) {
@@ -90,7 +90,8 @@ void ShowTags(Host& host) {
   Heading("Reads: values the simulation file preset, and a station that is switched off");
   for (const char* address : kReads) {
     int32_t result = 0;
-    const std::optional<Tag> tag = ParseTag(host, address, HostDataTypeOf(address), 1, result);
+    const std::optional<Tag> tag =
+        ParseTag(host, address, HostDataTypeOf(host, address), 1, result);
     std::vector<uint8_t> values;
     if (tag) result = ReadTag(host, *tag, values);
     fmt::print("{:<14} {}\n", address,
@@ -122,7 +123,8 @@ void AddDemoCommand(CLI::App& app, Host& host, int& exitCode) {
     ShowTags(host);
 
     Heading("Close the H1 driver library (command 11)");
-    fmt::print("result {}\n", host.driver().Run(&host.instance(), 11, nullptr));
+    fmt::print("result {}\n",
+               host.driver().Run(&host.instance(), tav::CommandCode::kCloseH1, nullptr));
     exitCode = result == 0 ? 0 : 1;
   });
 }

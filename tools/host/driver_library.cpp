@@ -18,9 +18,9 @@ DriverLibrary::~DriverLibrary() {
   if (handle_ != nullptr) dlclose(handle_);
 }
 
-int32_t DriverLibrary::Run(tav::DriverInstance* instance, int32_t command, void* parameters,
-                           int32_t driverNumber) const {
-  tav::Request request{instance, command, driverNumber, 0, parameters};
+int32_t DriverLibrary::Run(tav::DriverInstance* instance, tav::CommandCode command,
+                           void* parameters, int32_t driverNumber) const {
+  tav::Request request = tav::MakeRequest(instance, command, parameters, driverNumber);
   return main_(&request);
 }
 

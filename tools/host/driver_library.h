@@ -19,7 +19,7 @@ class DriverLibrary {
   bool loaded() const { return main_ != nullptr; }
   const std::string& error() const { return error_; }
 
-  int32_t Run(tav::DriverInstance* instance, int32_t command, void* parameters,
+  int32_t Run(tav::DriverInstance* instance, tav::CommandCode command, void* parameters,
               int32_t driverNumber = 0) const;
 
  private:

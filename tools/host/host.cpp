@@ -77,7 +77,7 @@ int32_t Host::Initialise(const std::string& stationFile, int32_t timeout) {
   }
   driverNumber_ = *number;
   tav::InitBlock block{{}, 1, timeout};
-  return driver().Run(instance_.get(), 1, &block, driverNumber_);
+  return driver().Run(instance_.get(), tav::CommandCode::kInitialise, &block, driverNumber_);
 }
 
 bool InitialiseQuietly(Host& host, const StationOptions& options) {

@@ -10,7 +10,7 @@ void AddInfoCommand(CLI::App& app, Host& host, int& exitCode) {
   CLI::App* info = app.add_subcommand("info", "Print the driver information (command 14)");
   info->callback([&host, &exitCode] {
     tav::InfoBlock block{};
-    const int32_t result = host.driver().Run(nullptr, 14, &block);
+    const int32_t result = host.driver().Run(nullptr, tav::CommandCode::kDriverInformation, &block);
     if (result != 0) {
       fmt::print(stderr, "driver information failed with {}\n", result);
       exitCode = 1;

@@ -24,9 +24,10 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
     exitCode = 1;
     if (!InitialiseQuietly(host, options->stations)) return;
     int32_t result = 0;
-    const std::optional<Tag> tag = ParseTag(
-        host, options->address, options->hostDataType.value_or(HostDataTypeOf(options->address)),
-        options->count, result);
+    const std::optional<Tag> tag =
+        ParseTag(host, options->address,
+                 options->hostDataType.value_or(HostDataTypeOf(host, options->address)),
+                 options->count, result);
     if (!tag) {
       fmt::print(stderr, "{}: the driver refuses the address ({})\n", options->address, result);
       return;

@@ -39,17 +39,34 @@ size_t ElementBytes(ValueKind kind) {
 }
 
 tav::TransferBlock Block(const Tag& tag, std::vector<uint8_t>& values) {
-  return {tag.address.c_str(),
-          0,
-          tag.parsed.plcNumber,
-          tag.parsed.areaTypeCode,
-          tag.parsed.packedAddress,
-          tag.parsed.bitNumber,
-          {},
-          tag.count,
-          0,
-          values.data()};
+  return tav::TransferBlockFor(tag.parsed, tag.address.c_str(), tag.count, values.data());
 }
+
+bool IsFloatKind(uint8_t kind) {
+  return kind == tav::kAreaDataFloat || kind == tav::kAreaDataFloatOdd;
+}
+bool IsDoubleWordKind(uint8_t kind) {
+  return kind == tav::kAreaDataDouble || kind == tav::kAreaDataDoubleOdd;
+}
+bool IsStringKind(uint8_t kind) {
+  return kind == tav::kAreaString;
+}
+bool AnyKind(uint8_t /*kind*/) {
+  return true;
+}
+
+// The host data types an address may ask for, most particular first: the parser accepts a bit
+// type only with bit digits, and the others when the kind it finds is theirs.
+struct TypeCandidate {
+  int32_t hostDataType;
+  bool (*fits)(uint8_t kind);
+};
+constexpr TypeCandidate kTypeCandidates[] = {
+    {tav::kHostTypeBit, AnyKind},
+    {tav::kHostTypeString, IsStringKind},
+    {tav::kHostTypeFloat, IsFloatKind},
+    {tav::kHostTypeInteger, IsDoubleWordKind},
+};
 
 std::optional<int64_t> Integer(const std::string& text) {
   std::string_view digits = text;
@@ -81,16 +98,18 @@ uint32_t Tag::StringLength() const {
   return tav::PackedStringLength(parsed.packedAddress);
 }
 
-int32_t HostDataTypeOf(const std::string& address) {
-  std::string text = address;
-  text.resize(13, ' ');
-  const bool processArea = text[2] == 'I' || text[2] == 'Q' || text[2] == 'M' || text[2] == 'i' ||
-                           text[2] == 'q' || text[2] == 'm';
-  if (text[2] == 'S' || text[2] == 's') return tav::kHostTypeString;
-  if (processArea) return text[8] == ' ' ? kHostTypeWords : tav::kHostTypeBit;
-  if (text[3] == 'F' || text[3] == 'f') return tav::kHostTypeFloat;
-  if (text[3] == 'D' || text[3] == 'd') return tav::kHostTypeInteger;
-  return text[11] == ' ' ? kHostTypeWords : tav::kHostTypeBit;
+int32_t HostDataTypeOf(Host& host, const std::string& address) {
+  for (const TypeCandidate& candidate : kTypeCandidates) {
+    tav::AddressBlock parsed{};
+    parsed.addressText = address.c_str();
+    parsed.hostDataType = candidate.hostDataType;
+    const int32_t result = host.driver().Run(&host.instance(), tav::CommandCode::kParseAddress,
+                                             &parsed, host.driverNumber());
+    if (result == 0 && candidate.fits(tav::KindByte(parsed.areaTypeCode))) {
+      return candidate.hostDataType;
+    }
+  }
+  return kHostTypeWords;
 }
 
 std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t hostDataType,
@@ -100,7 +119,8 @@ std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t host
   tag.parsed.addressText = tag.address.c_str();
   tag.parsed.hostDataType = hostDataType;
   tag.parsed.elementCount = count;
-  result = host.driver().Run(&host.instance(), 3, &tag.parsed, host.driverNumber());
+  result = host.driver().Run(&host.instance(), tav::CommandCode::kParseAddress, &tag.parsed,
+                             host.driverNumber());
   if (result != 0) return std::nullopt;
   tag.parsed.addressText = nullptr;  // the Tag may move; the driver keeps no pointer
   tag.kind = KindOf(tag.parsed);
@@ -111,14 +131,16 @@ std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t host
 int32_t ReadTag(Host& host, const Tag& tag, std::vector<uint8_t>& values) {
   values.assign(tag.HostBytes(), 0);
   tav::TransferBlock block = Block(tag, values);
-  const int32_t command = tag.kind == ValueKind::kBit ? 5 : 6;
+  const tav::CommandCode command =
+      tag.kind == ValueKind::kBit ? tav::CommandCode::kReadTag : tav::CommandCode::kReadBlock;
   return host.driver().Run(&host.instance(), command, &block, host.driverNumber());
 }
 
 int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values) {
   values.resize(tag.HostBytes());
   tav::TransferBlock block = Block(tag, values);
-  const int32_t command = tag.kind == ValueKind::kBit ? 7 : 10;
+  const tav::CommandCode command =
+      tag.kind == ValueKind::kBit ? tav::CommandCode::kWriteTag : tav::CommandCode::kWriteBlock;
   return host.driver().Run(&host.instance(), command, &block, host.driverNumber());
 }
 

@@ -34,9 +34,9 @@ struct Tag {
   uint32_t StringLength() const;
 };
 
-// The host data type an address asks for: 7 for a string, 3 for a float, 4 for a double word,
-// 6 when it names a bit, 0 otherwise.
-int32_t HostDataTypeOf(const std::string& address);
+// The host data type an address asks for, as the driver's parser sees it (command 3): 6 when it
+// names a bit, 7 for a string, 3 for a float, 4 for a double word, 0 otherwise.
+int32_t HostDataTypeOf(Host& host, const std::string& address);
 
 // Parses `address` with command 3. Returns the tag, or the driver's result when it refused.
 std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t hostDataType,

@@ -30,9 +30,9 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     if (!InitialiseQuietly(host, options->stations)) return;
     const auto count = static_cast<int32_t>(options->values.size());
     int32_t result = 0;
-    const std::optional<Tag> tag =
-        ParseTag(host, options->address,
-                 options->hostDataType.value_or(HostDataTypeOf(options->address)), count, result);
+    const std::optional<Tag> tag = ParseTag(
+        host, options->address,
+        options->hostDataType.value_or(HostDataTypeOf(host, options->address)), count, result);
     if (!tag) {
       fmt::print(stderr, "{}: the driver refuses the address ({})\n", options->address, result);
       return;
