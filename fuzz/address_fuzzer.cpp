@@ -1,5 +1,6 @@
 // Drives commands 3 and 4 with arbitrary address texts, host data types, element counts and
-// station tables, and checks what a valid answer promises.
+// station tables, and checks what a valid answer promises: a configured station, a code of the
+// AreaTypeCode table that names a kind the transfers take, the element width of that kind.
 //
 // Input: the address text up to the first NUL byte, then optionally the request's settings:
 //   byte 0      odd: command 4 (check), even: command 3 (parse)
@@ -25,6 +26,7 @@
 #include "abi/driver_instance.h"
 #include "driver/tav_main.h"
 #include "support/fake_host_log.h"
+#include "transfer/transfer_plan.h"
 
 namespace {
 
@@ -97,6 +99,12 @@ void CheckValidAnswer(const DriverInstance& instance, const AddressBlock& block,
   const PlcEntry& entry = instance.plcTable[block.plcNumber];
   Require(IsConfigured(entry), "station not configured");
   Require(IsValidCode(block.areaTypeCode), "unknown AreaTypeCode");
+  // Every code the parser gives names a kind the transfers take, of the width it reports.
+  const tav::ElementKind element = tav::ElementKindOf(block.areaTypeCode);
+  Require(element != tav::ElementKind::kNone, "a code no transfer takes");
+  const bool wideElement =
+      element == tav::ElementKind::kDoubleWord || element == tav::ElementKind::kFloat;
+  Require(block.elementWidth == (wideElement ? 32u : 16u), "element width of another kind");
   Require(block.bitNumber <= 15 || block.bitNumber == kNoBitNumber, "bit number out of range");
   if (command == CommandCode::kCheckAddress)
     Require(block.bitNumber == kNoBitNumber, "check mode read a bit number");

@@ -1,20 +1,85 @@
 #include "sim/network_file.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <sstream>
+#include <stdexcept>
+#include <system_error>
 #include <utility>
 #include <vector>
 
-// The parser reports errors as values; the simulator uses no exceptions.
+namespace tav::sim {
+namespace {
+
+// A consistency check of the TOML parser that failed (see below).
+struct BrokenParserCheck : std::logic_error {
+  using std::logic_error::logic_error;
+};
+
+[[noreturn]] void FailParserCheck(const char* check) {
+  throw BrokenParserCheck(check);
+}
+
+}  // namespace
+}  // namespace tav::sim
+
+// toml++ states its parser's assumptions with TOML_ASSERT. Some texts that are not TOML break them
+// (in 3.3.0, "[#" and "a=[}" among others): with the checks on, the parser aborts the process;
+// with NDEBUG they turn into assumptions the compiler relies on, and parsing runs on into
+// undefined behaviour. Here the checks stay on in every build and throw, so that a text that
+// breaks one ends the parse with an error like any other, which ParseNetwork catches. The parser
+// reports its own errors by throwing too. Only this file includes toml++, so no other
+// translation unit compiles it with other settings.
+#undef NDEBUG
+#define TOML_ASSERT(expr) ((expr) ? static_cast<void>(0) : ::tav::sim::FailParserCheck(#expr))
 #define TOML_HEADER_ONLY 1
-#define TOML_EXCEPTIONS 0
+#define TOML_EXCEPTIONS 1
 #include <toml++/toml.h>
 
 namespace tav::sim {
 
 namespace {
+
+// The simulation file is ASCII text: tabs, line ends and the printable characters. Other
+// characters reach tables in toml++ 3.3.0 that are undefined for part of Unicode (CD BA, the
+// letter U+037A, outside a string is enough), so they are refused before parsing; a string
+// takes any character as a \u escape. A UTF-8 byte order mark at the start is let through.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsTextByte(unsigned char c) {
+  return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c < 0x7F);
+}
+
+// Where the first byte outside ASCII text lies and what it is; nothing when there is none.
+std::optional<std::string> CheckText(std::string_view text, std::string_view source) {
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  size_t line = 1;
+  size_t column = 1;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!IsTextByte(byte)) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", byte);
+      return std::string(source) + ":" + std::to_string(line) + ":" + std::to_string(column) +
+             ": byte " + hex +
+             " is not ASCII text (a string takes other characters as \\u "
+             "escapes)";
+    }
+    if (byte == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return std::nullopt;
+}
+
+// A simulation file longer than this is refused rather than read on: a name that leads to a
+// device streaming bytes would otherwise take all memory.
+constexpr size_t kMaxFileBytes = size_t{16} << 20;
 
 constexpr int64_t kMaxPolls = 1'000'000;
 constexpr size_t kTsapChars = 8;  // a connect record carries 8 characters of an S5 TSAP
@@ -356,24 +421,42 @@ class Reader {
 }  // namespace
 
 LoadedNetwork ParseNetwork(std::string_view text, std::string_view source) {
-  toml::parse_result parsed = toml::parse(text, source);
-  if (!parsed) {
-    const toml::parse_error& error = parsed.error();
+  if (std::optional<std::string> notText = CheckText(text, source)) {
+    return {std::nullopt, std::move(*notText)};
+  }
+  toml::table root;
+  try {
+    root = toml::parse(text, source);
+  } catch (const toml::parse_error& error) {
     return {std::nullopt, std::string(source) + ":" + std::to_string(error.source().begin.line) +
                               ":" + std::to_string(error.source().begin.column) + ": " +
                               std::string(error.description())};
+  } catch (const BrokenParserCheck& check) {
+    return {std::nullopt,
+            std::string(source) +
+                ": not TOML: the parser cannot go on (its check failed: " + check.what() + ")"};
   }
   Reader reader(source);
-  std::optional<Network> network = reader.Read(parsed.table());
+  std::optional<Network> network = reader.Read(root);
   return {std::move(network), reader.error()};
 }
 
 LoadedNetwork LoadNetworkFile(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return {std::nullopt, path + ": is a folder"};
   std::ifstream file(path, std::ios::binary);
   if (!file) return {std::nullopt, path + ": cannot be opened"};
-  std::ostringstream text;
-  text << file.rdbuf();
-  return ParseNetwork(text.str(), path);
+  std::string text;
+  char chunk[4096];
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    text.append(chunk, static_cast<size_t>(file.gcount()));
+    if (text.size() > kMaxFileBytes) {
+      return {std::nullopt, path + ": longer than " + std::to_string(kMaxFileBytes >> 20) +
+                                " MiB, not a simulation file"};
+    }
+  }
+  if (file.bad()) return {std::nullopt, path + ": cannot be read"};
+  return ParseNetwork(text, path);
 }
 
 Network DefaultNetwork() {

@@ -30,6 +30,9 @@ constexpr int32_t kSlotLast = 255;
 // fragment is dropped.
 constexpr size_t kLastLineMinimum = 10;
 
+// An Ethernet address: six bytes, two hexadecimal digits each.
+constexpr size_t kEthernetAddressDigits = 12;
+
 // Bytes are judged as signed characters, so 0x80 to 0xFF are negative and never kept.
 constexpr signed char kBlank = 0x20;
 constexpr int kCommasBeforeBlanksKept = 2;
@@ -116,6 +119,11 @@ Field NextField(const char* start) {
   return {{start, static_cast<size_t>(comma - start)}, comma + 1};
 }
 
+bool IsEthernetAddress(std::string_view text) {
+  return text.size() == kEthernetAddressDigits &&
+         std::all_of(text.begin(), text.end(), [](char c) { return HexDigitValue(c) >= 0; });
+}
+
 void LogIllegalLine(const char* line) {
   err(kLogLevelNormal, "TavSH1: Illegal input line %s", line);
 }
@@ -172,8 +180,9 @@ bool ApplyStationLine(DriverInstance& instance, char* line) {
     return false;
   }
   const Field address = NextField(afterType + 1);
-  // An address that doesn't fit its field can't be the 12 hex digits a station needs.
-  if (address.text.size() >= sizeof entry.ethernetAddress) {
+  // Anything but 12 hex digits would dial another station, or none: no byte of it is stored, so
+  // the station stays as it was (unconfigured, when no earlier line configured it).
+  if (!IsEthernetAddress(address.text)) {
     LogIllegalLine(line);
     return false;
   }
@@ -196,9 +205,18 @@ bool ApplyStationLine(DriverInstance& instance, char* line) {
   return true;
 }
 
+// Whether the opened file gives its first byte, or ends there: a folder opens on some systems
+// but fails the first read.
+bool Readable(std::FILE* file) {
+  const int first = std::fgetc(file);
+  if (first == EOF) return std::ferror(file) == 0;
+  std::ungetc(first, file);
+  return true;
+}
+
 }  // namespace
 
-bool ReadStationLine(std::FILE* file, char (&line)[kStationLineSize]) {
+bool ReadStationLine(std::FILE* file, char (&line)[kStationLineSize], StationFileBudget& budget) {
   size_t kept = 0;
   int commas = 0;
   for (;;) {
@@ -207,6 +225,12 @@ bool ReadStationLine(std::FILE* file, char (&line)[kStationLineSize]) {
       line[kept] = '\0';
       return kept >= kLastLineMinimum;
     }
+    if (budget.bytesLeft == 0) {
+      budget.exceeded = true;
+      line[kept] = '\0';
+      return false;
+    }
+    --budget.bytesLeft;
     if (next == '\n') {
       line[kept] = '\0';
       return true;
@@ -226,15 +250,21 @@ bool ReadStationFile(DriverInstance& instance, int driverNumber) {
   if (nameLength >= 0 && static_cast<size_t>(nameLength) <= kStationFileNameLength) {
     file.reset(std::fopen(fileName, "r"));
   }
-  if (file == nullptr) {
+  if (file == nullptr || !Readable(file.get())) {
     err(kLogLevelNormal, "TavSH1 : File %s not found !", fileName);
     return false;
   }
 
   bool anyStation = false;
   char line[kStationLineSize];
-  while (ReadStationLine(file.get(), line)) {
+  StationFileBudget budget;
+  while (ReadStationLine(file.get(), line, budget)) {
     if (ApplyStationLine(instance, line)) anyStation = true;
+  }
+  if (budget.exceeded) {
+    err(kLogLevelNormal, "TavSH1: File %s exceeds %d bytes, reading stopped", fileName,
+        static_cast<int>(kStationFileByteLimit));
+    return false;
   }
   return anyStation;
 }

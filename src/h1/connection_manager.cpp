@@ -39,6 +39,9 @@ CommandResult ReconnectStation(const Request& request) {
   if (!IsStationNumber(station)) return kConnectFailed;
 
   const PlcEntry& entry = instance->plcTable[station];
+  // A station the station file never configured has no address to connect to: opening one
+  // would dial the all-zero address and wait out the whole connection budget.
+  if (!IsConfigured(entry)) return kConnectFailed;
   if (entry.readConnection == 0 && !ConnectStation(*instance, station)) return kConnectFailed;
 
   // A wait that runs out is not reported: the transfers find out soon enough.

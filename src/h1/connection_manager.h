@@ -14,8 +14,9 @@ namespace tav {
 // Command 2. Restarts the connections of the ReconnectBlock's station and waits for each; a
 // station without a read connection is connected first.
 // Returns 0 when done, even when a wait runs out; 1 when the station had no connection and
-// connecting it failed, when the station number lies outside 0 to 98 (then nothing is called),
-// or when the instance or ReconnectBlock pointer is null.
+// connecting it failed, and at once, calling nothing, when the station number lies outside 0 to
+// 98, when the station has no Ethernet address (the station file never configured it), or when
+// the instance or ReconnectBlock pointer is null.
 CommandResult ReconnectStation(const Request& request);
 
 // Command 11. Closes the H1 driver library; releases no connection and leaves the identifiers in

@@ -16,8 +16,6 @@
 namespace tav {
 namespace {
 
-constexpr const char kReadFailed[] = "TavSH1: Read Tag %s Failed, rc=%d,%d";
-
 // A request the library refuses with "busy" is sent again up to this many times, each after a
 // pause; S5 stations of type 5 get a longer one.
 constexpr int kBusyResends = 20;
@@ -139,14 +137,15 @@ TransferOutcome ReadExchange(const Transfer& transfer, RequestRecord& request) {
   }
   if (answered && status == kH1Done && statusWord == kStatusWordGood) return TransferOutcome::kDone;
 
-  err(kLogLevelNormal, kReadFailed, transfer.tagName, static_cast<int>(status),
-      static_cast<int>(statusWord));
+  err(kLogLevelNormal, FailureFormat(transfer.direction), transfer.tagName,
+      static_cast<int>(status), static_cast<int>(statusWord));
   return answered ? TransferOutcome::kFailed : TransferOutcome::kUnavailable;
 }
 
-TransferOutcome ReadTransferBlock(DriverInstance* instance, const TransferBlock* block) {
+TransferOutcome ReadTransferBlock(DriverInstance* instance, const TransferBlock* block,
+                                  Direction direction) {
   Transfer transfer{};
-  if (const TransferOutcome outcome = PlanTransfer(instance, block, Direction::kRead, transfer);
+  if (const TransferOutcome outcome = PlanTransfer(instance, block, direction, transfer);
       outcome != TransferOutcome::kDone) {
     return outcome;
   }

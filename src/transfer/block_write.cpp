@@ -16,7 +16,6 @@
 namespace tav {
 namespace {
 
-constexpr const char kWriteFailed[] = "TavSH1: Write Tag %s Failed, rc=%d,%d";
 constexpr uint32_t kWaitingPauseMs = 1;
 
 // Type-5 stations write over their own write connection; every other station (and a type-5
@@ -32,12 +31,20 @@ uint16_t WriteConnectionOf(const PlcEntry& station) {
 TransferOutcome WriteExchange(const Transfer& transfer, RequestRecord& request) {
   const uint16_t connection = WriteConnectionOf(*transfer.station);
   request.connection = connection;
-  // A failed send shows in the acknowledgement.
-  (void)H1SendWriteRequest(&request, transfer.instance->transferBuffer);
+  uint16_t status = H1SendWriteRequest(&request, transfer.instance->transferBuffer);
+  uint16_t statusWord = 0;
+  // Busy or lost: the library did not take the request, so no acknowledgement can be its own. An
+  // earlier write whose acknowledgement was given up may still be pending on the connection, and
+  // polling would report that one as this write's. Any other failed send shows in the
+  // acknowledgement.
+  if (WantsResend(status)) {
+    err(kLogLevelNormal, FailureFormat(transfer.direction), transfer.tagName,
+        static_cast<int>(status), static_cast<int>(statusWord));
+    return TransferOutcome::kUnavailable;
+  }
 
   const int32_t budget = transfer.instance->retryBudget;
-  uint16_t status = kH1Done;
-  uint16_t statusWord = 0;
+  status = kH1Done;
   bool answered = false;
   for (int32_t pass = 0; pass < budget; ++pass) {
     status = H1ReceiveWriteAcknowledge(&statusWord, connection);
@@ -49,8 +56,8 @@ TransferOutcome WriteExchange(const Transfer& transfer, RequestRecord& request) 
   }
   if (answered && status == kH1Done && statusWord == kStatusWordGood) return TransferOutcome::kDone;
 
-  err(kLogLevelNormal, kWriteFailed, transfer.tagName, static_cast<int>(status),
-      static_cast<int>(statusWord));
+  err(kLogLevelNormal, FailureFormat(transfer.direction), transfer.tagName,
+      static_cast<int>(status), static_cast<int>(statusWord));
   return !answered || WantsResend(status) ? TransferOutcome::kUnavailable
                                           : TransferOutcome::kFailed;
 }

@@ -1,6 +1,8 @@
 // Single-tag read and write over the block operations: one element, in the host's 4-byte value
 // cell, and bit tags.
 
+#include <array>
+
 #include "transfer/byte_order.h"
 #include "transfer/transfer.h"
 #include "transfer/transfer_plan.h"
@@ -11,6 +13,17 @@ namespace {
 // A 16-bit element sits in bytes 2 and 3 of the value cell; bytes 0 and 1 are the host's. A bit
 // tag's value is bit 0 of that same 16-bit word, whatever the width of the element holding it.
 constexpr size_t kCellWordOffset = 2;
+
+// Bits of each element kind at the station: a byte has 8 even though the host holds it in 16.
+// A string has no bits; an unknown kind is refused later, when the transfer is planned, as such.
+constexpr std::array<uint32_t, kElementKinds> kElementBits = {
+    /* kNone       */ UINT32_MAX,
+    /* kByte       */ 8,
+    /* kWord       */ 16,
+    /* kDoubleWord */ 32,
+    /* kFloat      */ 32,
+    /* kString     */ 0,
+};
 
 // One element held by the driver during a bit access, in the host's element layout.
 struct Element {
@@ -25,11 +38,8 @@ struct Element {
       StoreLe16(bytes, static_cast<uint16_t>(value));
     }
   }
-  // The element's bit `bitNumber`; 0 for a bit beyond its width, so that such a bit reads as 0
-  // and writing it changes nothing.
-  uint32_t Mask(uint32_t bitNumber) const {
-    return bitNumber < (wide ? 32u : 16u) ? 1u << bitNumber : 0u;
-  }
+  // The element's bit `bitNumber`, which CheckTag has found inside the element.
+  static uint32_t Mask(uint32_t bitNumber) { return 1u << bitNumber; }
 };
 
 // Checks what the tag commands themselves rely on before they touch the TransferBlock or the
@@ -39,9 +49,12 @@ TransferOutcome CheckTag(const Request& request, Direction direction) {
   if (request.instance == nullptr) return RefuseTransfer(direction, block, "no driver instance");
   if (block == nullptr) return RefuseTransfer(direction, block, "no TransferBlock");
   if (block->data == nullptr) return RefuseTransfer(direction, block, "no data array");
-  if (block->bitNumber != kNoBitNumber &&
-      ElementKindOf(block->areaTypeCode) == ElementKind::kString) {
-    return RefuseTransfer(direction, block, "bit of a string");
+  if (block->bitNumber == kNoBitNumber) return TransferOutcome::kDone;
+  const ElementKind kind = ElementKindOf(block->areaTypeCode);
+  if (kind == ElementKind::kString) return RefuseTransfer(direction, block, "bit of a string");
+  // Bits 8 to 15 of a byte would read 0 and write nothing, whatever the station holds.
+  if (block->bitNumber >= kElementBits[static_cast<size_t>(kind)]) {
+    return RefuseTransfer(direction, block, "bit beyond the element");
   }
   return TransferOutcome::kDone;
 }
@@ -88,7 +101,7 @@ CommandResult ReadTag(const Request& request) {
       outcome != TransferOutcome::kDone) {
     return ToCommandResult(outcome);
   }
-  const bool set = (element.Value() & element.Mask(block.bitNumber)) != 0;
+  const bool set = (element.Value() & Element::Mask(block.bitNumber)) != 0;
   StoreLe16(static_cast<uint8_t*>(block.data) + kCellWordOffset, set ? 1 : 0);
   return 0;
 }
@@ -110,11 +123,11 @@ CommandResult WriteTag(const Request& request) {
   const bool set = (LoadLe16(static_cast<const uint8_t*>(block.data) + kCellWordOffset) & 1) != 0;
   Element element;
   const TransferBlock held = HeldElementBlock(block, element);
-  if (const TransferOutcome outcome = ReadTransferBlock(request.instance, &held);
+  if (const TransferOutcome outcome = ReadTransferBlock(request.instance, &held, Direction::kWrite);
       outcome != TransferOutcome::kDone) {
     return ToCommandResult(outcome);
   }
-  const uint32_t mask = element.Mask(block.bitNumber);
+  const uint32_t mask = Element::Mask(block.bitNumber);
   element.SetValue(set ? element.Value() | mask : element.Value() & ~mask);
   return ToCommandResult(WriteTransferBlock(request.instance, &held));
 }

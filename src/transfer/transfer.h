@@ -17,7 +17,9 @@ namespace tav {
 
 // Command 5: reads one tag into its value cell. A 16-bit element lands in bytes 2 and 3 of the
 // cell, a 32-bit element in bytes 0 to 3; a bit tag puts 0 or 1 into bytes 2 and 3. Sets the
-// TransferBlock's count to 1. A failed read leaves the value cell as it was.
+// TransferBlock's count to 1. A failed read leaves the value cell as it was. A bit number beyond
+// the element (8 to 15 of a byte, 16 and up of a word, 32 and up of a double word or float) is
+// refused with 1 before anything is sent.
 CommandResult ReadTag(const Request& request);
 
 // Command 6: reads `count` elements of the tag's kind into the host's array.
@@ -25,8 +27,9 @@ CommandResult ReadBlock(const Request& request);
 
 // Command 7: writes one tag from its value cell. A bit tag takes its state from bit 0 of bytes 2
 // and 3 and is written by reading the whole element, changing the bit and writing the element
-// back; nothing is written when that read fails. Sets the TransferBlock's count to 1 and changes
-// nothing else of it or of the value cell.
+// back; nothing is written when that read fails, and its failure is logged as the write's. A bit
+// number beyond the element is refused as for command 5. Sets the TransferBlock's count to 1 and
+// changes nothing else of it or of the value cell.
 CommandResult WriteTag(const Request& request);
 
 // Command 10: writes `count` elements of the tag's kind from the host's array.

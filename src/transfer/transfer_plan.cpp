@@ -10,6 +10,8 @@ namespace {
 
 constexpr const char kReadRefused[] = "TavSH1: Read Tag %s Refused, %s";
 constexpr const char kWriteRefused[] = "TavSH1: Write Tag %s Refused, %s";
+constexpr const char kReadFailed[] = "TavSH1: Read Tag %s Failed, rc=%d,%d";
+constexpr const char kWriteFailed[] = "TavSH1: Write Tag %s Failed, rc=%d,%d";
 
 // Where a kind's data lie at the station.
 enum class Placement : uint8_t { kDataBlock, kString, kProcessArea };
@@ -146,6 +148,10 @@ const char* TagNameOf(const TransferBlock* block) {
   return block != nullptr && block->tagName != nullptr ? block->tagName : "";
 }
 
+const char* FailureFormat(Direction direction) {
+  return direction == Direction::kRead ? kReadFailed : kWriteFailed;
+}
+
 TransferOutcome RefuseTransfer(Direction direction, const TransferBlock* block,
                                const char* reason) {
   err(kLogLevelNormal, direction == Direction::kRead ? kReadRefused : kWriteRefused,
@@ -179,6 +185,7 @@ TransferOutcome PlanTransfer(DriverInstance* instance, const TransferBlock* bloc
       .instance = instance,
       .station = &station,
       .tagName = TagNameOf(block),
+      .direction = direction,
       .element = rule.element,
       .plcType = station.plcType,
       .s7 = s7,

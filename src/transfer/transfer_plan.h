@@ -55,6 +55,9 @@ struct Transfer {
   DriverInstance* instance;
   const PlcEntry* station;
   const char* tagName;  // never null
+  // What the host asked for: a write's failures are logged as a write's, also when the exchange
+  // that failed is the read a write makes first.
+  Direction direction;
   ElementKind element;
   uint8_t plcType;
   bool s7;              // S7 byte order and units; every other type counts as S5
@@ -83,13 +86,18 @@ struct Transfer {
 // The tag name for the log: an empty text when the host gave none.
 const char* TagNameOf(const TransferBlock* block);
 
+// The format of the line that logs a failed exchange: tag name, status, status word.
+const char* FailureFormat(Direction direction);
+
 // Sends the read request and polls for its data within the instance's retry budget. On kDone the
 // TransferBuffer holds the data from its first byte.
 [[nodiscard]] TransferOutcome ReadExchange(const Transfer& transfer, RequestRecord& request);
 
-// The block operations under commands 6 and 10, which the tag commands use as well.
+// The block operations under commands 6 and 10, which the tag commands use as well. A read that
+// a write makes first (a bit write) passes Direction::kWrite, so that its messages name the write.
 [[nodiscard]] TransferOutcome ReadTransferBlock(DriverInstance* instance,
-                                                const TransferBlock* block);
+                                                const TransferBlock* block,
+                                                Direction direction = Direction::kRead);
 [[nodiscard]] TransferOutcome WriteTransferBlock(DriverInstance* instance,
                                                  const TransferBlock* block);
 

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@ std::vector<std::string> FilteredLines(const std::string& bytes) {
   std::rewind(file);
   std::vector<std::string> lines;
   char line[kStationLineSize];
-  while (ReadStationLine(file, line)) {
+  StationFileBudget budget;
+  while (ReadStationLine(file, line, budget)) {
     lines.emplace_back(line);
     if (lines.size() > 100) break;  // a reader that never ends
   }
@@ -240,8 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                      S7("0A0B0C010203", 1)},
         AcceptedCase{"SlotWithHexPrefix", "3=7,0A0B0C010203,0x1A", S7("0A0B0C010203", 26)},
         AcceptedCase{"TextAfterTheTypeIsIgnored", "3=7xyz,0A0B0C010203,2", S7("0A0B0C010203", 2)},
-        AcceptedCase{"AddressOfFifteenCharactersFits", "3=7,0A0B0C010203ABC,2",
-                     S7("0A0B0C010203ABC", 2)},
+        AcceptedCase{"AddressInLowerCase", "3=7,0a0b0c0102ff,2", S7("0a0b0c0102ff", 2)},
         // S5 lines: defaults for what is left out, blanks kept after the second comma.
         AcceptedCase{"S5Defaults", "3=5,0A0B0C010203", S5("0A0B0C010203")},
         AcceptedCase{"S5BlankBeforeLocalTsap", "3=5,0A0B0C010203, TSAPLOC1,TSAPRD01",
@@ -318,6 +319,15 @@ INSTANTIATE_TEST_SUITE_P(
         RejectedCase{"AddressLongerThanItsField", "4=7,0A0B0C010203ABCD,2", kIllegalLine,
                      kResetEntry},
         RejectedCase{"S5AddressLongerThanItsField", "4=5,0A0B0C010203ABCD", kIllegalLine, S5("")},
+        // Anything but 12 hex digits would dial another station: nothing of it is stored.
+        RejectedCase{"AddressOfFifteenCharacters", "4=7,0A0B0C010203ABC,2", kIllegalLine,
+                     kResetEntry},
+        RejectedCase{"AddressOfThirteenDigits", "4=7,0A0B0C0102031", kIllegalLine, kResetEntry},
+        RejectedCase{"AddressOfTenDigits", "4=7,0A0B0C0102,2", kIllegalLine, kResetEntry},
+        RejectedCase{"AddressWithALetterBeyondF", "4=6,0A0B0C01020G", kIllegalLine,
+                     EntryText{6, "", "\x01\x01", "\x03\x02", "", 2}},
+        RejectedCase{"EmptyAddressBeforeASlot", "4=7,,2", kIllegalLine, kResetEntry},
+        RejectedCase{"EmptyS5Address", "4=5,", kIllegalLine, S5("")},
         // A slot out of range leaves type and address, and the slot as it was.
         RejectedCase{"Slot256", "4=7,0A0B0C010203,100", kIllegalSlot, S7("0A0B0C010203", 2)},
         RejectedCase{"Slot0", "4=7,0A0B0C010203,0", kIllegalSlot, S7("0A0B0C010203", 2)},
@@ -334,6 +344,12 @@ TEST_F(StationFileTest, CommentOnlyLineIsAnIllegalLineWithEmptyText) {
 TEST_F(StationFileTest, RejectedSlotKeepsTheSlotAnEarlierLineSet) {
   EXPECT_TRUE(Read("4=7,0A0B0C010203,5\n4=7,0A0B0C010204,100\n"));
   EXPECT_EQ(Entry(4), S7("0A0B0C010204", 5));
+}
+
+TEST_F(StationFileTest, RejectedAddressKeepsTheAddressAnEarlierLineSet) {
+  EXPECT_TRUE(Read("4=7,0A0B0C010203,5\n4=7,0A0B0C0102,6\n4=7,,7\n"));
+  EXPECT_EQ(Entry(4), S7("0A0B0C010203", 5));
+  EXPECT_EQ(fake::LogTexts().back(), "TavSH1: Illegal input line 4=7,,7");
 }
 
 TEST_F(StationFileTest, OverLongLineIsCutAndStillConfiguresItsStation) {
@@ -380,6 +396,34 @@ TEST_F(StationFileTest, MissingFileIsLoggedWithItsName) {
   EXPECT_EQ(fake::LogLines()[0].text, "TavSH1 : File tavSH107.int not found !");
   EXPECT_EQ(fake::LogLines()[0].level, 32);
   ExpectOthersUntouched({});
+}
+
+TEST_F(StationFileTest, FolderOfTheFilesNameIsNotFound) {
+  std::filesystem::create_directory("tavSH103.int");
+  EXPECT_FALSE(ReadStationFile(instance(), 3));
+  EXPECT_EQ(fake::LogTexts(), std::vector<std::string>{"TavSH1 : File tavSH103.int not found !"});
+}
+
+// A file of exactly the limit is read whole; one byte more, or a name that leads to a device
+// streaming bytes without end, stops the reading at the limit and fails it.
+TEST_F(StationFileTest, ReadingStopsAtTheByteLimit) {
+  const std::string station = "5=7,0A0B0C010205,2\n";
+  const std::string filler(kStationFileByteLimit - station.size() - 4, 'c');
+  const std::string full = ";" + filler + "\n" + station + ";\n";
+  ASSERT_EQ(full.size(), kStationFileByteLimit);
+  EXPECT_TRUE(Read(full));
+  EXPECT_EQ(Entry(5), S7("0A0B0C010205", 2));
+
+  const std::string exceeded = "File tavSH103.int exceeds 65536 bytes, reading stopped";
+  fake::ClearLog();
+  EXPECT_FALSE(Read(full + "\n"));
+  EXPECT_EQ(fake::LogTexts().back(), "TavSH1: " + exceeded);
+
+  std::filesystem::remove("tavSH103.int");
+  std::filesystem::create_symlink("/dev/zero", "tavSH103.int");
+  fake::ClearLog();
+  EXPECT_FALSE(ReadStationFile(instance(), 3));
+  EXPECT_EQ(fake::LogTexts(), std::vector<std::string>{"TavSH1: " + exceeded});
 }
 
 TEST_F(StationFileTest, NameLongerThanFifteenCharactersIsNeverOpened) {

@@ -230,6 +230,14 @@ TEST(NetworkFile, ReportsAMistakeWithItsPlace) {
        "byte = 1 }] }\n",
        "the value at 8 does not fit M"},
       {"[[station]\n", "bad.toml:1:"},
+      // Texts that broke the TOML parser's own checks (it aborted) or reached its undefined
+      // Unicode tables are errors like any other.
+      {"[#", "bad.toml: not TOML: the parser cannot go on"},
+      {"a=[}", "bad.toml: not TOML: the parser cannot go on"},
+      {"[[[1]]]", "bad.toml:"},
+      {"\xCD\xBA", "bad.toml:1:1: byte 0xCD is not ASCII text"},
+      {"[[station]]\nname = \"S\xC3\xBC\"\n", "bad.toml:2:10: byte 0xC3 is not ASCII text"},
+      {"a = 1\x01", "bad.toml:1:6: byte 0x01 is not ASCII text"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -239,10 +247,31 @@ TEST(NetworkFile, ReportsAMistakeWithItsPlace) {
   }
 }
 
-TEST(NetworkFile, ReportsAFileThatCannotBeOpened) {
-  const LoadedNetwork loaded = LoadNetworkFile("/nonexistent/network.toml");
-  EXPECT_FALSE(loaded.network);
-  EXPECT_EQ(loaded.error, "/nonexistent/network.toml: cannot be opened");
+TEST(NetworkFile, ReportsAFileThatCannotBeRead) {
+  struct Case {
+    const char* path;
+    const char* error;
+  };
+  // A folder opens but reads as nothing; a device that streams bytes never ends.
+  const Case cases[] = {
+      {"/nonexistent/network.toml", "/nonexistent/network.toml: cannot be opened"},
+      {"/tmp", "/tmp: is a folder"},
+      {"/dev/zero", "/dev/zero: longer than 16 MiB, not a simulation file"}};
+  for (const Case& c : cases) {
+    const LoadedNetwork loaded = LoadNetworkFile(c.path);
+    EXPECT_FALSE(loaded.network);
+    EXPECT_EQ(loaded.error, c.error);
+  }
+}
+
+TEST(NetworkFile, TakesOtherCharactersAsEscapesInStrings) {
+  const LoadedNetwork loaded = ParseNetwork(
+      "\xEF\xBB\xBF[[station]]\r\nname = \"S\\u00FCd\"\r\naddress = \"0A0B0C010201\"\ntype = 7\n",
+      "utf8.toml");
+  ASSERT_TRUE(loaded.network) << loaded.error;
+  EXPECT_EQ(loaded.network->stations().front().config().name,
+            "S\xC3\xBC"
+            "d");
 }
 
 TEST(NetworkFile, AnEmptyDescriptionIsAnEmptyNetwork) {
