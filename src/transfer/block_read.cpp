@@ -1,15 +1,13 @@
 // Block read: the dispatcher, one reader per element kind, and the read exchange they share.
 
 #include <array>
-#include <bit>
 #include <cstring>
 
 #include "platform/h1_library.h"
 #include "platform/h1_records.h"
 #include "platform/host_log.h"
 #include "platform/sleep.h"
-#include "transfer/byte_order.h"
-#include "transfer/s5_float.h"
+#include "transfer/conversion_loops.h"
 #include "transfer/transfer.h"
 #include "transfer/transfer_plan.h"
 
@@ -26,58 +24,48 @@ constexpr uint32_t kWaitingPauseMs = 1;
 constexpr uint32_t kResendPauseMs = 50;
 
 // One reader per element kind converts the TransferBuffer into the host's array of little-endian
-// elements; it runs only after a good exchange. The buffer, the host's array and the count come
-// as parameters, so that the compiler need not fear the stores into the host's bytes changing
-// them.
+// elements; it runs only after a good exchange. It picks the conversion loop once for the whole
+// run from the station's byte order.
 
 void ReadBytes(const Transfer& /*transfer*/, const uint8_t* buffer, uint8_t* host, size_t count) {
-  for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, buffer[i]);
+  ConvertRun<WidenByte>(buffer, host, count);
 }
 
 // S5 data blocks hold words, which the library delivers in host order; S7 stations and the
 // process areas deliver big-endian byte pairs.
 void ReadWords(const Transfer& transfer, const uint8_t* buffer, uint8_t* host, size_t count) {
   if (transfer.bigEndianWords) {
-    for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, LoadBe16(buffer + 2 * i));
+    ConvertRun<SwapWordBytes>(buffer, host, count);
   } else {
-    for (size_t i = 0; i < count; ++i) StoreLe16(host + 2 * i, LoadLe16(buffer + 2 * i));
+    std::memmove(host, buffer, 2 * count);
   }
 }
 
-// A 32-bit quantity from an S5 station: two host-order words, the high half first.
-uint32_t LoadS5Pair(const uint8_t* bytes) {
-  return uint32_t{LoadLe16(bytes)} << 16 | LoadLe16(bytes + 2);
-}
-
+// S7 stations send 32-bit values big-endian, S5 stations as two host-order words, the high one
+// first.
 void ReadDoubleWords(const Transfer& transfer, const uint8_t* buffer, uint8_t* host, size_t count) {
   if (transfer.s7) {
-    for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadBe32(buffer + 4 * i));
+    ConvertRun<SwapDoubleWordBytes>(buffer, host, count);
   } else {
-    for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadS5Pair(buffer + 4 * i));
+    ConvertRun<SwapDoubleWordHalves>(buffer, host, count);
   }
 }
 
 // S7 stations hold IEEE 754 singles; S5 stations their own format, stored as the nearest single.
 void ReadFloats(const Transfer& transfer, const uint8_t* buffer, uint8_t* host, size_t count) {
   if (transfer.s7) {
-    for (size_t i = 0; i < count; ++i) StoreLe32(host + 4 * i, LoadBe32(buffer + 4 * i));
+    ConvertRun<SwapDoubleWordBytes>(buffer, host, count);
   } else {
-    for (size_t i = 0; i < count; ++i) {
-      const auto single = static_cast<float>(DecodeS5Float(LoadS5Pair(buffer + 4 * i)));
-      StoreLe32(host + 4 * i, std::bit_cast<uint32_t>(single));
-    }
+    ConvertRun<DecodeS5FloatWords>(buffer, host, count);
   }
 }
 
 // Characters come in whole pairs; type-5 stations hold each pair exchanged. No NUL is added.
 void ReadString(const Transfer& transfer, const uint8_t* buffer, uint8_t* host, size_t count) {
-  if (!transfer.exchangePairs) {
-    std::memcpy(host, buffer, count);
-    return;
-  }
-  for (size_t i = 0; i + 1 < count; i += 2) {
-    host[i] = buffer[i + 1];
-    host[i + 1] = buffer[i];
+  if (transfer.exchangePairs) {
+    ConvertRun<SwapWordBytes>(buffer, host, count / 2);
+  } else {
+    std::memmove(host, buffer, count);
   }
 }
 

@@ -1,15 +1,13 @@
 // Block write: the dispatcher, one writer per element kind, and the write exchange they share.
 
 #include <array>
-#include <bit>
 #include <cstring>
 
 #include "platform/h1_library.h"
 #include "platform/h1_records.h"
 #include "platform/host_log.h"
 #include "platform/sleep.h"
-#include "transfer/byte_order.h"
-#include "transfer/s5_float.h"
+#include "transfer/conversion_loops.h"
 #include "transfer/transfer.h"
 #include "transfer/transfer_plan.h"
 
@@ -63,55 +61,43 @@ TransferOutcome WriteExchange(const Transfer& transfer, RequestRecord& request) 
 }
 
 // One writer per element kind fills the TransferBuffer from the host's array of little-endian
-// elements, which it only reads. As in the readers, the buffer, the array and the count come as
-// parameters.
+// elements, which it only reads. As in the readers, the conversion loop is picked once for the
+// whole run.
 
 void WriteBytes(const Transfer& /*transfer*/, uint8_t* buffer, const uint8_t* host, size_t count) {
-  for (size_t i = 0; i < count; ++i) buffer[i] = static_cast<uint8_t>(LoadLe16(host + 2 * i));
+  ConvertRun<NarrowToByte>(host, buffer, count);
 }
 
 void WriteWords(const Transfer& transfer, uint8_t* buffer, const uint8_t* host, size_t count) {
   if (transfer.bigEndianWords) {
-    for (size_t i = 0; i < count; ++i) StoreBe16(buffer + 2 * i, LoadLe16(host + 2 * i));
+    ConvertRun<SwapWordBytes>(host, buffer, count);
   } else {
-    for (size_t i = 0; i < count; ++i) StoreLe16(buffer + 2 * i, LoadLe16(host + 2 * i));
+    std::memmove(buffer, host, 2 * count);
   }
-}
-
-// A 32-bit quantity for an S5 station: two host-order words, the high half first.
-void StoreS5Pair(uint8_t* bytes, uint32_t value) {
-  StoreLe16(bytes, static_cast<uint16_t>(value >> 16));
-  StoreLe16(bytes + 2, static_cast<uint16_t>(value));
 }
 
 void WriteDoubleWords(const Transfer& transfer, uint8_t* buffer, const uint8_t* host,
                       size_t count) {
   if (transfer.s7) {
-    for (size_t i = 0; i < count; ++i) StoreBe32(buffer + 4 * i, LoadLe32(host + 4 * i));
+    ConvertRun<SwapDoubleWordBytes>(host, buffer, count);
   } else {
-    for (size_t i = 0; i < count; ++i) StoreS5Pair(buffer + 4 * i, LoadLe32(host + 4 * i));
+    ConvertRun<SwapDoubleWordHalves>(host, buffer, count);
   }
 }
 
 void WriteFloats(const Transfer& transfer, uint8_t* buffer, const uint8_t* host, size_t count) {
   if (transfer.s7) {
-    for (size_t i = 0; i < count; ++i) StoreBe32(buffer + 4 * i, LoadLe32(host + 4 * i));
+    ConvertRun<SwapDoubleWordBytes>(host, buffer, count);
   } else {
-    for (size_t i = 0; i < count; ++i) {
-      const auto single = std::bit_cast<float>(LoadLe32(host + 4 * i));
-      StoreS5Pair(buffer + 4 * i, EncodeS5Float(static_cast<double>(single)));
-    }
+    ConvertRun<EncodeS5FloatWords>(host, buffer, count);
   }
 }
 
 void WriteString(const Transfer& transfer, uint8_t* buffer, const uint8_t* host, size_t count) {
   if (transfer.exchangePairs) {
-    for (size_t i = 0; i + 1 < count; i += 2) {
-      buffer[i] = host[i + 1];
-      buffer[i + 1] = host[i];
-    }
+    ConvertRun<SwapWordBytes>(host, buffer, count / 2);
   } else {
-    std::memcpy(buffer, host, count);
+    std::memmove(buffer, host, count);
   }
 }
 
