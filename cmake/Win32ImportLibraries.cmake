@@ -1,12 +1,16 @@
 # Import libraries for what the DLL takes from outside: the host's log `err` by name from
 # KORHOST.DLL, the H1 driver library's operations by ordinal (NONAME) from TAV_H1_LIBRARY_DLL.
+# The same two .def files export these names from the stand-ins built for trying and testing the
+# DLL (the simulated network as TAV_H1_LIBRARY_DLL, KORHOST.DLL), so the two sides cannot disagree.
 if(TAV_H1_CALLING_CONVENTION STREQUAL "stdcall")
   foreach(bytes 0 4 8 16)
     set(H1_ARGS_${bytes} "@${bytes}")
   endforeach()
 endif()
 set(TAV_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
-configure_file(${TAV_WIN32_DIR}/h1library.def.in ${CMAKE_BINARY_DIR}/h1library.def @ONLY)
+set(TAV_H1_LIBRARY_DEF ${CMAKE_BINARY_DIR}/h1library.def)
+set(TAV_KORHOST_DEF ${TAV_WIN32_DIR}/korhost.def)
+configure_file(${TAV_WIN32_DIR}/h1library.def.in ${TAV_H1_LIBRARY_DEF} @ONLY)
 
 function(tav_import_library name def)
   set(output ${CMAKE_BINARY_DIR}/lib${name}.a)
@@ -17,8 +21,8 @@ function(tav_import_library name def)
   set(${name}_IMPORT_LIBRARY ${output} PARENT_SCOPE)
 endfunction()
 
-tav_import_library(korhost ${TAV_WIN32_DIR}/korhost.def)
-tav_import_library(h1library ${CMAKE_BINARY_DIR}/h1library.def)
+tav_import_library(korhost ${TAV_KORHOST_DEF})
+tav_import_library(h1library ${TAV_H1_LIBRARY_DEF})
 
 # The DLL takes the host log and the H1 operations from the import libraries.
 function(tav_link_win32_imports target)

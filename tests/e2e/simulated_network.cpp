@@ -24,6 +24,8 @@ SimulatedNetworkTest::SimulatedNetworkTest() {
   sim::InstallNetwork(sim::DefaultNetwork());
   HostLog().clear();
   previousDirectory_ = std::filesystem::current_path();
+  // The examples folder may be named relative to the folder the test started in.
+  examplesDirectory_ = std::filesystem::absolute(TAV_EXAMPLES_DIR);
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   directory_ = std::filesystem::temp_directory_path() /
                (std::string("tavsh1-e2e-") + test->test_suite_name() + "-" + test->name());
@@ -42,7 +44,7 @@ void SimulatedNetworkTest::WriteStationFile(int32_t driverNumber, std::string_vi
 }
 
 void SimulatedNetworkTest::UseExampleStationFile() const {
-  std::filesystem::copy_file(TAV_EXAMPLES_DIR "/tavSH101.int", directory_ / "tavSH101.int");
+  std::filesystem::copy_file(examplesDirectory_ / "tavSH101.int", directory_ / "tavSH101.int");
 }
 
 int32_t SimulatedNetworkTest::Initialise(int32_t timeout, int32_t driverNumber) {
