@@ -6,3 +6,8 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${TAV_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
+# The MinGW toolchain's win32 thread model has no std::mutex, from which GoogleTest builds one
+# helper class on Windows; GoogleTest's customisation header supplies it.
+if(WIN32)
+  target_include_directories(gtest BEFORE PUBLIC ${CMAKE_CURRENT_LIST_DIR}/googletest_mingw)
+endif()

@@ -1,5 +1,7 @@
 # Import libraries for what the DLL takes from outside: the host's log `err` by name from
 # KORHOST.DLL, the H1 driver library's operations by ordinal (NONAME) from TAV_H1_LIBRARY_DLL.
+# The same two .def files export these names from the stand-ins built for trying and testing the
+# DLL (the simulated network as TAV_H1_LIBRARY_DLL, KORHOST.DLL), so the two sides cannot disagree.
 if(TAV_H1_CALLING_CONVENTION STREQUAL "stdcall")
   foreach(bytes 0 4 8 16)
     set(H1_ARGS_${bytes} "@${bytes}")
@@ -9,6 +11,7 @@ set(TAV_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
 # One module-definition file for the H1 library: the driver's import library comes from it, and
 # every DLL that stands in for the H1 library exports from it, so the ordinals always agree.
 set(TAV_H1_LIBRARY_DEF ${CMAKE_BINARY_DIR}/h1library.def)
+set(TAV_KORHOST_DEF ${TAV_WIN32_DIR}/korhost.def)
 configure_file(${TAV_WIN32_DIR}/h1library.def.in ${TAV_H1_LIBRARY_DEF} @ONLY)
 
 function(tav_import_library name def)
@@ -20,7 +23,7 @@ function(tav_import_library name def)
   set(${name}_IMPORT_LIBRARY ${output} PARENT_SCOPE)
 endfunction()
 
-tav_import_library(korhost ${TAV_WIN32_DIR}/korhost.def)
+tav_import_library(korhost ${TAV_KORHOST_DEF})
 tav_import_library(h1library ${TAV_H1_LIBRARY_DEF})
 
 # The DLL takes the host log and the H1 operations from the import libraries.

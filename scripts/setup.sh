@@ -15,3 +15,23 @@ if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
 $sudo apt-get install -y --no-install-recommends "${packages[@]}"
+
+# Wine runs the Windows tests (ctest --preset windows-i686). Its 32-bit loader needs a kernel that
+# executes 32-bit x86 programs; where a static 32-bit program does not run, the tests report a
+# skip, and Wine is not installed: its i386 packages (some 170, after dpkg --add-architecture i386)
+# could never run there, and apt would first bring every shared library the machine has to the
+# version of its i386 twin.
+probe="$(mktemp)"
+trap 'rm -f "${probe}"' EXIT
+gcc -m32 -static -nostdlib -fno-pie -no-pie -ffreestanding -o "${probe}" \
+  "$(dirname "$0")/../tests/win32/build_machine/probe_i386.c"
+if "${probe}" 2>/dev/null; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    $sudo apt-get update
+  fi
+  $sudo apt-get install -y --no-install-recommends wine wine32:i386
+else
+  echo "setup: this machine cannot run 32-bit programs, so Wine is not installed;" \
+       "the Windows tests will report a skip"
+fi

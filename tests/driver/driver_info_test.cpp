@@ -6,35 +6,17 @@
 #include <string>
 
 #include "support/driver_test.h"
+#include "support/expected_banner.h"
 
 namespace tav {
 namespace {
 
 using fake::DriverTest;
 
-// The banner written out independently, line by line, in code page 437 bytes.
-std::string ExpectedBanner() {
-  auto framed = [](const std::string& inner) { return "\xB3" + inner + "\xB3\n"; };
-  const std::string edge(61, '\xC4');
-  std::string title = " " + std::string(5, '\xDB') + std::string(6, '\xB2') +
-                      std::string(6, '\xB1') + std::string(6, '\xB0') + " T A V S H 1 " +
-                      std::string(6, '\xB0') + std::string(6, '\xB1') + std::string(6, '\xB2') +
-                      std::string(5, '\xDB') + " ";
-  return "\n"
-         "\xDA" +
-         edge + "\xBF\n" + framed(title) +
-         framed(std::string(11, ' ') + "SIEMENS SIMATIC S5, Driver installed." +
-                std::string(13, ' ')) +
-         framed(std::string(4, ' ') + "Siemens SIMATIC S5 & S7 family, Indusrial Network (H1)" +
-                std::string(3, ' ')) +
-         framed(" Open driver - with simulated H1 stations for trying it out  ") + "\xC0" + edge +
-         "\xD9\n";
-}
-
 TEST(Banner, IsTheFramedCodePage437TextByteForByte) {
   const std::string_view banner = DriverBanner();
   ASSERT_EQ(banner.size(), 385u);
-  EXPECT_EQ(std::string(banner), ExpectedBanner());
+  EXPECT_EQ(std::string(banner), fake::ExpectedBanner());
   EXPECT_EQ(banner.data()[385], '\0') << "the banner is zero-terminated";
 }
 

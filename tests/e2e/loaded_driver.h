@@ -1,9 +1,7 @@
-// The real libtavsh1.so, loaded the way the host loads the driver: by file name, with TavMain
-// looked up by name. The test program itself is the host: it defines and exports `err`.
+// The real driver library, loaded the way the host loads it: by file name, with TavMain looked up
+// by name (libtavsh1.so with dlopen, tavsh1.dll with LoadLibrary). The test program itself is the
+// host: on Linux it defines and exports `err`; on Windows it registers its log with KORHOST.DLL.
 #pragma once
-
-#include <dlfcn.h>
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
@@ -23,22 +21,15 @@ std::vector<HostLogLine>& HostLog();
 
 class LoadedDriver {
  public:
-  LoadedDriver() {
-    handle_ = dlopen(TAVSH1_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) {
-      ADD_FAILURE() << dlerror();
-      return;
-    }
-    main_ = reinterpret_cast<TavMainFunction>(dlsym(handle_, "TavMain"));
-  }
-  ~LoadedDriver() {
-    if (handle_ != nullptr) dlclose(handle_);
-  }
+  // Loads TAVSH1_LIBRARY_PATH; a test that finds it not loaded has failed already.
+  LoadedDriver();
+  ~LoadedDriver();
   LoadedDriver(const LoadedDriver&) = delete;
   LoadedDriver& operator=(const LoadedDriver&) = delete;
 
   bool loaded() const { return main_ != nullptr; }
-  void* Symbol(const char* name) const { return dlsym(handle_, name); }
+  // The library's export `name`, or null.
+  void* Symbol(const char* name) const;
 
   int32_t Run(DriverInstance* instance, CommandCode command, void* parameters,
               int32_t driverNumber = 0) const {

@@ -1,6 +1,7 @@
 #include "simulated_network.h"
 
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace tav::e2e {
@@ -24,11 +25,17 @@ SimulatedNetworkTest::SimulatedNetworkTest() {
   sim::InstallNetwork(sim::DefaultNetwork());
   HostLog().clear();
   previousDirectory_ = std::filesystem::current_path();
+  // The examples folder may be named relative to the folder the test started in.
+  examplesDirectory_ = std::filesystem::absolute(TAV_EXAMPLES_DIR);
+  // The same test of another build (the other calling convention, under the same Wine prefix)
+  // may run at the same time: each run takes a directory of its own.
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  directory_ = std::filesystem::temp_directory_path() /
-               (std::string("tavsh1-e2e-") + test->test_suite_name() + "-" + test->name());
-  std::filesystem::remove_all(directory_);
-  std::filesystem::create_directories(directory_);
+  const std::string name =
+      std::string("tavsh1-e2e-") + test->test_suite_name() + "-" + test->name() + "-";
+  std::random_device random;
+  do {
+    directory_ = std::filesystem::temp_directory_path() / (name + std::to_string(random()));
+  } while (!std::filesystem::create_directories(directory_));
   std::filesystem::current_path(directory_);
 }
 
@@ -42,7 +49,7 @@ void SimulatedNetworkTest::WriteStationFile(int32_t driverNumber, std::string_vi
 }
 
 void SimulatedNetworkTest::UseExampleStationFile() const {
-  std::filesystem::copy_file(TAV_EXAMPLES_DIR "/tavSH101.int", directory_ / "tavSH101.int");
+  std::filesystem::copy_file(examplesDirectory_ / "tavSH101.int", directory_ / "tavSH101.int");
 }
 
 int32_t SimulatedNetworkTest::Initialise(int32_t timeout, int32_t driverNumber) {

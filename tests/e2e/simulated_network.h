@@ -50,6 +50,7 @@ class SimulatedNetworkTest : public ::testing::Test {
   LoadedDriver driver_;
   std::unique_ptr<DriverInstance> instance_ = std::make_unique<DriverInstance>();
   std::filesystem::path previousDirectory_;
+  std::filesystem::path examplesDirectory_;
   std::filesystem::path directory_;
 };
 

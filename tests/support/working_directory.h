@@ -4,10 +4,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -17,12 +17,18 @@ namespace tav::fake {
 class TemporaryWorkingDirectory {
  public:
   TemporaryWorkingDirectory() : previous_(std::filesystem::current_path()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavsh1-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    // A directory of its own: creating it fails when the name is taken, and another is tried.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate =
+          std::filesystem::temp_directory_path() / ("tavsh1-test-" + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
+    }
+    if (path_.empty()) {
       ADD_FAILURE() << "cannot create a temporary directory";
       return;
     }
-    path_ = pattern;
     std::filesystem::current_path(path_);
   }
   ~TemporaryWorkingDirectory() {

@@ -1,0 +1,52 @@
+# Windows test programs run under Wine: CMAKE_CROSSCOMPILING_EMULATOR (the windows-i686 preset sets
+# it to tests/win32/run_under_wine.sh) runs each one with the build tree's own WINEPREFIX. Whether
+# this machine can run them at all is found out when the test runs: where the kernel cannot execute
+# 32-bit x86 programs, Wine cannot either, and every Windows test reports a skip with that reason.
+# Elsewhere a missing Wine fails the tests.
+include(ExternalProject)
+
+set(TAV_WINE_SKIP_REASON "skipped: this machine cannot run 32-bit programs")
+set(TAV_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "WINEPREFIX of the Windows tests")
+# Programs for the build machine itself: the 32-bit probe and the Linux side of the serial test.
+set(TAV_BUILD_MACHINE_PROGRAMS ${CMAKE_BINARY_DIR}/build_machine CACHE PATH
+    "Folder of the build machine's test programs")
+# Test names of a second build of the DLL (the cdecl one) start with this.
+set(TAV_TEST_PREFIX "" CACHE STRING "Prefix of the test names")
+
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/win32/run_under_wine.sh)
+endif()
+list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 TAV_WINE_RUNNER)
+# Every Windows program target made from here on runs through the runner, with this build's
+# prefix and probe.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${TAV_WINE_RUNNER} --prefix ${TAV_WINEPREFIX}
+                                  --probe ${TAV_BUILD_MACHINE_PROGRAMS}/probe_i386)
+
+# tav_wine_tests(TEST...): the properties every test run under Wine carries.
+function(tav_wine_tests)
+  set_tests_properties(${ARGN} PROPERTIES SKIP_REGULAR_EXPRESSION "${TAV_WINE_SKIP_REASON}"
+                                          LABELS wine TIMEOUT 300)
+endfunction()
+
+# tav_wine_gtests(TARGET): one CTest test per GoogleTest test of the Windows program TARGET, found
+# in its sources (the program cannot be asked for its tests where Wine does not run), each run
+# from the folder of the programs and DLLs.
+function(tav_wine_gtests target)
+  # GCC 12 at -O3 warns falsely inside libstdc++'s std::string and std::vector (its bugs 105329 and
+  # 105651), which the Release build of the tests' tables and texts sets off.
+  target_compile_options(${target} PRIVATE -Wno-restrict -Wno-maybe-uninitialized)
+  gtest_add_tests(TARGET ${target} WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+                  TEST_PREFIX "${TAV_TEST_PREFIX}" TEST_LIST tests)
+  tav_wine_tests(${tests})
+endfunction()
+
+# The build machine's programs, built with its own compiler. The first build makes them; a second
+# build of the DLL (TAV_TEST_PREFIX set) uses the first one's.
+if(TAV_TEST_PREFIX STREQUAL "")
+  ExternalProject_Add(build_machine_programs
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}/tests/win32/build_machine
+    BINARY_DIR ${TAV_BUILD_MACHINE_PROGRAMS}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+endif()
