@@ -6,7 +6,10 @@ if(TAV_H1_CALLING_CONVENTION STREQUAL "stdcall")
   endforeach()
 endif()
 set(TAV_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
-configure_file(${TAV_WIN32_DIR}/h1library.def.in ${CMAKE_BINARY_DIR}/h1library.def @ONLY)
+# One module-definition file for the H1 library: the driver's import library comes from it, and
+# every DLL that stands in for the H1 library exports from it, so the ordinals always agree.
+set(TAV_H1_LIBRARY_DEF ${CMAKE_BINARY_DIR}/h1library.def)
+configure_file(${TAV_WIN32_DIR}/h1library.def.in ${TAV_H1_LIBRARY_DEF} @ONLY)
 
 function(tav_import_library name def)
   set(output ${CMAKE_BINARY_DIR}/lib${name}.a)
@@ -18,7 +21,7 @@ function(tav_import_library name def)
 endfunction()
 
 tav_import_library(korhost ${TAV_WIN32_DIR}/korhost.def)
-tav_import_library(h1library ${CMAKE_BINARY_DIR}/h1library.def)
+tav_import_library(h1library ${TAV_H1_LIBRARY_DEF})
 
 # The DLL takes the host log and the H1 operations from the import libraries.
 function(tav_link_win32_imports target)

@@ -7,6 +7,7 @@ packages=(
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
   googletest libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev valgrind
+  npm tshark
 )
 
 sudo=""

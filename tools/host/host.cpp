@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "abi/records.h"
+#include "h1_operations.h"
 #include "sim/network_file.h"
 
 namespace tavhost {
@@ -27,6 +28,10 @@ const DriverLibrary& Host::driver() {
 void Host::InstallNetwork() {
   if (networkInstalled_) return;
   networkInstalled_ = true;
+  if (!tcpMapPath.empty()) {
+    UseH1OverTcp(h1tcpPath, std::filesystem::absolute(tcpMapPath).string());
+    return;
+  }
   if (networkPath.empty()) return;  // the built-in network
   tav::sim::LoadedNetwork loaded = tav::sim::LoadNetworkFile(networkPath);
   if (!loaded.network) {

@@ -19,6 +19,8 @@ class Host {
  public:
   std::string libraryPath = TAVSH1_DEFAULT_LIBRARY;
   std::string networkPath;  // the simulation file; empty: the built-in network
+  std::string tcpMapPath;   // non-empty: libh1tcp with this station map, not the simulation
+  std::string h1tcpPath = TAV_H1TCP_DEFAULT_LIBRARY;
 
   // The loaded driver, on the chosen network; exits the program with a message when either
   // cannot be loaded.

@@ -11,6 +11,10 @@ int main(int argc, char** argv) {
   app.add_option("--driver", host.libraryPath, "Path of the driver library")->capture_default_str();
   app.add_option("--network", host.networkPath,
                  "Simulation file of the H1 network (default: the built-in network)");
+  app.add_option("--tcp-map", host.tcpMapPath,
+                 "Station map: run over TCP to real PLCs through libh1tcp instead of the "
+                 "simulated network")
+      ->check(CLI::ExistingFile);
   app.require_subcommand(1);
 
   tavhost::AddInfoCommand(app, host, exitCode);

@@ -1,0 +1,215 @@
+// The eleven operations of the H1 driver library over TCP. Open driver reads the station map
+// (the file named by TAV_H1TCP_MAP, else h1tcp.map beside this library) and reports its bad
+// lines through the host log; the open operations create connections that set themselves up
+// through the connection-state operation; the exchanges run on them. Identifiers run from 1 to
+// 65,535. Single-threaded, as the driver is: one operation at a time.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "connection.h"
+#include "os.h"
+#include "platform/host_log.h"
+#include "results.h"
+#include "station_map.h"
+
+#pragma GCC visibility push(default)
+#include "platform/h1_library.h"
+#pragma GCC visibility pop
+
+namespace tav::h1tcp {
+
+namespace {
+
+constexpr char kMapVariable[] = "TAV_H1TCP_MAP";
+constexpr char kMapFileName[] = "h1tcp.map";
+
+struct Library {
+  bool open = false;
+  bool socketsStarted = false;
+  StationMap map;
+  std::map<uint16_t, std::unique_ptr<Connection>> connections;
+  uint16_t lastId = 0;
+};
+
+Library& TheLibrary() {
+  static Library library;
+  return library;
+}
+
+void LoadStationMap(Library& library) {
+  std::string path = Environment(kMapVariable);
+  if (path.empty()) path = LibraryFolder() + kMapFileName;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    err(kLogLevelNormal, "H1TCP: station map %s not found: no station is reachable", path.c_str());
+    library.map = {};
+    return;
+  }
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  library.map = ParseStationMap(text);
+  for (const MapProblem& problem : library.map.problems) {
+    err(kLogLevelNormal, "H1TCP: %s line %d skipped: %s", path.c_str(), problem.line,
+        problem.text.c_str());
+  }
+}
+
+Connection* Lookup(uint32_t id) {
+  auto& connections = TheLibrary().connections;
+  const auto found = connections.find(static_cast<uint16_t>(id));
+  return found == connections.end() ? nullptr : found->second.get();
+}
+
+// A TSAP as the record holds it, `length` bytes of at most the field. The fetch/write TSAPs of
+// S5 communication processors are 8 characters padded with blanks; the station file's are padded
+// with NULs, which go out as blanks.
+Bytes RecordTsap(const uint8_t* field, uint8_t length, bool text) {
+  Bytes tsap(field, field + std::min<size_t>(length, kTsapFieldBytes));
+  if (text) std::replace(tsap.begin(), tsap.end(), uint8_t{0}, uint8_t{' '});
+  return tsap;
+}
+
+uint16_t Open(void* connectRecord, bool s7) {
+  Library& library = TheLibrary();
+  if (!library.open) return kDriverNotOpen;
+  if (connectRecord == nullptr) return kBadArgument;
+  ConnectRecord record;
+  std::memcpy(&record, connectRecord, sizeof record);
+  if (record.addressLength != kEthernetAddressBytes) return kBadArgument;
+
+  EthernetAddress address;
+  std::copy(std::begin(record.ethernetAddress), std::end(record.ethernetAddress), address.begin());
+  // The driver opens an S5 station's write connection with the record of its read connection,
+  // whose identifier is still in it.
+  const Role role = s7 ? Role::kS7 : record.connection != 0 ? Role::kS5Write : Role::kS5Read;
+  auto connection = std::make_unique<Connection>(
+      library.map.Find(address), role, RecordTsap(record.localTsap, record.localTsapLength, !s7),
+      RecordTsap(record.remoteTsap, record.remoteTsapLength, !s7));
+
+  uint16_t id = 0;
+  for (size_t tries = 0; tries < 0xFFFF && id == 0; ++tries) {
+    library.lastId = library.lastId == 0xFFFF ? 1 : static_cast<uint16_t>(library.lastId + 1);
+    if (!library.connections.contains(library.lastId)) id = library.lastId;
+  }
+  if (id == 0) return kNoIdentifier;
+  connection->Start();
+  library.connections.emplace(id, std::move(connection));
+  record.connection = id;
+  record.statusWord = kConnectSettingUp;
+  auto* bytes = static_cast<uint8_t*>(connectRecord);
+  std::memcpy(bytes + offsetof(ConnectRecord, connection), &record.connection,
+              sizeof record.connection);
+  std::memcpy(bytes + offsetof(ConnectRecord, statusWord), &record.statusWord,
+              sizeof record.statusWord);
+  return kOk;
+}
+
+// The connection a request record names: kOk with `connection` set, or the result to answer.
+uint16_t Take(const void* requestRecord, RequestRecord& request, Connection*& connection) {
+  if (!TheLibrary().open) return kDriverNotOpen;
+  if (requestRecord == nullptr) return kBadArgument;
+  std::memcpy(&request, requestRecord, sizeof request);
+  connection = Lookup(request.connection);
+  return connection == nullptr ? kUnknownConnection : kOk;
+}
+
+}  // namespace
+
+}  // namespace tav::h1tcp
+
+using namespace tav::h1tcp;
+
+extern "C" {
+
+uint16_t TAV_H1_CALL H1OpenDriver(void) {
+  Library& library = TheLibrary();
+  if (!library.socketsStarted) {
+    if (!StartSockets()) return kNoSockets;
+    library.socketsStarted = true;
+  }
+  LoadStationMap(library);
+  library.open = true;
+  return kOk;
+}
+
+uint16_t TAV_H1_CALL H1CloseDriver(void) {
+  Library& library = TheLibrary();
+  library.connections.clear();
+  library.open = false;
+  if (library.socketsStarted) StopSockets();
+  library.socketsStarted = false;
+  return kOk;
+}
+
+uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
+  return Open(connectRecord, false);
+}
+
+// The second argument is reserved; the driver passes 0.
+uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved*/) {
+  return Open(connectRecord, true);
+}
+
+uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
+  if (!TheLibrary().open) return kDriverNotOpen;
+  Connection* connection = Lookup(id);
+  return connection == nullptr ? kUnknownConnection : connection->State();
+}
+
+uint16_t TAV_H1_CALL H1RestartConnection(uint32_t id) {
+  if (!TheLibrary().open) return kDriverNotOpen;
+  Connection* connection = Lookup(id);
+  if (connection == nullptr) return kUnknownConnection;
+  connection->Start();
+  return kOk;
+}
+
+uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t id) {
+  if (!TheLibrary().open) return kDriverNotOpen;
+  if (TheLibrary().connections.erase(static_cast<uint16_t>(id)) == 0) return kUnknownConnection;
+  return kOk;
+}
+
+uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
+  tav::RequestRecord request;
+  Connection* connection = nullptr;
+  if (const uint16_t refused = Take(requestRecord, request, connection); refused != kOk) {
+    return refused;
+  }
+  return connection->SendRead(request);
+}
+
+uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
+                                       uint32_t id) {
+  if (statusWord == nullptr || (buffer == nullptr && bufferSize > 0)) return kBadArgument;
+  *statusWord = 0;
+  if (!TheLibrary().open) return kDriverNotOpen;
+  Connection* connection = Lookup(id);
+  if (connection == nullptr) return kUnknownConnection;
+  return connection->ReceiveRead(bufferSize, static_cast<uint8_t*>(buffer), *statusWord);
+}
+
+uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
+  tav::RequestRecord request;
+  Connection* connection = nullptr;
+  if (const uint16_t refused = Take(requestRecord, request, connection); refused != kOk) {
+    return refused;
+  }
+  return connection->SendWrite(request, static_cast<const uint8_t*>(buffer));
+}
+
+uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t id) {
+  if (statusWord == nullptr) return kBadArgument;
+  *statusWord = 0;
+  if (!TheLibrary().open) return kDriverNotOpen;
+  Connection* connection = Lookup(id);
+  if (connection == nullptr) return kUnknownConnection;
+  return connection->ReceiveWriteAcknowledge(*statusWord);
+}
+
+}  // extern "C"

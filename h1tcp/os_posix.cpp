@@ -1,0 +1,122 @@
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "os.h"
+
+namespace tav::h1tcp {
+
+namespace {
+
+int Fd(Socket socket) {
+  return static_cast<int>(socket);
+}
+
+}  // namespace
+
+bool StartSockets() {
+  return true;
+}
+
+void StopSockets() {}
+
+Io StartConnect(const std::string& host, uint16_t port, Socket& socket) {
+  socket = kNoSocket;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr) {
+    return Io::kFailed;
+  }
+  const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                          found->ai_protocol);
+  if (fd < 0) {
+    freeaddrinfo(found);
+    return Io::kFailed;
+  }
+  // Requests are small and answered one by one: send each at once.
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  const int result = ::connect(fd, found->ai_addr, found->ai_addrlen);
+  const int error = errno;
+  freeaddrinfo(found);
+  if (result == 0) {
+    socket = fd;
+    return Io::kDone;
+  }
+  if (error == EINPROGRESS) {
+    socket = fd;
+    return Io::kWouldBlock;
+  }
+  ::close(fd);
+  return Io::kFailed;
+}
+
+Io FinishConnect(Socket socket) {
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return Io::kFailed;
+  if (error == EINPROGRESS || error == EALREADY) return Io::kWouldBlock;
+  return error == 0 ? Io::kDone : Io::kFailed;
+}
+
+Io SendSome(Socket socket, const uint8_t* bytes, size_t size, size_t& sent) {
+  const ssize_t count = ::send(Fd(socket), bytes, size, MSG_NOSIGNAL);
+  if (count >= 0) {
+    sent = static_cast<size_t>(count);
+    return Io::kDone;
+  }
+  sent = 0;
+  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Io::kWouldBlock : Io::kFailed;
+}
+
+Io ReceiveSome(Socket socket, uint8_t* bytes, size_t size, size_t& received) {
+  const ssize_t count = ::recv(Fd(socket), bytes, size, 0);
+  received = count > 0 ? static_cast<size_t>(count) : 0;
+  if (count > 0) return Io::kDone;
+  if (count == 0) return Io::kClosed;
+  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Io::kWouldBlock : Io::kFailed;
+}
+
+bool Wait(Socket socket, bool write, int milliseconds) {
+  pollfd entry{Fd(socket), static_cast<short>(write ? POLLIN | POLLOUT : POLLIN), 0};
+  return ::poll(&entry, 1, milliseconds) > 0;
+}
+
+void CloseSocket(Socket socket) {
+  if (socket != kNoSocket) ::close(Fd(socket));
+}
+
+int64_t NowMilliseconds() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string LibraryFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) == 0 || info.dli_fname == nullptr) {
+    return {};
+  }
+  std::string path = info.dli_fname;
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+}  // namespace tav::h1tcp

@@ -1,0 +1,134 @@
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "os.h"
+
+namespace tav::h1tcp {
+
+namespace {
+
+SOCKET Handle(Socket socket) {
+  return static_cast<SOCKET>(socket);
+}
+
+bool WouldBlock() {
+  const int error = WSAGetLastError();
+  return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEINTR;
+}
+
+}  // namespace
+
+bool StartSockets() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void StopSockets() {
+  WSACleanup();
+}
+
+Io StartConnect(const std::string& host, uint16_t port, Socket& socket) {
+  socket = kNoSocket;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr) {
+    return Io::kFailed;
+  }
+  const SOCKET handle = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  if (handle == INVALID_SOCKET) {
+    freeaddrinfo(found);
+    return Io::kFailed;
+  }
+  u_long nonBlocking = 1;
+  ioctlsocket(handle, FIONBIO, &nonBlocking);
+  // Requests are small and answered one by one: send each at once.
+  const BOOL on = TRUE;
+  setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  const int result = ::connect(handle, found->ai_addr, static_cast<int>(found->ai_addrlen));
+  freeaddrinfo(found);
+  if (result == 0) {
+    socket = static_cast<Socket>(handle);
+    return Io::kDone;
+  }
+  if (WouldBlock()) {
+    socket = static_cast<Socket>(handle);
+    return Io::kWouldBlock;
+  }
+  closesocket(handle);
+  return Io::kFailed;
+}
+
+Io FinishConnect(Socket socket) {
+  int error = 0;
+  int size = sizeof error;
+  if (getsockopt(Handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) !=
+      0) {
+    return Io::kFailed;
+  }
+  if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEALREADY) {
+    return Io::kWouldBlock;
+  }
+  return error == 0 ? Io::kDone : Io::kFailed;
+}
+
+Io SendSome(Socket socket, const uint8_t* bytes, size_t size, size_t& sent) {
+  const int count =
+      ::send(Handle(socket), reinterpret_cast<const char*>(bytes), static_cast<int>(size), 0);
+  if (count != SOCKET_ERROR) {
+    sent = static_cast<size_t>(count);
+    return Io::kDone;
+  }
+  sent = 0;
+  return WouldBlock() ? Io::kWouldBlock : Io::kFailed;
+}
+
+Io ReceiveSome(Socket socket, uint8_t* bytes, size_t size, size_t& received) {
+  const int count =
+      ::recv(Handle(socket), reinterpret_cast<char*>(bytes), static_cast<int>(size), 0);
+  received = count > 0 ? static_cast<size_t>(count) : 0;
+  if (count > 0) return Io::kDone;
+  if (count == 0) return Io::kClosed;
+  return WouldBlock() ? Io::kWouldBlock : Io::kFailed;
+}
+
+bool Wait(Socket socket, bool write, int milliseconds) {
+  WSAPOLLFD entry{Handle(socket), static_cast<short>(write ? POLLIN | POLLOUT : POLLIN), 0};
+  return WSAPoll(&entry, 1, milliseconds) > 0;
+}
+
+void CloseSocket(Socket socket) {
+  if (socket != kNoSocket) closesocket(Handle(socket));
+}
+
+int64_t NowMilliseconds() {
+  return static_cast<int64_t>(GetTickCount64());
+}
+
+std::string LibraryFolder() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&LibraryFolder), &module)) {
+    return {};
+  }
+  char path[MAX_PATH];
+  const DWORD size = GetModuleFileNameA(module, path, sizeof path);
+  if (size == 0 || size >= sizeof path) return {};
+  std::string folder(path, size);
+  const size_t slash = folder.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+}  // namespace tav::h1tcp

@@ -1,0 +1,153 @@
+#include "station_map.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+
+namespace tav::h1tcp {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+
+std::string_view Trim(std::string_view text) {
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+// Splits at the first `separator`; the rest is empty when there is none.
+std::pair<std::string_view, std::string_view> SplitAt(std::string_view text, char separator) {
+  const size_t at = text.find(separator);
+  if (at == std::string_view::npos) return {Trim(text), {}};
+  return {Trim(text.substr(0, at)), text.substr(at + 1)};
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::optional<EthernetAddress> ParseAddress(std::string_view text) {
+  EthernetAddress address{};
+  if (text.size() != 2 * address.size()) return std::nullopt;
+  for (size_t i = 0; i < address.size(); ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    address[i] = static_cast<uint8_t>(high << 4 | low);
+  }
+  return address;
+}
+
+std::optional<uint32_t> ParseNumber(std::string_view text, uint32_t low, uint32_t high) {
+  uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+struct ProtocolName {
+  std::string_view name;
+  Protocol protocol;
+};
+constexpr std::array<ProtocolName, 4> kProtocols{{{"s7", Protocol::kS7},
+                                                  {"s7-words", Protocol::kS7Words},
+                                                  {"s5-iso", Protocol::kS5Iso},
+                                                  {"s5-tcp", Protocol::kS5Tcp}}};
+
+// One option=value; the problem's text when it is not one this route takes.
+std::optional<std::string> ApplyOption(std::string_view option, Route& route) {
+  const auto [name, value] = SplitAt(option, '=');
+  const std::string_view trimmed = Trim(value);
+  struct Limits {
+    std::string_view name;
+    uint16_t Route::*field;
+    uint32_t low, high;
+  };
+  static constexpr std::array<Limits, 3> kOptions{{{"pdu", &Route::pduBytes, 240, 960},
+                                                   {"jobs", &Route::parallelJobs, 1, 64},
+                                                   {"write-port", &Route::writePort, 1, 65535}}};
+  const auto* known = std::find_if(kOptions.begin(), kOptions.end(),
+                                   [&](const Limits& limits) { return limits.name == name; });
+  if (known == kOptions.end()) return "unknown option '" + std::string(name) + "'";
+  const std::optional<uint32_t> number = ParseNumber(trimmed, known->low, known->high);
+  if (!number) {
+    return std::string(name) + " must be a number from " + std::to_string(known->low) + " to " +
+           std::to_string(known->high);
+  }
+  route.*known->field = static_cast<uint16_t>(*number);
+  return std::nullopt;
+}
+
+// One line without its comment; the problem's text when it cannot be used.
+std::optional<std::string> ParseLine(std::string_view line, Route& route) {
+  const auto [addressText, rest] = SplitAt(line, '=');
+  const std::optional<EthernetAddress> address = ParseAddress(addressText);
+  if (!address) return "'" + std::string(addressText) + "' is no 12-digit Ethernet address";
+  route.address = *address;
+  auto [where, options] = SplitAt(rest, ',');
+  auto [protocolName, more] = SplitAt(options, ',');
+  const auto* protocol =
+      std::find_if(kProtocols.begin(), kProtocols.end(),
+                   [&](const ProtocolName& p) { return p.name == protocolName; });
+  if (protocol == kProtocols.end()) {
+    return "unknown protocol '" + std::string(protocolName) + "' (s7, s7-words, s5-iso, s5-tcp)";
+  }
+  route.protocol = protocol->protocol;
+  const auto [host, port] = SplitAt(where, ':');
+  if (host.empty()) return "no host";
+  route.host = std::string(host);
+  if (!port.empty()) {
+    const std::optional<uint32_t> number = ParseNumber(Trim(port), 1, 65535);
+    if (!number) return "port must be a number from 1 to 65535";
+    route.port = static_cast<uint16_t>(*number);
+  } else if (route.protocol == Protocol::kS5Tcp) {
+    return "s5-tcp needs a port";
+  }
+  while (!Trim(more).empty()) {
+    auto [option, next] = SplitAt(more, ',');
+    if (std::optional<std::string> problem = ApplyOption(option, route)) return problem;
+    more = next;
+  }
+  if (route.writePort != 0 && route.protocol != Protocol::kS5Tcp) {
+    return "write-port is for s5-tcp only";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+const Route* StationMap::Find(const EthernetAddress& address) const {
+  const auto found = std::find_if(routes.begin(), routes.end(),
+                                  [&](const Route& route) { return route.address == address; });
+  return found == routes.end() ? nullptr : &*found;
+}
+
+StationMap ParseStationMap(std::string_view text) {
+  StationMap map;
+  int number = 0;
+  while (!text.empty()) {
+    ++number;
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    line = Trim(line.substr(0, line.find(';')));
+    if (line.empty()) continue;
+    Route route;
+    if (std::optional<std::string> problem = ParseLine(line, route)) {
+      map.problems.push_back({number, std::move(*problem)});
+    } else if (map.Find(route.address) != nullptr) {
+      map.problems.push_back({number, "the address is mapped on an earlier line"});
+    } else {
+      map.routes.push_back(std::move(route));
+    }
+  }
+  return map;
+}
+
+}  // namespace tav::h1tcp

@@ -1,0 +1,133 @@
+// The H1 operations the loaded driver binds to. tavhost defines and exports them itself, ahead
+// of every library in the process, and hands each call on: to the simulated H1 network that it
+// links, or, after UseH1OverTcp, to libh1tcp's operations, so that the same driver reaches real
+// PLCs over TCP.
+#include "h1_operations.h"
+
+#include <dlfcn.h>
+#include <fmt/core.h>
+
+#include <cstdlib>
+
+#include "sim/network.h"
+
+#pragma GCC visibility push(default)
+#include "platform/h1_library.h"
+#pragma GCC visibility pop
+
+namespace tavhost {
+
+namespace {
+
+struct Operations {
+  decltype(&H1OpenDriver) openDriver = nullptr;
+  decltype(&H1CloseDriver) closeDriver = nullptr;
+  decltype(&H1OpenS5Connection) openS5 = nullptr;
+  decltype(&H1OpenS7Connection) openS7 = nullptr;
+  decltype(&H1ConnectionState) state = nullptr;
+  decltype(&H1RestartConnection) restart = nullptr;
+  decltype(&H1ReleaseConnection) release = nullptr;
+  decltype(&H1SendReadRequest) sendRead = nullptr;
+  decltype(&H1ReceiveReadData) receiveRead = nullptr;
+  decltype(&H1SendWriteRequest) sendWrite = nullptr;
+  decltype(&H1ReceiveWriteAcknowledge) receiveWrite = nullptr;
+};
+
+// Null until UseH1OverTcp: the simulated network answers.
+Operations* tcp = nullptr;
+
+template <typename Function>
+void Bind(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(dlsym(library, name));
+  if (function == nullptr) {
+    fmt::print(stderr, "libh1tcp has no {}\n", name);
+    std::exit(1);
+  }
+}
+
+tav::sim::Network& Simulated() {
+  return tav::sim::ActiveNetwork();
+}
+
+}  // namespace
+
+bool UsingH1OverTcp() {
+  return tcp != nullptr;
+}
+
+void UseH1OverTcp(const std::string& library, const std::string& map) {
+  setenv("TAV_H1TCP_MAP", map.c_str(), 1);
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    fmt::print(stderr, "cannot load {}: {}\n", library, dlerror());
+    std::exit(1);
+  }
+  static Operations operations;
+  Bind(handle, "H1OpenDriver", operations.openDriver);
+  Bind(handle, "H1CloseDriver", operations.closeDriver);
+  Bind(handle, "H1OpenS5Connection", operations.openS5);
+  Bind(handle, "H1OpenS7Connection", operations.openS7);
+  Bind(handle, "H1ConnectionState", operations.state);
+  Bind(handle, "H1RestartConnection", operations.restart);
+  Bind(handle, "H1ReleaseConnection", operations.release);
+  Bind(handle, "H1SendReadRequest", operations.sendRead);
+  Bind(handle, "H1ReceiveReadData", operations.receiveRead);
+  Bind(handle, "H1SendWriteRequest", operations.sendWrite);
+  Bind(handle, "H1ReceiveWriteAcknowledge", operations.receiveWrite);
+  tcp = &operations;
+}
+
+}  // namespace tavhost
+
+using tavhost::Simulated;
+using tavhost::tcp;
+
+extern "C" {
+
+uint16_t H1OpenDriver(void) {
+  return tcp ? tcp->openDriver() : Simulated().OpenDriver();
+}
+
+uint16_t H1CloseDriver(void) {
+  return tcp ? tcp->closeDriver() : Simulated().CloseDriver();
+}
+
+uint16_t H1OpenS5Connection(void* record) {
+  return tcp ? tcp->openS5(record) : Simulated().OpenS5Connection(record);
+}
+
+uint16_t H1OpenS7Connection(void* record, uint32_t reserved) {
+  return tcp ? tcp->openS7(record, reserved) : Simulated().OpenS7Connection(record);
+}
+
+uint16_t H1ConnectionState(uint32_t connection) {
+  return tcp ? tcp->state(connection) : Simulated().ConnectionStateOf(connection);
+}
+
+uint16_t H1RestartConnection(uint32_t connection) {
+  return tcp ? tcp->restart(connection) : Simulated().RestartConnection(connection);
+}
+
+uint16_t H1ReleaseConnection(uint32_t connection) {
+  return tcp ? tcp->release(connection) : Simulated().ReleaseConnection(connection);
+}
+
+uint16_t H1SendReadRequest(void* record) {
+  return tcp ? tcp->sendRead(record) : Simulated().SendReadRequest(record);
+}
+
+uint16_t H1ReceiveReadData(uint32_t size, void* buffer, uint16_t* statusWord, uint32_t connection) {
+  return tcp ? tcp->receiveRead(size, buffer, statusWord, connection)
+             : Simulated().ReceiveReadData(size, buffer, statusWord, connection);
+}
+
+uint16_t H1SendWriteRequest(void* record, void* buffer) {
+  return tcp ? tcp->sendWrite(record, buffer) : Simulated().SendWriteRequest(record, buffer);
+}
+
+uint16_t H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
+  return tcp ? tcp->receiveWrite(statusWord, connection)
+             : Simulated().ReceiveWriteAcknowledge(statusWord, connection);
+}
+
+}  // extern "C"
