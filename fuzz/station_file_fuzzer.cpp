@@ -2,7 +2,8 @@
 // connection at once (the instant fakes).
 //
 // Input: the bytes of tavSH101.int, which the fuzzer writes into a directory of its own, its
-// current directory. Checked after every call, which must return:
+// current directory (so corpus directories are given with absolute paths, as scripts/fuzz.sh
+// does). Checked after every call, which must return:
 //  - the result is 0 or 2, and 0 only when some station is configured;
 //  - every configured station (non-empty address) lies in 1 to 98, has type 5, 6 or 7 and an
 //    address of exactly 12 hexadecimal digits; only configured stations hold connections;
