@@ -72,8 +72,10 @@ std::optional<std::string> ApplyOption(std::string_view option, Route& route) {
   static constexpr std::array<Limits, 3> kOptions{{{"pdu", &Route::pduBytes, 240, 960},
                                                    {"jobs", &Route::parallelJobs, 1, 64},
                                                    {"write-port", &Route::writePort, 1, 65535}}};
-  const auto* known = std::find_if(kOptions.begin(), kOptions.end(),
-                                   [&](const Limits& limits) { return limits.name == name; });
+  const std::string_view optionName = name;  // a lambda may not capture a structured binding
+  const auto* known =
+      std::find_if(kOptions.begin(), kOptions.end(),
+                   [optionName](const Limits& limits) { return limits.name == optionName; });
   if (known == kOptions.end()) return "unknown option '" + std::string(name) + "'";
   const std::optional<uint32_t> number = ParseNumber(trimmed, known->low, known->high);
   if (!number) {
@@ -92,9 +94,9 @@ std::optional<std::string> ParseLine(std::string_view line, Route& route) {
   route.address = *address;
   auto [where, options] = SplitAt(rest, ',');
   auto [protocolName, more] = SplitAt(options, ',');
-  const auto* protocol =
-      std::find_if(kProtocols.begin(), kProtocols.end(),
-                   [&](const ProtocolName& p) { return p.name == protocolName; });
+  const std::string_view wanted = protocolName;  // a lambda may not capture a structured binding
+  const auto* protocol = std::find_if(kProtocols.begin(), kProtocols.end(),
+                                      [wanted](const ProtocolName& p) { return p.name == wanted; });
   if (protocol == kProtocols.end()) {
     return "unknown protocol '" + std::string(protocolName) + "' (s7, s7-words, s5-iso, s5-tcp)";
   }
