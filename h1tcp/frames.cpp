@@ -25,7 +25,7 @@ constexpr uint8_t kS7Ack = 0x02;
 constexpr uint8_t kS7AckData = 0x03;
 constexpr size_t kS7JobHeaderBytes = 10;
 constexpr size_t kS7AckHeaderBytes = 12;
-constexpr uint8_t kS7TransportByte = 0x02;  // item specification: count in bytes
+constexpr uint8_t kS7TransportByte = 0x02;  // the item address counts in bytes
 constexpr uint8_t kS7DataBytes = 0x04;      // data item: length in bits
 constexpr uint8_t kS7DataBit = 0x03;        // data item: length in bits, one bit per byte
 constexpr uint8_t kS7DataOctets = 0x09;     // data item: length in bytes
@@ -65,14 +65,14 @@ Bytes S7Job(uint16_t reference, size_t parameterBytes, size_t dataBytes) {
   return pdu;
 }
 
-// The twelve bytes of an item specification addressed by byte.
+// The twelve bytes that address one item by byte.
 void AppendItem(Bytes& pdu, const S7Item& item) {
-  std::array<uint8_t, 12> spec{0x12, 0x0A, 0x10, kS7TransportByte};
-  StoreBe16(&spec[4], item.bytes);
-  StoreBe16(&spec[6], item.block);
-  spec[8] = item.area;
-  StoreBe24(&spec[9], item.byteAddress * 8);
-  Append(pdu, ByteView(spec));
+  std::array<uint8_t, 12> itemAddress{0x12, 0x0A, 0x10, kS7TransportByte};
+  StoreBe16(&itemAddress[4], item.bytes);
+  StoreBe16(&itemAddress[6], item.block);
+  itemAddress[8] = item.area;
+  StoreBe24(&itemAddress[9], item.byteAddress * 8);
+  Append(pdu, ByteView(itemAddress));
 }
 
 // Bytes of a data item of `length` in the unit of `transportSize`.
