@@ -1,6 +1,7 @@
 #include "sim/network_file.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -18,6 +19,13 @@ namespace {
 
 constexpr int64_t kMaxPolls = 1'000'000;
 constexpr size_t kTsapChars = 8;  // a connect record carries 8 characters of an S5 TSAP
+
+// What one simulation file may ask for. Every block may hold 65,536 units, so without a bound a
+// few lines of TOML would take gigabytes; these are far beyond any plant's H1 network.
+constexpr size_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr size_t kMaxStations = 1000;
+constexpr size_t kMaxBlocks = 10'000;
+constexpr uint64_t kMaxMemoryBytes = 64 * 1024 * 1024;
 
 // Reads one description into a network; the first error stops it.
 class Reader {
@@ -178,6 +186,13 @@ class Reader {
         !ProcessAreaSize(table, "flags", config.flagBytes)) {
       return false;
     }
+    if (network.stations().size() == kMaxStations) {
+      return Fail(table, "more than " + std::to_string(kMaxStations) +
+                             " stations: the most a simulation file may describe");
+    }
+    if (!Allocate(table, uint64_t{config.inputBytes} + config.outputBytes + config.flagBytes)) {
+      return false;
+    }
     Station& station = network.Add(std::move(config));
     return ProcessAreaValues(table, "inputs", station, Inputs()) &&
            ProcessAreaValues(table, "outputs", station, Outputs()) &&
@@ -238,6 +253,11 @@ class Reader {
         return false;
       }
       const AreaRef ref{kind, static_cast<uint16_t>(number)};
+      if (++blocks_ > kMaxBlocks) {
+        return Fail(*block, "more than " + std::to_string(kMaxBlocks) +
+                                " blocks: the most a simulation file may describe");
+      }
+      if (!Allocate(*block, static_cast<uint64_t>(size) * station.UnitBytes(ref))) return false;
       if (station.Has(ref)) {
         return Fail(*block, std::string(AreaName(kind)) + " " + std::to_string(number) +
                                 " is described twice");
@@ -349,8 +369,19 @@ class Reader {
     return Fail(where, message);
   }
 
+  // Counts `bytes` of station memory against what a file may ask for.
+  bool Allocate(const toml::node& where, uint64_t bytes) {
+    memoryBytes_ += bytes;
+    if (memoryBytes_ <= kMaxMemoryBytes) return true;
+    return Fail(where, "the stations' memory would pass " +
+                           std::to_string(kMaxMemoryBytes / (1024 * 1024)) +
+                           " MiB: the most a simulation file may ask for");
+  }
+
   std::string_view source_;
   std::string error_;
+  size_t blocks_ = 0;
+  uint64_t memoryBytes_ = 0;
 };
 
 }  // namespace
@@ -369,10 +400,22 @@ LoadedNetwork ParseNetwork(std::string_view text, std::string_view source) {
 }
 
 LoadedNetwork LoadNetworkFile(const std::string& path) {
+  // A folder opens like a file on Linux and reads as nothing: an empty network.
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    return {std::nullopt, path + ": not a file"};
+  }
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size > kMaxFileBytes) {
+    return {std::nullopt, path + ": larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) +
+                              " MiB, the most a simulation file may be"};
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) return {std::nullopt, path + ": cannot be opened"};
   std::ostringstream text;
   text << file.rdbuf();
+  if (file.bad()) return {std::nullopt, path + ": cannot be read"};
   return ParseNetwork(text.str(), path);
 }
 
