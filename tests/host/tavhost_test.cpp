@@ -449,7 +449,7 @@ std::vector<ReferenceRow> ReadmeReferenceTable() {
   std::string line;
   std::vector<ReferenceRow> rows;
   bool inTable = false;
-  const std::regex row(R"(^\| `([^`]*)` \| (\d+) \| (valid|refused) \| ([a-z0-9-]*) \|)");
+  const std::regex row(R"(^\| `([^`]*)` \| (\d+) \| (valid|refused) \| *([a-z0-9-]*) *\|)");
   while (std::getline(readme, line)) {
     if (line.starts_with("| Address | Host data type | Verdict | Rule |")) {
       inTable = true;
