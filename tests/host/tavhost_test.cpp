@@ -53,13 +53,18 @@ Outcome RunTavhost(const std::vector<std::string>& args, const RunOptions& optio
   if (!options.folder.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, options.folder.c_str());
   }
-  std::vector<std::string> argv = {TAVHOST_PATH};
+  // The emulator first when there is one ("qemu-i386|-L|/"), then tavhost and its arguments.
+  std::vector<std::string> argv;
+  std::istringstream launcher(TAVHOST_LAUNCHER);
+  for (std::string part; std::getline(launcher, part, '|');) argv.push_back(part);
+  argv.push_back(TAVHOST_PATH);
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> pointers;
   for (std::string& arg : argv) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, TAVHOST_PATH, &actions, nullptr, pointers.data(), environ);
+  const int spawned =
+      posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   close(err[1]);
@@ -174,6 +179,11 @@ struct Case {
   const char* folder = "";            // working folder: "", "{tmp}" or "{library}"
   const char* interruptAfter = "";
 };
+
+// Test names and failure messages show a row by its name.
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::string Named(const testing::TestParamInfo<Case>& info) {
   return info.param.name;

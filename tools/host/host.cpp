@@ -84,12 +84,15 @@ std::optional<std::string> StationFileProblem(const std::string& stationFile) {
   const std::filesystem::path path(stationFile);
   const std::string name = path.filename().string();
   if (!DriverNumberOfStationFile(name)) {
-    std::string_view digits = name;
+    // A number the driver would spell otherwise: name the file it reads.
+    const std::string_view text = name;
     int32_t number = 0;
-    const bool numbered =
-        digits.starts_with("tavSH1") && digits.ends_with(".int") &&
-        std::from_chars(digits.data() + 6, digits.data() + digits.size() - 4, number).ec ==
-            std::errc();
+    bool numbered = false;
+    if (text.starts_with("tavSH1") && text.ends_with(".int")) {
+      const char* last = text.data() + text.size() - 4;
+      const auto [end, error] = std::from_chars(text.data() + 6, last, number);
+      numbered = error == std::errc() && end == last;
+    }
     if (numbered) {
       return fmt::format("{}: the driver number {} names the file {}", stationFile, number,
                          StationFileName(number));
