@@ -500,10 +500,10 @@ std::vector<std::string> AddressesToCompare() {
   // An S7, an S5 and a type-6 station, one that is not configured, one beyond the table.
   for (const char* station : {"01", "03", "05", "07", "99"}) {
     for (const char* area : {"D", "X", "S"}) {
-      for (const char* kind : {"B", "W", "D", "F", "Q"}) {
+      for (const char* kind : {"B", "W", "D", "F"}) {
         for (const char* block : {"010", "256"}) {
           for (const char* offset : {"0000", "0009", "0010"}) {
-            for (const char* tail : {"", "07", "16", " 5", "81", "x"}) {
+            for (const char* tail : {"", "07", "16", " 5", "81"}) {
               addresses.push_back(std::string(station) + area + kind + block + offset + tail);
             }
           }
@@ -513,7 +513,7 @@ std::vector<std::string> AddressesToCompare() {
     for (const char* area : {"I", "Q", "m"}) {
       for (const char* kind : {"B", "W", "D"}) {
         for (const char* offset : {"0004", "0005", "000"}) {
-          for (const char* tail : {"", "03", "15", "16", "7", " 3", "8 ", "03 1"}) {
+          for (const char* tail : {"", "03", "16", "7", " 3", "03 1"}) {
             addresses.push_back(std::string(station) + area + kind + offset + tail);
           }
         }

@@ -16,8 +16,12 @@ std::optional<DeviceLine> ReadDeviceLine(uint32_t portHandle) {
   const int fd = static_cast<int>(portHandle);
   termios attributes{};
   if (portHandle == 0 || tcgetattr(fd, &attributes) != 0) return std::nullopt;
+  // A rate with a speed code reads from the attributes; only a free rate needs the kernel's own
+  // call (which emulators such as qemu-user may not pass on).
+  uint32_t rate = tav::RateOfSpeedCode(cfgetospeed(&attributes));
+  if (rate == 0) rate = tav::TerminalRate(fd);
   tav::DCB dcb{};
-  tav::ReadTerminalLine(attributes, tav::TerminalRate(fd), dcb);
+  tav::ReadTerminalLine(attributes, rate, dcb);
   DeviceLine line;
   line.baudRate = dcb.BaudRate;
   line.dataBits = dcb.ByteSize;
