@@ -24,6 +24,7 @@
 #include "abi/transfer_block.h"
 #include "frames.h"
 #include "loaded_driver.h"
+#include "snap7_process.h"
 
 namespace tav::h1tcp::test {
 
@@ -64,37 +65,6 @@ class DriverOnTcp : public ::testing::Test {
   std::unique_ptr<DriverInstance> instance_ = std::make_unique<DriverInstance>();
   std::filesystem::path previousDirectory_;
   std::filesystem::path directory_;
-};
-
-// Snap7's server program on 127.0.0.1, on a free port; unavailable() says why it is not there.
-class Snap7Server {
- public:
-  explicit Snap7Server(int pdu = 480);
-  ~Snap7Server();
-  Snap7Server(const Snap7Server&) = delete;
-  Snap7Server& operator=(const Snap7Server&) = delete;
-
-  const std::string& unavailable() const { return unavailable_; }
-  uint16_t port() const { return port_; }
-  bool Stop() { return Command("stop", "stopped"); }
-  bool Start() { return Command("start", "started"); }
-  // The lines the server printed since the last call ("read DB 1 0 462 0"...), once there are
-  // `expected` of them or 2 s passed.
-  std::vector<std::string> Events(size_t expected = 0);
-
- private:
-  bool Command(const char* command, const char* answer);
-  // Lines until one starts with `prefix`; false after 10 s.
-  bool AwaitLine(const char* prefix);
-  void Pump(int milliseconds);
-
-  std::string unavailable_;
-  uint16_t port_ = 0;
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  std::string pending_;
-  std::vector<std::string> lines_;
 };
 
 // An S5 station of ours answering fetch/write: data blocks and extended data blocks of 16-bit
