@@ -4,113 +4,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <bit>
-#include <cstring>
-#include <fstream>
-
 #include "peer.h"
 #include "wire.h"
 
 namespace tav::h1tcp::test {
 
-namespace {
-
-bool IsStationDump(std::string_view text) {
-  return text.starts_with("TavSH1: ====") || text.starts_with("TavSH1: PLC # ");
-}
-
-}  // namespace
-
-Bytes Words(std::initializer_list<uint16_t> values) {
-  Bytes bytes;
-  for (uint16_t value : values) {
-    bytes.push_back(static_cast<uint8_t>(value));
-    bytes.push_back(static_cast<uint8_t>(value >> 8));
-  }
-  return bytes;
-}
-
-Bytes DWords(std::initializer_list<uint32_t> values) {
-  Bytes bytes;
-  for (uint32_t value : values) {
-    for (int shift = 0; shift < 32; shift += 8)
-      bytes.push_back(static_cast<uint8_t>(value >> shift));
-  }
-  return bytes;
-}
-
-Bytes Floats(std::initializer_list<float> values) {
-  Bytes bytes;
-  for (float value : values) {
-    const Bytes one = DWords({std::bit_cast<uint32_t>(value)});
-    bytes.insert(bytes.end(), one.begin(), one.end());
-  }
-  return bytes;
-}
-
-Bytes Text(const char* text) {
-  return Bytes(text, text + std::strlen(text));
-}
-
-DriverOnTcp::DriverOnTcp() {
-  HostLog().clear();
-  previousDirectory_ = std::filesystem::current_path();
-  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  directory_ = std::filesystem::temp_directory_path() /
-               (std::string("h1tcp-e2e-") + test->test_suite_name() + "-" + test->name());
-  std::filesystem::remove_all(directory_);
-  std::filesystem::create_directories(directory_);
-  std::filesystem::current_path(directory_);
-  setenv("TAV_H1TCP_MAP", (directory_ / "h1tcp.map").c_str(), 1);
+DriverOnTcp::DriverOnTcp() : DriverHostTest("h1tcp-e2e-") {
+  setenv("TAV_H1TCP_MAP", (directory() / "h1tcp.map").c_str(), 1);
 }
 
 DriverOnTcp::~DriverOnTcp() {
   Run(CommandCode::kCloseH1, nullptr);
-  std::filesystem::current_path(previousDirectory_);
-  std::filesystem::remove_all(directory_);
-}
-
-void DriverOnTcp::WriteFile(const char* name, std::string_view text) const {
-  std::ofstream(directory_ / name, std::ios::binary) << text;
-}
-
-int32_t DriverOnTcp::Initialise(int32_t timeout) {
-  InitBlock block{{}, 1, timeout};
-  return Run(CommandCode::kInitialise, &block);
-}
-
-int32_t DriverOnTcp::Reconnect(int32_t number) {
-  ReconnectBlock block{number};
-  return Run(CommandCode::kReconnect, &block);
-}
-
-TransferBlock DriverOnTcp::Tag(const char* address, int32_t hostType) {
-  AddressBlock parsed{};
-  parsed.addressText = address;
-  parsed.hostDataType = hostType;
-  EXPECT_EQ(Run(CommandCode::kParseAddress, &parsed), 0) << address;
-  return TransferBlockFor(parsed, address, 0, nullptr);
-}
-
-int32_t DriverOnTcp::Transfer(CommandCode command, TransferBlock block, int32_t count, void* data) {
-  block.count = count;
-  block.data = data;
-  return Run(command, &block);
-}
-
-Bytes DriverOnTcp::ReadBlock(const char* address, int32_t hostType, int32_t count, size_t size) {
-  Bytes host(size, 0xEE);
-  EXPECT_EQ(Transfer(CommandCode::kReadBlock, Tag(address, hostType), count, host.data()), 0)
-      << address;
-  return host;
-}
-
-std::vector<std::string> DriverOnTcp::Messages() const {
-  std::vector<std::string> messages;
-  for (const e2e::HostLogLine& line : HostLog()) {
-    if (!IsStationDump(line.text)) messages.push_back(line.text);
-  }
-  return messages;
 }
 
 S5Responder::S5Responder(bool iso) : iso_(iso) {
