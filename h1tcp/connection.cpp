@@ -467,12 +467,18 @@ void Connection::SendChunk(Job& job) {
 
 void Connection::Collect(const std::optional<Job>& job) {
   for (;;) {
-    SendChunks();
-    if (!Flush() || !ReadInput() || !TakeInput()) {
+    if (!ReadInput() || !TakeInput()) {
       Break();
       return;
     }
     if (!job || job->status) return;
+    // The answers just taken made room for further requests: they go out before the wait, or
+    // the station would have nothing to answer within it.
+    SendChunks();
+    if (!Flush()) {
+      Break();
+      return;
+    }
     if (!Wait(socket_, outAt_ < out_.size(), kPauseMilliseconds)) return;
   }
 }

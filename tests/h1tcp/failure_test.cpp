@@ -209,6 +209,37 @@ TEST_F(FailureTest, SplitReadsKeepToTheParallelJobsAndReassembleInOrder) {
   H1CloseDriver();  // lets the station's side end
 }
 
+// One request at a time, answered at once: each answer taken lets the next request go out
+// before the receive waits again, so the receive calls that find the transfer unfinished stay
+// few (one per request when the next request waited for the driver's next poll).
+TEST_F(FailureTest, APromptStationsSplitReadNeedsNoPollPerRequest) {
+  Peer peer([](Peer& self) {
+    std::optional<PeerSocket> socket = self.Accept();
+    if (!socket || !socket->AcceptIso() || !socket->AcceptSetup(240, 1)) return;
+    while (std::optional<Bytes> request = socket->ReadData()) {
+      Bytes data(LoadBe16(&(*request)[16]), 0x5A);
+      socket->SendData(S7ReadAnswer(LoadBe16(&(*request)[4]), 0xFF, data));
+    }
+  });
+  OpenDriver(MapTo(peer.port(), "s7", ", pdu=240, jobs=1"));
+  const uint16_t connection = OpenS7(kStation);
+  ASSERT_EQ(WaitState(connection), kOk);
+  RequestRecord request{connection, kDb, 1, 0, 2220};  // 10 requests of 222 bytes
+  ASSERT_EQ(H1SendReadRequest(&request), kOk);
+  uint16_t status = 0xFFFF;
+  int unfinished = 0;
+  uint16_t result = kNoData;
+  for (; unfinished < 2000; ++unfinished) {
+    result = H1ReceiveReadData(sizeof buffer, buffer, &status, connection);
+    if (!IsWaiting(result)) break;
+  }
+  ASSERT_EQ(result, kOk);
+  EXPECT_EQ(status, kStatusGood);
+  EXPECT_EQ(buffer[2219], 0x5A);
+  EXPECT_LE(unfinished, 3);  // a loaded machine may hold the station's side up now and then
+  H1CloseDriver();
+}
+
 TEST_F(FailureTest, RequestsDecidedWithoutAskingTheStation) {
   Peer peer([](Peer& self) {
     std::optional<PeerSocket> socket = self.Accept();
