@@ -16,7 +16,7 @@
 // Exchanges: one read and one write may be pending at a time; sending another abandons the
 // earlier one, whose answers are then recognised and dropped. S7 transfers larger than the PDU
 // allows are split into requests sent back to back, up to the parallel jobs agreed, and put
-// back together in order.
+// back together in order; each answer taken lets the next request out before the next wait.
 #pragma once
 
 #include <cstdint>
