@@ -7,8 +7,11 @@ packages=(
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
   googletest libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev valgrind
-  npm tshark
+  tshark
 )
+# npm fetches Snap7's sources for the libh1tcp tests. Where Node.js came from elsewhere it brings
+# its own npm, and Debian's npm package conflicts with it.
+if ! command -v npm >/dev/null; then packages+=(npm); fi
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
