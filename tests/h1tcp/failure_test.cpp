@@ -236,7 +236,9 @@ TEST_F(FailureTest, APromptStationsSplitReadNeedsNoPollPerRequest) {
   ASSERT_EQ(result, kOk);
   EXPECT_EQ(status, kStatusGood);
   EXPECT_EQ(buffer[2219], 0x5A);
-  EXPECT_LE(unfinished, 3);  // a loaded machine may hold the station's side up now and then
+  // Fewer unfinished calls than requests: one call collects answers as they keep arriving. A
+  // loaded machine may hold the station's side up now and then, so a few are allowed.
+  EXPECT_LT(unfinished, 10);
   H1CloseDriver();
 }
 

@@ -31,7 +31,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <new>
 #include <optional>
 #include <random>
 #include <set>
@@ -52,80 +51,7 @@
 #include "platform/sleep.h"
 #include "sim/network.h"
 #include "sim/s5_float.h"
-
-// ---------------------------------------------------------------------------------------------
-// Counting the driver's allocations: operator new is replaced and the malloc family wrapped at
-// link time. Only what happens inside TavMain counts, and nothing inside the H1 operations or the
-// host log, which belong to the simulated network and to this host.
-
-extern "C" {
-void* __real_malloc(std::size_t size);
-void* __real_calloc(std::size_t count, std::size_t size);
-void* __real_realloc(void* memory, std::size_t size);
-}
-
-namespace {
-
-bool insideDriver = false;
-int outsideDepth = 0;
-uint64_t driverAllocations = 0;
-
-void NoteAllocation() {
-  if (insideDriver && outsideDepth == 0) ++driverAllocations;
-}
-
-// Marks a call out of the driver into the network or the host.
-struct Outside {
-  Outside() { ++outsideDepth; }
-  ~Outside() { --outsideDepth; }
-  Outside(const Outside&) = delete;
-  Outside& operator=(const Outside&) = delete;
-};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  NoteAllocation();
-  if (void* memory = __real_malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  NoteAllocation();
-  return __real_malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete(void* memory) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory) noexcept {
-  std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
-
-extern "C" {
-void* __wrap_malloc(std::size_t size) {
-  NoteAllocation();
-  return __real_malloc(size);
-}
-void* __wrap_calloc(std::size_t count, std::size_t size) {
-  NoteAllocation();
-  return __real_calloc(count, size);
-}
-void* __wrap_realloc(void* memory, std::size_t size) {
-  NoteAllocation();
-  return __real_realloc(memory, size);
-}
-}
+#include "support/allocation_counter.h"
 
 namespace tav::soak {
 namespace {
@@ -168,63 +94,63 @@ using tav::soak::calls;
 extern "C" {
 
 void err(int32_t level, const char* format, ...) {
-  Outside outside;
+  const tav::testing::NotCounted outside;  // the network's and the host's allocations
   tav::soak::logLines.push_back({level, format});
 }
 
 uint16_t TAV_H1_CALL H1OpenDriver(void) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().OpenDriver();
 }
 uint16_t TAV_H1_CALL H1CloseDriver(void) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().CloseDriver();
 }
 uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().OpenS5Connection(connectRecord);
 }
 uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().OpenS7Connection(connectRecord);
 }
 uint16_t TAV_H1_CALL H1ConnectionState(uint32_t connection) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().ConnectionStateOf(connection);
 }
 uint16_t TAV_H1_CALL H1RestartConnection(uint32_t connection) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().RestartConnection(connection);
 }
 uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t connection) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().ReleaseConnection(connection);
 }
 uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.sendReads;
   return ActiveNetwork().SendReadRequest(requestRecord);
 }
 uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
                                        uint32_t connection) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.receiveReads;
   return ActiveNetwork().ReceiveReadData(bufferSize, buffer, statusWord, connection);
 }
 uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.sendWrites;
   return ActiveNetwork().SendWriteRequest(requestRecord, buffer);
 }
 uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
-  Outside outside;
+  const tav::testing::NotCounted outside;
   ++calls.acknowledgements;
   return ActiveNetwork().ReceiveWriteAcknowledge(statusWord, connection);
 }
@@ -409,11 +335,10 @@ class Random {
 int32_t Run(DriverInstance* instance, int32_t command, void* parameters, int32_t driverNumber = 0) {
   ++requestNumber;
   logLines.clear();
-  driverAllocations = 0;
   Request request{instance, command, driverNumber, 0, parameters};
-  insideDriver = true;
+  testing::StartCountingAllocations();
   const int32_t result = TavMain(&request);
-  insideDriver = false;
+  const uint64_t driverAllocations = testing::StopCountingAllocations();
 
   Require(Allowed(command, result),
           "command " + std::to_string(command) + " returned " + std::to_string(result));

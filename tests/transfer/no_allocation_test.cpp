@@ -1,80 +1,18 @@
-// No request allocates memory: every allocation the program makes through operator new or
-// through the malloc family (wrapped at link time) is counted while a request runs in TavMain.
-// The H1 library, the log and sleeping here allocate nothing themselves.
+// No request allocates memory: every allocation the program makes is counted while a request
+// runs in TavMain. The H1 library, the log and sleeping here allocate nothing themselves.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "abi/area_type.h"
 #include "abi/driver_instance.h"
 #include "abi/transfer_block.h"
 #include "driver/tav_main.h"
+#include "support/allocation_counter.h"
 #include "support/instant_h1_library.h"
-
-extern "C" {
-void* __real_malloc(std::size_t size);
-void* __real_calloc(std::size_t count, std::size_t size);
-void* __real_realloc(void* memory, std::size_t size);
-}
-
-namespace {
-
-bool counting = false;
-int allocations = 0;
-
-void Note() {
-  if (counting) ++allocations;
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  Note();
-  if (void* memory = __real_malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  Note();
-  return __real_malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete(void* memory) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory) noexcept {
-  std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
-
-extern "C" {
-
-void* __wrap_malloc(std::size_t size) {
-  Note();
-  return __real_malloc(size);
-}
-void* __wrap_calloc(std::size_t count, std::size_t size) {
-  Note();
-  return __real_calloc(count, size);
-}
-void* __wrap_realloc(void* memory, std::size_t size) {
-  Note();
-  return __real_realloc(memory, size);
-}
-}
 
 namespace tav {
 namespace {
@@ -96,27 +34,24 @@ class NoAllocationTest : public ::testing::Test {
   }
 
   // Allocations made while TavMain runs `command`.
-  int AllocationsOf(CommandCode command, TransferBlock& block) {
+  uint64_t AllocationsOf(CommandCode command, TransferBlock& block) {
     Request request = MakeRequest(instance_.get(), command, &block);
-    allocations = 0;
-    counting = true;
+    testing::StartCountingAllocations();
     (void)TavMain(&request);
-    counting = false;
-    return allocations;
+    return testing::StopCountingAllocations();
   }
 
   std::unique_ptr<DriverInstance> instance_ = std::make_unique<DriverInstance>();
 };
 
 TEST_F(NoAllocationTest, TheCounterSeesAllocations) {
-  allocations = 0;
-  counting = true;
+  testing::StartCountingAllocations();
   auto* probe = new int(1);
   void* raw = std::malloc(8);
-  counting = false;
+  const uint64_t counted = testing::StopCountingAllocations();
   delete probe;
   std::free(raw);
-  EXPECT_EQ(allocations, 2);
+  EXPECT_EQ(counted, 2u);
 }
 
 // Every kind on every station type, with and without a bit, through all four commands, when the
