@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
   googletest libbenchmark-dev
-  libcli11-dev libfmt-dev libtomlplusplus-dev valgrind
+  libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev valgrind
   tshark
 )
 # npm fetches Snap7's sources for the libh1tcp tests. Where Node.js came from elsewhere it brings

@@ -4,7 +4,8 @@
 # H1 library (skipped where this machine cannot run 32-bit programs) and the Windows zip; 32-bit
 # i686 under qemu-i386; the end-to-end tests and a short fault soak under Valgrind; native x86-64
 # with AddressSanitizer and UndefinedBehaviorSanitizer (the fault soak of 100,000 requests among
-# them); last, the optimised build runs each benchmark once briefly.
+# them); the optimised build runs each benchmark once briefly; last, the Linux packages are built,
+# unpacked into empty folders and run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,3 +19,7 @@ for preset in windows-i686 linux-i686 linux-valgrind linux-debug linux-release; 
   echo "=== ${preset} ==="
   cmake --workflow --preset "${preset}"
 done
+
+echo "=== linux-package ==="
+cmake --workflow --preset linux-package
+scripts/check_packages.sh

@@ -84,6 +84,12 @@ constexpr size_t kMaxFileBytes = size_t{16} << 20;
 constexpr int64_t kMaxPolls = 1'000'000;
 constexpr size_t kTsapChars = 8;  // a connect record carries 8 characters of an S5 TSAP
 
+// What one simulation file may ask for. Every block may hold 65,536 units, so without a bound a
+// few lines of TOML would take gigabytes; these are far beyond any plant's H1 network.
+constexpr size_t kMaxStations = 1000;
+constexpr size_t kMaxBlocks = 10'000;
+constexpr uint64_t kMaxMemoryBytes = 64 * 1024 * 1024;
+
 // Reads one description into a network; the first error stops it.
 class Reader {
  public:
@@ -243,6 +249,13 @@ class Reader {
         !ProcessAreaSize(table, "flags", config.flagBytes)) {
       return false;
     }
+    if (network.stations().size() == kMaxStations) {
+      return Fail(table, "more than " + std::to_string(kMaxStations) +
+                             " stations: the most a simulation file may describe");
+    }
+    if (!Allocate(table, uint64_t{config.inputBytes} + config.outputBytes + config.flagBytes)) {
+      return false;
+    }
     Station& station = network.Add(std::move(config));
     return ProcessAreaValues(table, "inputs", station, Inputs()) &&
            ProcessAreaValues(table, "outputs", station, Outputs()) &&
@@ -303,6 +316,11 @@ class Reader {
         return false;
       }
       const AreaRef ref{kind, static_cast<uint16_t>(number)};
+      if (++blocks_ > kMaxBlocks) {
+        return Fail(*block, "more than " + std::to_string(kMaxBlocks) +
+                                " blocks: the most a simulation file may describe");
+      }
+      if (!Allocate(*block, static_cast<uint64_t>(size) * station.UnitBytes(ref))) return false;
       if (station.Has(ref)) {
         return Fail(*block, std::string(AreaName(kind)) + " " + std::to_string(number) +
                                 " is described twice");
@@ -414,8 +432,19 @@ class Reader {
     return Fail(where, message);
   }
 
+  // Counts `bytes` of station memory against what a file may ask for.
+  bool Allocate(const toml::node& where, uint64_t bytes) {
+    memoryBytes_ += bytes;
+    if (memoryBytes_ <= kMaxMemoryBytes) return true;
+    return Fail(where, "the stations' memory would pass " +
+                           std::to_string(kMaxMemoryBytes / (1024 * 1024)) +
+                           " MiB: the most a simulation file may ask for");
+  }
+
   std::string_view source_;
   std::string error_;
+  size_t blocks_ = 0;
+  uint64_t memoryBytes_ = 0;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -272,6 +273,53 @@ TEST(NetworkFile, TakesOtherCharactersAsEscapesInStrings) {
   EXPECT_EQ(loaded.network->stations().front().config().name,
             "S\xC3\xBC"
             "d");
+}
+
+// A few lines must not take gigabytes: the file says which bound it passes, and where.
+TEST(NetworkFile, BoundsWhatAFileMayAllocate) {
+  const std::string station = "[[station]]\naddress = \"0A0B0C010201\"\ntype = 5\n";
+  auto blocks = [](int count, int size) {
+    std::string text;
+    for (int n = 0; n < count; ++n) {
+      text += "[[station.db]]\nnumber = " + std::to_string(n) + "\nsize = " + std::to_string(size) +
+              "\n";
+    }
+    return text;
+  };
+  std::string stations;
+  for (int n = 0; n < 1001; ++n) {
+    char address[13];
+    std::snprintf(address, sizeof address, "0A0B0C%06X", n);
+    stations += std::string("[[station]]\naddress = \"") + address + "\"\ntype = 7\ninputs = 0\n" +
+                "outputs = 0\nflags = 0\n";
+  }
+  struct Case {
+    std::string text;
+    const char* error;
+  };
+  const Case cases[] = {
+      // 600 blocks of 65,536 S5 words are 75 MiB; with the process areas the 512th passes 64 MiB.
+      {station + blocks(600, 65536),
+       "bad.toml:1537:1: the stations' memory would pass 64 MiB: the most a simulation file may "
+       "ask for"},
+      {station + blocks(10'001, 0), "more than 10000 blocks: the most a simulation file may"},
+      {stations, "more than 1000 stations: the most a simulation file may describe"},
+  };
+  for (const Case& c : cases) {
+    const LoadedNetwork loaded = ParseNetwork(c.text, "bad.toml");
+    EXPECT_FALSE(loaded.network);
+    EXPECT_NE(loaded.error.find(c.error), std::string::npos) << loaded.error;
+  }
+  // Right at the bound: 512 blocks of 128 KiB and the station's 768 bytes of process areas.
+  EXPECT_TRUE(ParseNetwork(station + "inputs = 0\noutputs = 0\nflags = 0\n" + blocks(512, 65536),
+                           "full.toml")
+                  .network);
+}
+
+TEST(NetworkFile, ReportsAFolderAsNoFile) {
+  const LoadedNetwork loaded = LoadNetworkFile(TAV_EXAMPLES_DIR);
+  EXPECT_FALSE(loaded.network);
+  EXPECT_EQ(loaded.error, TAV_EXAMPLES_DIR ": is a folder");
 }
 
 TEST(NetworkFile, AnEmptyDescriptionIsAnEmptyNetwork) {

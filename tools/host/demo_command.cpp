@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "output.h"
 #include "sim/network.h"
 #include "tag.h"
 
@@ -64,39 +65,95 @@ std::string Held() {
   return text;
 }
 
-void ShowTags(Host& host) {
-  Heading("Tags: parse (command 3), write (10, or 7 for a bit), read back (6, or 5)");
-  fmt::print("{:<14} {:<22} {:<22} {}\n", "tag", "written", "read back", "the station holds");
-  for (const DemoWrite& write : kWrites) {
-    int32_t result = 0;
-    const auto count = static_cast<int32_t>(write.values.size());
-    const std::optional<Tag> tag =
-        ParseTag(host, write.address, HostDataTypeOf(host, write.address), count, result);
-    std::vector<uint8_t> values;
-    std::string error;
-    if (!tag || !ParseValues(*tag, write.values, values, error)) {
-      fmt::print("{:<14} refused ({}) {}\n", write.address, result, error);
-      continue;
-    }
-    const std::string written = FormatValues(*tag, values);
-    const int32_t wrote = WriteTag(host, *tag, values);
-    const std::string held = Held();
-    const int32_t read = ReadTag(host, *tag, values);
-    fmt::print("{:<14} {:<22} {:<22} {}\n", write.address,
-               wrote == 0 ? written : fmt::format("result {}", wrote),
-               read == 0 ? FormatValues(*tag, values) : fmt::format("result {}", read), held);
-  }
+struct WriteRow {
+  std::string address;
+  std::optional<Tag> tag;
+  std::string refusal;  // why the tag or its value was refused; empty otherwise
+  std::vector<uint8_t> written;
+  int32_t writeResult = 0;
+  std::string held;
+  std::vector<uint8_t> readBack;
+  int32_t readResult = 0;
+};
 
-  Heading("Reads: values the simulation file preset, and a station that is switched off");
-  for (const char* address : kReads) {
-    int32_t result = 0;
-    const std::optional<Tag> tag =
-        ParseTag(host, address, HostDataTypeOf(host, address), 1, result);
-    std::vector<uint8_t> values;
-    if (tag) result = ReadTag(host, *tag, values);
-    fmt::print("{:<14} {}\n", address,
-               result == 0 ? FormatValues(*tag, values) : fmt::format("result {}", result));
+WriteRow WriteAndReadBack(Host& host, const DemoWrite& write) {
+  WriteRow row;
+  row.address = write.address;
+  int32_t result = 0;
+  const auto count = static_cast<int32_t>(write.values.size());
+  row.tag = ParseTag(host, write.address, HostDataTypeOf(host, write.address), count, result);
+  if (!row.tag) {
+    row.refusal = fmt::format("refused ({})", result);
+    return row;
   }
+  if (!ParseValues(*row.tag, write.values, row.written, row.refusal)) return row;
+  std::vector<uint8_t> values = row.written;
+  row.writeResult = WriteTag(host, *row.tag, values);
+  row.held = Held();
+  row.readResult = ReadTag(host, *row.tag, row.readBack);
+  return row;
+}
+
+struct ReadRow {
+  std::string address;
+  std::optional<Tag> tag;
+  int32_t result = 0;
+  std::vector<uint8_t> values;
+};
+
+ReadRow Read(Host& host, const char* address) {
+  ReadRow row;
+  row.address = address;
+  row.tag = ParseTag(host, address, HostDataTypeOf(host, address), 1, row.result);
+  if (row.tag) row.result = ReadTag(host, *row.tag, row.values);
+  return row;
+}
+
+void PrintWrite(const WriteRow& row) {
+  if (!row.refusal.empty()) {
+    fmt::print("{:<14} {}\n", row.address, row.refusal);
+    return;
+  }
+  fmt::print("{:<14} {:<22} {:<22} {}\n", row.address,
+             row.writeResult == 0 ? FormatValues(*row.tag, row.written)
+                                  : fmt::format("result {}", row.writeResult),
+             row.readResult == 0 ? FormatValues(*row.tag, row.readBack)
+                                 : fmt::format("result {}", row.readResult),
+             row.held);
+}
+
+void PrintRead(const ReadRow& row) {
+  fmt::print(
+      "{:<14} {}\n", row.address,
+      row.result == 0 ? FormatValues(*row.tag, row.values) : fmt::format("result {}", row.result));
+}
+
+Json WritesJson(const std::vector<WriteRow>& rows) {
+  Json list = Json::array();
+  for (const WriteRow& row : rows) {
+    Json entry = {{"address", row.address}};
+    if (!row.refusal.empty()) {
+      entry["error"] = row.refusal;
+    } else {
+      entry["written"] = ValuesToJson(*row.tag, row.written);
+      entry["result"] = row.writeResult;
+      entry["readBackResult"] = row.readResult;
+      if (row.readResult == 0) entry["readBack"] = ValuesToJson(*row.tag, row.readBack);
+      entry["stationHolds"] = row.held;
+    }
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+Json ReadsJson(const std::vector<ReadRow>& rows) {
+  Json list = Json::array();
+  for (const ReadRow& row : rows) {
+    Json entry = {{"address", row.address}, {"result", row.result}};
+    if (row.result == 0) entry["values"] = ValuesToJson(*row.tag, row.values);
+    list.push_back(std::move(entry));
+  }
+  return list;
 }
 
 }  // namespace
@@ -105,27 +162,60 @@ void AddDemoCommand(CLI::App& app, Host& host, int& exitCode) {
   CLI::App* demo = app.add_subcommand(
       "demo", "Run the driver on the simulated stations of examples/tavSH101.int");
   demo->callback([&host, &exitCode] {
-    fmt::print("TavSH1 on the simulated H1 network, station file {}\n", kExampleStationFile);
-
-    Heading("Initialise (command 1): the driver's log");
+    const std::string stationFile = ExampleStationFile();
+    const bool json = JsonOutput();
+    if (!json) {
+      fmt::print("TavSH1 on the simulated H1 network, station file {}\n", stationFile);
+      Heading("Initialise (command 1): the driver's log");
+    }
+    if (const std::optional<std::string> problem = StationFileProblem(stationFile)) {
+      ReportError("demo", *problem);
+      exitCode = kExitUsage;
+      return;
+    }
     const auto start = std::chrono::steady_clock::now();
-    const int32_t result = host.Initialise(kExampleStationFile, 0);
+    const int32_t result = host.Initialise(stationFile, 0);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
-    fmt::print(
-        "result {} after {} ms (stations that are switched off hold it up for their "
-        "connection waits)\n",
-        result, elapsed.count());
+    exitCode = result == 0 ? kExitDone : kExitRefused;
 
-    Heading("The station table and its connections");
-    PrintStationTable(host.instance());
-
-    ShowTags(host);
-
-    Heading("Close the H1 driver library (command 11)");
-    fmt::print("result {}\n",
-               host.driver().Run(&host.instance(), tav::CommandCode::kCloseH1, nullptr));
-    exitCode = result == 0 ? 0 : 1;
+    if (!json) {
+      fmt::print(
+          "result {} after {} ms (stations that are switched off hold it up for their "
+          "connection waits)\n",
+          result, elapsed.count());
+      Heading("The station table and its connections");
+      PrintStationTable(host.instance());
+      Heading("Tags: parse (command 3), write (10, or 7 for a bit), read back (6, or 5)");
+      fmt::print("{:<14} {:<22} {:<22} {}\n", "tag", "written", "read back", "the station holds");
+    }
+    const Json stations = json ? StationTableJson(host.instance()) : Json();
+    std::vector<WriteRow> writes;
+    for (const DemoWrite& write : kWrites) {
+      writes.push_back(WriteAndReadBack(host, write));
+      if (!json) PrintWrite(writes.back());
+    }
+    if (!json) {
+      Heading("Reads: values the simulation file preset, and a station that is switched off");
+    }
+    std::vector<ReadRow> reads;
+    for (const char* address : kReads) {
+      reads.push_back(Read(host, address));
+      if (!json) PrintRead(reads.back());
+    }
+    if (!json) Heading("Close the H1 driver library (command 11)");
+    const int32_t closed = host.driver().Run(&host.instance(), tav::CommandCode::kCloseH1, nullptr);
+    if (!json) {
+      fmt::print("result {}\n", closed);
+      return;
+    }
+    EmitDocument({{"command", "demo"},
+                  {"stationFile", stationFile},
+                  {"initialisation", {{"result", result}, {"milliseconds", elapsed.count()}}},
+                  {"stations", stations},
+                  {"writes", WritesJson(writes)},
+                  {"reads", ReadsJson(reads)},
+                  {"closeResult", closed}});
   });
 }
 

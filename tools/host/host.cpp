@@ -3,23 +3,32 @@
 #include <fmt/core.h>
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "abi/records.h"
 #include "h1_operations.h"
+#include "output.h"
 #include "sim/network_file.h"
 
 namespace tavhost {
+
+namespace {
+
+// The driver opens no station file with a longer name.
+constexpr size_t kStationFileNameLength = 15;
+
+}  // namespace
 
 const DriverLibrary& Host::driver() {
   InstallNetwork();
   if (!driver_) {
     driver_.emplace(libraryPath);
     if (!driver_->loaded()) {
-      fmt::print(stderr, "cannot load {}: {}\n", libraryPath, driver_->error());
-      std::exit(1);
+      ReportError("", fmt::format("cannot load the driver {}: {}", libraryPath, driver_->error()));
+      std::exit(kExitUsage);
     }
   }
   return *driver_;
@@ -35,8 +44,8 @@ void Host::InstallNetwork() {
   if (networkPath.empty()) return;  // the built-in network
   tav::sim::LoadedNetwork loaded = tav::sim::LoadNetworkFile(networkPath);
   if (!loaded.network) {
-    fmt::print(stderr, "{}\n", loaded.error);
-    std::exit(1);
+    ReportError("", loaded.error);
+    std::exit(kExitUsage);
   }
   tav::sim::InstallNetwork(std::move(*loaded.network));
 }
@@ -52,45 +61,105 @@ void AddStationOptions(CLI::App& command, StationOptions& options) {
       ->capture_default_str();
 }
 
+std::string StationFileName(int32_t driverNumber) {
+  // The driver's own format: %.2d gives -05 where {:02} would give -5.
+  char name[32];
+  std::snprintf(name, sizeof name, "tavSH1%.2d.int", driverNumber);
+  return name;
+}
+
 std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName) {
   constexpr std::string_view kHead = "tavSH1";
   constexpr std::string_view kTail = ".int";
   std::string_view name = fileName;
-  if (!name.starts_with(kHead) || !name.ends_with(kTail)) return std::nullopt;
+  if (!name.starts_with(kHead) || !name.ends_with(kTail) ||
+      name.size() < kHead.size() + kTail.size()) {
+    return std::nullopt;
+  }
   name = name.substr(kHead.size(), name.size() - kHead.size() - kTail.size());
   int32_t number = 0;
   const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
   if (error != std::errc() || end != name.data() + name.size()) return std::nullopt;
-  // The driver writes the number with at least two digits: only that spelling names the file.
-  if (fmt::format("tavSH1{:02}.int", number) != fileName) return std::nullopt;
+  // Only the spelling the driver forms names the file.
+  if (StationFileName(number) != fileName) return std::nullopt;
   return number;
+}
+
+std::optional<std::string> StationFileProblem(const std::string& stationFile) {
+  const std::filesystem::path path(stationFile);
+  const std::string name = path.filename().string();
+  if (!DriverNumberOfStationFile(name)) {
+    // A number the driver would spell otherwise: name the file it reads.
+    const std::string_view text = name;
+    int32_t number = 0;
+    bool numbered = false;
+    if (text.starts_with("tavSH1") && text.ends_with(".int")) {
+      const char* last = text.data() + text.size() - 4;
+      const auto [end, error] = std::from_chars(text.data() + 6, last, number);
+      numbered = error == std::errc() && end == last;
+    }
+    if (numbered) {
+      return fmt::format("{}: the driver number {} names the file {}", stationFile, number,
+                         StationFileName(number));
+    }
+    return fmt::format("{}: a station file is named tavSH1NN.int, NN being the driver number",
+                       stationFile);
+  }
+  if (name.size() > kStationFileNameLength) {
+    return fmt::format(
+        "{}: the driver opens no station file whose name is longer than {} "
+        "characters (driver numbers -9999 to 99999)",
+        stationFile, kStationFileNameLength);
+  }
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) return fmt::format("{}: no such file", stationFile);
+  if (!std::filesystem::is_regular_file(status)) {
+    return fmt::format("{}: not a file", stationFile);
+  }
+  return std::nullopt;
 }
 
 int32_t Host::Initialise(const std::string& stationFile, int32_t timeout) {
   const std::filesystem::path path(stationFile);
   const std::optional<int32_t> number = DriverNumberOfStationFile(path.filename().string());
   if (!number) {
-    fmt::print(stderr, "{}: a station file is named tavSH1NN.int, NN being the driver number\n",
-               stationFile);
-    std::exit(1);
+    ReportError("", *StationFileProblem(stationFile));
+    std::exit(kExitUsage);
   }
+  // Load the driver and the network before moving: their paths are relative to where the user
+  // typed them.
+  driver();
   std::error_code error;
   if (path.has_parent_path()) std::filesystem::current_path(path.parent_path(), error);
   if (error) {
-    fmt::print(stderr, "{}: {}\n", path.parent_path().string(), error.message());
-    std::exit(1);
+    ReportError("", fmt::format("{}: {}", path.parent_path().string(), error.message()));
+    std::exit(kExitUsage);
   }
   driverNumber_ = *number;
   tav::InitBlock block{{}, 1, timeout};
   return driver().Run(instance_.get(), tav::CommandCode::kInitialise, &block, driverNumber_);
 }
 
-bool InitialiseQuietly(Host& host, const StationOptions& options) {
+bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_view command,
+                       int& exitCode) {
+  if (const std::optional<std::string> problem = StationFileProblem(options.stationFile)) {
+    ReportError(command, *problem);
+    exitCode = kExitUsage;
+    return false;
+  }
   EchoDriverLog(false);
   const int32_t initialised = host.Initialise(options.stationFile, options.timeout);
   EchoDriverLog(true);
-  if (initialised != 0) fmt::print(stderr, "initialisation failed with {}\n", initialised);
-  return initialised == 0;
+  if (initialised != 0) {
+    ReportError(command,
+                fmt::format("{}: initialisation failed with {}: the file configures no station "
+                            "(`tavhost init` shows the driver's log of every line)",
+                            options.stationFile, initialised));
+    exitCode = kExitRefused;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace tavhost

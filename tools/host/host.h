@@ -7,20 +7,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "abi/driver_instance.h"
 #include "driver_library.h"
+#include "install_layout.h"
+#include "output.h"
 
 namespace tavhost {
 
-inline constexpr const char* kExampleStationFile = TAV_EXAMPLES_DIR "/tavSH101.int";
-
 class Host {
  public:
-  std::string libraryPath = TAVSH1_DEFAULT_LIBRARY;
+  std::string libraryPath = DefaultDriverPath();
   std::string networkPath;  // the simulation file; empty: the built-in network
   std::string tcpMapPath;   // non-empty: libh1tcp with this station map, not the simulation
-  std::string h1tcpPath = TAV_H1TCP_DEFAULT_LIBRARY;
+  std::string h1tcpPath = DefaultH1TcpPath();
 
   // The loaded driver, on the chosen network; exits the program with a message when either
   // cannot be loaded.
@@ -44,7 +45,7 @@ class Host {
 
 // Where init, read and write take their stations from.
 struct StationOptions {
-  std::string stationFile = kExampleStationFile;
+  std::string stationFile = ExampleStationFile();
   int32_t timeout = 0;
 };
 void AddStationOptions(CLI::App& command, StationOptions& options);
@@ -52,16 +53,25 @@ void AddStationOptions(CLI::App& command, StationOptions& options);
 // Whether the driver's log lines are printed (they are unless a command turns them off).
 void EchoDriverLog(bool on);
 
-// Initialises the driver on the chosen station file without showing its log; says why on
-// standard error and returns false when initialisation fails.
-bool InitialiseQuietly(Host& host, const StationOptions& options);
+// Initialises the driver on the chosen station file without showing its log on standard error.
+// Reports under `command` why and sets `exitCode` when it cannot; returns whether it did.
+bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_view command,
+                       int& exitCode);
 
 // The driver number that names a station file tavSH1NN.int; none for any other name.
 std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName);
+// The name of the station file that driver `driverNumber` reads: the number with at least two
+// digits after its sign, "tavSH1-05.int" for -5.
+std::string StationFileName(int32_t driverNumber);
+// What keeps the driver from reading `stationFile`: a name that no driver number gives, or no
+// such file. None when it can read it.
+std::optional<std::string> StationFileProblem(const std::string& stationFile);
 
 // Prints the configured stations of the PlcTable with their connections, and what the simulated
 // network knows of each.
 void PrintStationTable(const tav::DriverInstance& instance);
+// The same as a JSON array, one object per station.
+Json StationTableJson(const tav::DriverInstance& instance);
 
 // Each command adds its subcommand to the app; its callback runs when the user picked it and
 // stores the program's exit code in `exitCode`.
@@ -70,5 +80,8 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode);
 void AddDemoCommand(CLI::App& app, Host& host, int& exitCode);
 void AddReadCommand(CLI::App& app, Host& host, int& exitCode);
 void AddWriteCommand(CLI::App& app, Host& host, int& exitCode);
+void AddCheckCommand(CLI::App& app, Host& host, int& exitCode);
+void AddWatchCommand(CLI::App& app, Host& host, int& exitCode);
+void AddSerialCommand(CLI::App& app, Host& host, int& exitCode);
 
 }  // namespace tavhost

@@ -1,12 +1,12 @@
-// The host's log service: every driver message arrives here through `err`. The driver library
-// binds to this definition because the host exports it.
-#include <fmt/core.h>
-
+// The host's log service: every driver message arrives here through `err` and goes on to the
+// log's destinations (output.h). The driver library binds to this definition because the host
+// exports it.
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
 #include "host.h"
+#include "output.h"
 
 namespace {
 
@@ -19,11 +19,10 @@ void tavhost::EchoDriverLog(bool on) {
 }
 
 extern "C" __attribute__((visibility("default"))) void err(int32_t level, const char* format, ...) {
-  if (!echo) return;
   char text[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  fmt::print("[log {:2}] {}\n", level, text);
+  tavhost::RecordDriverLog(level, text, echo);
 }

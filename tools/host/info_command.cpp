@@ -3,6 +3,7 @@
 
 #include "cp437.h"
 #include "host.h"
+#include "output.h"
 
 namespace tavhost {
 
@@ -12,8 +13,17 @@ void AddInfoCommand(CLI::App& app, Host& host, int& exitCode) {
     tav::InfoBlock block{};
     const int32_t result = host.driver().Run(nullptr, tav::CommandCode::kDriverInformation, &block);
     if (result != 0) {
-      fmt::print(stderr, "driver information failed with {}\n", result);
-      exitCode = 1;
+      ReportError("info", fmt::format("driver information failed with {}", result),
+                  {{"result", result}});
+      exitCode = kExitRefused;
+      return;
+    }
+    if (JsonOutput()) {
+      EmitDocument({{"command", "info"},
+                    {"result", result},
+                    {"name", block.name},
+                    {"banner", Cp437ToUtf8(block.banner)},
+                    {"instanceSize", block.instanceSize}});
       return;
     }
     fmt::print("{}", Cp437ToUtf8(block.banner));

@@ -2,6 +2,7 @@
 #include <fmt/core.h>
 
 #include "host.h"
+#include "output.h"
 
 namespace tavhost {
 
@@ -11,10 +12,23 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
       "init", "Initialise the driver from a station file (command 1); show its stations");
   AddStationOptions(*init, *options);
   init->callback([&host, &exitCode, options] {
+    if (const std::optional<std::string> problem = StationFileProblem(options->stationFile)) {
+      ReportError("init", *problem);
+      exitCode = kExitUsage;
+      return;
+    }
     const int32_t result = host.Initialise(options->stationFile, options->timeout);
+    exitCode = result == 0 ? kExitDone : kExitRefused;
+    if (JsonOutput()) {
+      EmitDocument({{"command", "init"},
+                    {"stationFile", options->stationFile},
+                    {"driverNumber", host.driverNumber()},
+                    {"result", result},
+                    {"stations", StationTableJson(host.instance())}});
+      return;
+    }
     fmt::print("initialisation: result {}\n\n", result);
     PrintStationTable(host.instance());
-    exitCode = result == 0 ? 0 : 1;
   });
 }
 

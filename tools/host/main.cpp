@@ -1,28 +1,67 @@
 // tavhost: drives the TavSH1 driver library through TavMain, as the HMI/SCADA host does, on the
 // simulated H1 network.
+#include <fmt/core.h>
+
 #include <CLI/CLI.hpp>
+#include <exception>
+#include <filesystem>
 
 #include "host.h"
+#include "output.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"tavhost: drives the TavSH1 H1 driver as its host does"};
   tavhost::Host host;
   int exitCode = 0;
-  app.add_option("--driver", host.libraryPath, "Path of the driver library")->capture_default_str();
+  bool json = false;
+  std::string logFile;
+  // A driver library named relative to the current folder is taken from there, not looked up in
+  // the system's library path.
+  app.add_option("--driver", host.libraryPath, "Path of the driver library")
+      ->capture_default_str()
+      ->transform([](std::string path) {
+        std::error_code error;
+        return std::filesystem::exists(path, error) ? std::filesystem::absolute(path).string()
+                                                    : path;
+      });
   app.add_option("--network", host.networkPath,
                  "Simulation file of the H1 network (default: the built-in network)");
   app.add_option("--tcp-map", host.tcpMapPath,
                  "Station map: run over TCP to real PLCs through libh1tcp instead of the "
                  "simulated network")
       ->check(CLI::ExistingFile);
+  app.add_flag("--json", json, "Results as JSON, one document per line");
+  app.add_option("--log", logFile,
+                 "Append the driver's log lines with a time stamp to this file (they go to "
+                 "standard error as well)");
   app.require_subcommand(1);
+  app.fallthrough();  // the global options may follow the subcommand
+  app.failure_message([](const CLI::App*, const CLI::Error& error) {
+    return fmt::format("tavhost: {}\n", error.what());
+  });
+  // Before any subcommand runs, and where the user typed the log file's path.
+  app.parse_complete_callback([&json, &logFile] {
+    std::string error;
+    if (!tavhost::ConfigureOutput(json, logFile, error)) throw CLI::ValidationError(error);
+  });
 
   tavhost::AddInfoCommand(app, host, exitCode);
   tavhost::AddInitCommand(app, host, exitCode);
   tavhost::AddDemoCommand(app, host, exitCode);
   tavhost::AddReadCommand(app, host, exitCode);
   tavhost::AddWriteCommand(app, host, exitCode);
+  tavhost::AddCheckCommand(app, host, exitCode);
+  tavhost::AddWatchCommand(app, host, exitCode);
+  tavhost::AddSerialCommand(app, host, exitCode);
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int code = app.exit(error);
+    return code == 0 ? 0 : tavhost::kExitUsage;
+  } catch (const std::exception& error) {
+    fmt::print(stderr, "tavhost: internal error: {}\n", error.what());
+    return tavhost::kExitInternal;
+  }
   return exitCode;
 }

@@ -1,6 +1,7 @@
 // tavhost read: initialises quietly, then reads one tag (command 6, or 5 for a bit).
 #include <fmt/core.h>
 
+#include "output.h"
 #include "tag.h"
 
 namespace tavhost {
@@ -9,7 +10,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
   struct Options {
     StationOptions stations;
     std::string address;
-    int32_t count = 1;
+    int64_t count = 1;
     std::optional<int32_t> hostDataType;
   };
   auto options = std::make_shared<Options>();
@@ -21,25 +22,31 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
                    "7 string)");
   AddStationOptions(*read, options->stations);
   read->callback([&host, &exitCode, options] {
-    exitCode = 1;
-    if (!InitialiseQuietly(host, options->stations)) return;
-    int32_t result = 0;
+    if (!InitialiseQuietly(host, options->stations, "read", exitCode)) return;
     const std::optional<Tag> tag =
-        ParseTag(host, options->address,
-                 options->hostDataType.value_or(HostDataTypeOf(host, options->address)),
-                 options->count, result);
-    if (!tag) {
-      fmt::print(stderr, "{}: the driver refuses the address ({})\n", options->address, result);
+        PrepareTag(host, "read", options->address, options->hostDataType, options->count, exitCode);
+    if (!tag) return;
+    std::vector<uint8_t> values;
+    const int32_t result = ReadTag(host, *tag, values);
+    exitCode = result == 0 ? kExitDone : kExitRefused;
+    Json document = {{"command", "read"},
+                     {"address", tag->address},
+                     {"kind", KindName(tag->kind)},
+                     {"count", tag->count},
+                     {"result", result}};
+    if (result != 0) {
+      ReportError("read",
+                  fmt::format("{}: read failed with {}: {}", options->address, result,
+                              TransferResultMeaning(result)),
+                  std::move(document));
       return;
     }
-    std::vector<uint8_t> values;
-    result = ReadTag(host, *tag, values);
-    if (result != 0) {
-      fmt::print(stderr, "{}: read failed with {}\n", options->address, result);
+    if (JsonOutput()) {
+      document["values"] = ValuesToJson(*tag, values);
+      EmitDocument(std::move(document));
       return;
     }
     fmt::print("{}: {}\n", options->address, FormatValues(*tag, values));
-    exitCode = 0;
   });
 }
 

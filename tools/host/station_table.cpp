@@ -34,19 +34,31 @@ std::string Reach(const tav::PlcEntry& entry) {
   return fmt::format("slot {}", entry.slot);
 }
 
-std::string ConnectionText(uint16_t id) {
+// A connection identifier with the simulated connection's state: "up", "broken", "setting up",
+// "gone"; "-" for none.
+std::string ConnectionState(uint16_t id) {
   if (id == 0) return "-";
   const tav::sim::Connection* connection = tav::sim::ActiveNetwork().FindConnection(id);
-  if (connection == nullptr) return fmt::format("{} (gone)", id);
+  if (connection == nullptr) return "gone";
   switch (connection->state) {
     case tav::sim::ConnectionState::kEstablished:
-      return fmt::format("{} up", id);
+      return "up";
     case tav::sim::ConnectionState::kBroken:
-      return fmt::format("{} broken", id);
+      return "broken";
     case tav::sim::ConnectionState::kSettingUp:
       break;
   }
-  return fmt::format("{} setting up", id);
+  return "setting up";
+}
+
+std::string ConnectionText(uint16_t id) {
+  if (id == 0) return "-";
+  return fmt::format("{} {}", id, ConnectionState(id));
+}
+
+Json ConnectionJson(uint16_t id) {
+  if (id == 0) return nullptr;
+  return {{"id", id}, {"state", ConnectionState(id)}};
 }
 
 std::string SimulatedStation(const tav::PlcEntry& entry) {
@@ -69,6 +81,28 @@ void PrintStationTable(const tav::DriverInstance& instance) {
                ConnectionText(entry.readConnection), ConnectionText(entry.writeConnection),
                SimulatedStation(entry));
   }
+}
+
+Json StationTableJson(const tav::DriverInstance& instance) {
+  Json stations = Json::array();
+  for (int n = 0; n < tav::kStationCount; ++n) {
+    const tav::PlcEntry& entry = instance.plcTable[n];
+    if (!tav::IsConfigured(entry)) continue;
+    Json station = {
+        {"number", n},
+        {"type", entry.plcType},
+        {"address", std::string(entry.ethernetAddress, strnlen(entry.ethernetAddress, 16))}};
+    if (entry.plcType == tav::kPlcTypeS5) {
+      station["tsaps"] = {Tsap(entry.ltsap), Tsap(entry.rtsap), Tsap(entry.wtsap)};
+    } else {
+      station["slot"] = entry.slot;
+    }
+    station["readConnection"] = ConnectionJson(entry.readConnection);
+    station["writeConnection"] = ConnectionJson(entry.writeConnection);
+    station["simulated"] = SimulatedStation(entry);
+    stations.push_back(std::move(station));
+  }
+  return stations;
 }
 
 }  // namespace tavhost

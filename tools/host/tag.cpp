@@ -3,12 +3,17 @@
 #include <fmt/core.h>
 
 #include <bit>
+#include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "abi/area_type.h"
 #include "abi/transfer_block.h"
+#include "address_rules.h"
+#include "cp437.h"
+#include "output.h"
 
 namespace tavhost {
 
@@ -99,13 +104,12 @@ uint32_t Tag::StringLength() const {
 }
 
 int32_t HostDataTypeOf(Host& host, const std::string& address) {
+  // The rules answer as the driver does, without its log line for each try of an X address.
+  const StationLookup stations = StationsOf(host.instance());
   for (const TypeCandidate& candidate : kTypeCandidates) {
-    tav::AddressBlock parsed{};
-    parsed.addressText = address.c_str();
-    parsed.hostDataType = candidate.hostDataType;
-    const int32_t result = host.driver().Run(&host.instance(), tav::CommandCode::kParseAddress,
-                                             &parsed, host.driverNumber());
-    if (result == 0 && candidate.fits(tav::KindByte(parsed.areaTypeCode))) {
+    const AddressReading reading =
+        ReadAddress(address, AddressCommand::kParse, candidate.hostDataType, 1, stations);
+    if (reading.valid() && candidate.fits(tav::KindByte(reading.areaTypeCode))) {
       return candidate.hostDataType;
     }
   }
@@ -142,6 +146,99 @@ int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values) {
   const tav::CommandCode command =
       tag.kind == ValueKind::kBit ? tav::CommandCode::kWriteTag : tav::CommandCode::kWriteBlock;
   return host.driver().Run(&host.instance(), command, &block, host.driverNumber());
+}
+
+std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::string& address,
+                              std::optional<int32_t> hostDataType, int64_t count, int& exitCode) {
+  exitCode = kExitUsage;
+  if (address.size() > kAddressCharacters) {
+    ReportError(command,
+                fmt::format("{}: an address has at most 13 characters, not {} (the driver "
+                            "would read only \"{}\")",
+                            address, address.size(), address.substr(0, kAddressCharacters)));
+    return std::nullopt;
+  }
+  const int32_t type = hostDataType.value_or(HostDataTypeOf(host, address));
+  int32_t result = 0;
+  std::optional<Tag> tag = ParseTag(host, address, type, 1, result);
+  if (!tag) {
+    const AddressReading reading =
+        ReadAddress(address, AddressCommand::kParse, type, 1, StationsOf(host.instance()));
+    exitCode = reading.valid() ? kExitDisagreement : kExitRefused;
+    ReportError(command,
+                fmt::format("{}: the driver refuses the address (result {}): {}", address, result,
+                            reading.valid() ? "tavhost's rules find no fault in it"
+                                            : RefusalText(*reading.refusal)));
+    return std::nullopt;
+  }
+  const bool single = tag->kind == ValueKind::kBit || tag->kind == ValueKind::kString;
+  const int32_t most =
+      single ? 1
+             : MaxElementsPerTransfer(tag->parsed.areaTypeCode,
+                                      host.instance().plcTable[tag->parsed.plcNumber].plcType);
+  if (count < 1 || count > most) {
+    ReportError(command,
+                single ? fmt::format("{} is a {} tag: it has one element, not {}", address,
+                                     KindName(tag->kind), count)
+                : count < 1
+                    ? fmt::format("{} elements: a transfer moves at least one", count)
+                    : fmt::format("{} elements: a transfer of {} moves at most {} (the driver's "
+                                  "10,000-byte buffer)",
+                                  count, address, most));
+    return std::nullopt;
+  }
+  tag->count = static_cast<int32_t>(count);
+  exitCode = kExitDone;
+  return tag;
+}
+
+std::string_view KindName(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kWord:
+      return "word";
+    case ValueKind::kDoubleWord:
+      return "double word";
+    case ValueKind::kFloat:
+      return "float";
+    case ValueKind::kString:
+      return "string";
+    case ValueKind::kBit:
+      break;
+  }
+  return "bit";
+}
+
+Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values) {
+  Json list = Json::array();
+  if (tag.kind == ValueKind::kString) {
+    list.push_back(
+        Cp437ToUtf8(std::string_view(reinterpret_cast<const char*>(values.data()), values.size())));
+    return list;
+  }
+  if (tag.kind == ValueKind::kBit) {
+    uint32_t cell = 0;
+    std::memcpy(&cell, values.data(), sizeof cell);
+    list.push_back((cell >> kValueCellShift & 1) != 0);
+    return list;
+  }
+  const size_t width = ElementBytes(tag.kind);
+  for (size_t at = 0; at + width <= values.size(); at += width) {
+    if (width == 2) {
+      uint16_t word = 0;
+      std::memcpy(&word, &values[at], sizeof word);
+      list.push_back(word);
+      continue;
+    }
+    uint32_t raw = 0;
+    std::memcpy(&raw, &values[at], sizeof raw);
+    if (tag.kind == ValueKind::kFloat) {
+      // The shortest decimal that reads back as the same single: 3.14159, not 3.141590118408203.
+      list.push_back(std::strtod(fmt::format("{}", std::bit_cast<float>(raw)).c_str(), nullptr));
+    } else {
+      list.push_back(raw);
+    }
+  }
+  return list;
 }
 
 std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values) {
@@ -192,6 +289,11 @@ bool ParseValues(const Tag& tag, const std::vector<std::string>& texts,
   }
   if (tag.kind == ValueKind::kString) {
     std::string text = texts[0];
+    if (text.size() > values.size()) {
+      error = fmt::format("'{}' has {} characters; the string tag holds {}", text, text.size(),
+                          values.size());
+      return false;
+    }
     text.resize(values.size(), ' ');
     std::memcpy(values.data(), text.data(), values.size());
     return true;
@@ -200,9 +302,14 @@ bool ParseValues(const Tag& tag, const std::vector<std::string>& texts,
     const std::string& text = texts[i];
     if (tag.kind == ValueKind::kFloat) {
       char* end = nullptr;
+      errno = 0;
       const float value = std::strtof(text.c_str(), &end);
       if (text.empty() || *end != '\0') {
         error = fmt::format("'{}' is not a number", text);
+        return false;
+      }
+      if (errno == ERANGE && std::isinf(value)) {
+        error = fmt::format("'{}' is beyond the range of a float", text);
         return false;
       }
       std::memcpy(&values[4 * i], &value, sizeof value);

@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "abi/address_block.h"
 #include "host.h"
+#include "output.h"
 
 namespace tavhost {
 
@@ -38,6 +41,12 @@ struct Tag {
 // names a bit, 7 for a string, 3 for a float, 4 for a double word, 0 otherwise.
 int32_t HostDataTypeOf(Host& host, const std::string& address);
 
+// Parses `address` (command 3, with `hostDataType` or the one the address asks for) for a
+// transfer of `count` elements. Returns the tag; or reports under `command` what is wrong with
+// the address or the count, sets `exitCode` and returns nothing.
+std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::string& address,
+                              std::optional<int32_t> hostDataType, int64_t count, int& exitCode);
+
 // Parses `address` with command 3. Returns the tag, or the driver's result when it refused.
 std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t hostDataType,
                             int32_t count, int32_t& result);
@@ -49,6 +58,11 @@ int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
 
 // The values of a host array as text, one per element, separated by blanks.
 std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values);
+// The values of a host array typed as the tag's kind: unsigned integers for words and double
+// words, numbers for floats, the text of a string, true or false for a bit.
+Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values);
+// The kind's name: "word", "double word", "float", "string", "bit".
+std::string_view KindName(ValueKind kind);
 // Fills a host array from texts, one per element (a string takes one); false with `error` set
 // when a text does not fit the tag's kind.
 bool ParseValues(const Tag& tag, const std::vector<std::string>& texts,

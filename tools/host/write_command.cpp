@@ -2,6 +2,7 @@
 // back. The simulated stations live in the tavhost process, so a write lasts as long as it.
 #include <fmt/core.h>
 
+#include "output.h"
 #include "tag.h"
 
 namespace tavhost {
@@ -26,33 +27,49 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
                     "7 string)");
   AddStationOptions(*write, options->stations);
   write->callback([&host, &exitCode, options] {
-    exitCode = 1;
-    if (!InitialiseQuietly(host, options->stations)) return;
-    const auto count = static_cast<int32_t>(options->values.size());
-    int32_t result = 0;
-    const std::optional<Tag> tag = ParseTag(
-        host, options->address,
-        options->hostDataType.value_or(HostDataTypeOf(host, options->address)), count, result);
-    if (!tag) {
-      fmt::print(stderr, "{}: the driver refuses the address ({})\n", options->address, result);
-      return;
-    }
+    if (!InitialiseQuietly(host, options->stations, "write", exitCode)) return;
+    const auto count = static_cast<int64_t>(options->values.size());
+    const std::optional<Tag> tag =
+        PrepareTag(host, "write", options->address, options->hostDataType, count, exitCode);
+    if (!tag) return;
     std::vector<uint8_t> values;
     std::string error;
     if (!ParseValues(*tag, options->values, values, error)) {
-      fmt::print(stderr, "{}\n", error);
+      ReportError("write", fmt::format("{}: {}", options->address, error));
+      exitCode = kExitUsage;
       return;
     }
-    if (const int32_t written = WriteTag(host, *tag, values); written != 0) {
-      fmt::print(stderr, "{}: write failed with {}\n", options->address, written);
+    Json document = {{"command", "write"},
+                     {"address", tag->address},
+                     {"kind", KindName(tag->kind)},
+                     {"count", tag->count},
+                     {"written", ValuesToJson(*tag, values)}};
+    exitCode = kExitRefused;
+    const int32_t written = WriteTag(host, *tag, values);
+    document["result"] = written;
+    if (written != 0) {
+      ReportError("write",
+                  fmt::format("{}: write failed with {}: {}", options->address, written,
+                              TransferResultMeaning(written)),
+                  std::move(document));
       return;
     }
-    if (const int32_t read = ReadTag(host, *tag, values); read != 0) {
-      fmt::print(stderr, "{}: reading back failed with {}\n", options->address, read);
+    const int32_t read = ReadTag(host, *tag, values);
+    document["readBackResult"] = read;
+    if (read != 0) {
+      ReportError("write",
+                  fmt::format("{}: reading back failed with {}: {}", options->address, read,
+                              TransferResultMeaning(read)),
+                  std::move(document));
+      return;
+    }
+    exitCode = kExitDone;
+    if (JsonOutput()) {
+      document["values"] = ValuesToJson(*tag, values);
+      EmitDocument(std::move(document));
       return;
     }
     fmt::print("{}: {}\n", options->address, FormatValues(*tag, values));
-    exitCode = 0;
   });
 }
 

@@ -1,0 +1,555 @@
+// tavhost as its users run it: a separate process, its exit code, standard output and standard
+// error. One table of command lines with what each must answer; the README's address reference
+// checked against tavhost's rules and the driver; and tavhost's rules checked against the driver
+// over a few thousand addresses.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  fs::path folder;             // the working folder; empty: the test's
+  std::string interruptAfter;  // send Ctrl-C once standard output holds this
+};
+
+// Runs tavhost with `args` and collects what it writes; gives up after two minutes.
+Outcome RunTavhost(const std::vector<std::string>& args, const RunOptions& options = {}) {
+  int out[2];
+  int err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, err[0]);
+  if (!options.folder.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.folder.c_str());
+  }
+  // The emulator first when there is one ("qemu-i386|-L|/"), then tavhost and its arguments.
+  std::vector<std::string> argv;
+  std::istringstream launcher(TAVHOST_LAUNCHER);
+  for (std::string part; std::getline(launcher, part, '|');) argv.push_back(part);
+  argv.push_back(TAVHOST_PATH);
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  Outcome run;
+  if (spawned != 0) return run;
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  bool interrupted = false;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* texts[2] = {&run.out, &run.err};
+  int open = 2;
+  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (poll(fds, 2, 100) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+      char buffer[65536];
+      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        texts[i]->append(buffer, static_cast<size_t>(got));
+      }
+    }
+    if (!options.interruptAfter.empty() && !interrupted &&
+        run.out.find(options.interruptAfter) != std::string::npos) {
+      kill(pid, SIGINT);
+      interrupted = true;
+    }
+  }
+  if (open > 0) {
+    kill(pid, SIGKILL);
+    for (pollfd& fd : fds) {
+      if (fd.fd >= 0) close(fd.fd);
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+// A pseudo-terminal held open for the test: its device path stands in for a serial port.
+class PseudoTerminal {
+ public:
+  PseudoTerminal() : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) path_ = ptsname(master_);
+  }
+  ~PseudoTerminal() {
+    if (master_ >= 0) close(master_);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  int master_;
+  std::string path_;
+};
+
+// Files the command lines name: {tmp} is a fresh folder holding them, {examples} the examples.
+class Files {
+ public:
+  Files() {
+    std::string pattern = (fs::temp_directory_path() / "tavhost-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) folder_ = pattern;
+    const fs::path examples = TAV_EXAMPLES_DIR;
+    fs::copy_file(examples / "tavSH101.int", folder_ / "tavSH1-05.int");
+    Write("tavSH109.int", "this line names no station\n");
+    Write("broken.toml", "[[station]]\naddress = \"0A0B0C010201\"\ntype = 8\n");
+    std::string huge = "[[station]]\naddress = \"0A0B0C010201\"\ntype = 5\n";
+    for (int n = 0; n < 600; ++n) {
+      huge += "[[station.db]]\nnumber = " + std::to_string(n) + "\nsize = 65536\n";
+    }
+    Write("huge.toml", huge);
+    // The example network with the preset temperature of station 1 at 99.5.
+    std::ifstream in(examples / "tavSH101.toml");
+    std::stringstream text;
+    text << in.rdbuf();
+    Write("relative.toml",
+          std::regex_replace(text.str(), std::regex("float = 21.5"), "float = 99.5"));
+  }
+  ~Files() {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  const fs::path& folder() const { return folder_; }
+
+  std::string Expand(std::string text, const std::string& pty) const {
+    const std::pair<std::string, std::string> names[] = {
+        {"{tmp}", folder_.string()}, {"{examples}", TAV_EXAMPLES_DIR}, {"{pty}", pty}};
+    for (const auto& [name, value] : names) {
+      for (size_t at = text.find(name); at != std::string::npos; at = text.find(name)) {
+        text.replace(at, name.size(), value);
+      }
+    }
+    return text;
+  }
+
+ private:
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(folder_ / name) << text;
+  }
+  fs::path folder_;
+};
+
+struct Case {
+  const char* name;
+  std::vector<std::string> args;
+  int exitCode;
+  std::vector<std::string> out = {};  // fragments of standard output
+  std::vector<std::string> err = {};  // fragments of standard error
+  const char* folder = "";            // working folder: "", "{tmp}" or "{library}"
+  const char* interruptAfter = "";
+};
+
+// Test names and failure messages show a row by its name.
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::string Named(const testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
+const Case kCases[] = {
+    // check: a valid address explained, refusals placed, the driver's log line kept.
+    {"CheckExplainsAValidAddress",
+     {"check", "01DF0100010"},
+     0,
+     {"01DF0100010  valid", "float off its boundary at byte 10", "AreaTypeCode   0x0066",
+      "packed address 0x000A0002: stored offset 2, block 10", "at most 2500 elements"}},
+    {"CheckPlacesTheRuleARefusedAddressBreaks",
+     {"check", "99DW0100100", "01DW001000", "03DB0100012"},
+     1,
+     {"99DW0100100  refused", "positions 0-1: station 99: the station table holds stations 1 to 98",
+      "position 10: found a blank; the offset has four digits",
+      "position 3: S5 data blocks hold words"}},
+    {"CheckKeepsTheDriversLogLine",
+     {"check", "01XW0010000"},
+     1,
+     {"station 01 is an S7 station: extended data blocks (X)"},
+     {"[log  0] TavSH1: S7 PLC does not support Block type X"}},
+    {"CheckNamesCommand4sOwnRefusal",
+     {"check", "--count", "1001", "01DW0010004"},
+     1,
+     {"01DW0010004  valid", "command 4      result 1, element count 1001: 1001 elements"}},
+    {"CheckAsJson",
+     {"--json", "check", "03XD0100003"},
+     0,
+     {R"("areaTypeCode":"0x5864")", R"("packedAddress":"0x000A0001")", R"("agrees":true)"}},
+    {"CheckRefusesALongAddress",
+     {"check", "01DW0010004XYZ"},
+     2,
+     {},
+     {"at most 13 characters, not 14", "\"01DW0010004XY\""}},
+    // watch: plain lines off a terminal, JSON documents, a summary; Ctrl-C ends it cleanly.
+    {"WatchPollsForCountCycles",
+     {"watch", "--count", "3", "--interval", "10", "01DF0100010", "08DW0100000"},
+     1,
+     {"cycle 3 01DF0100010 21.5 result 0 failures 0", "cycle 3 08DW0100000 - result 2 failures 3",
+      "watch done: 3 cycles, 6 requests"}},
+    {"WatchAsJson",
+     {"--json", "watch", "--count", "2", "--interval", "0", "01DW010000003"},
+     0,
+     {R"("cycle":2,"address":"01DW010000003","kind":"bit","result":0,"changed":false)",
+      R"("values":[false])", R"("summary":{"cycles":2,"requests":2,"failures":0)"}},
+    {"WatchEndsAtCtrlC",
+     {"watch", "--interval", "20", "01DF0100010"},
+     0,
+     {"cycle 1 01DF0100010 21.5", "watch interrupted: "},
+     {},
+     "",
+     "cycle 1 "},
+    // read and write as JSON: values typed as the tag's kind.
+    {"ReadAsJson",
+     {"--json", "read", "01DF0100010"},
+     0,
+     {R"("command":"read","address":"01DF0100010","kind":"float","count":1,"result":0,)"
+      R"("values":[21.5])"}},
+    {"ReadOnlyTheResultGoesToStandardOutput",
+     {"read", "03DW0100000"},
+     0,
+     {"03DW0100000: 0x1234\n"}},
+    {"WriteAStringAsJson",
+     {"--json", "write", "03SB010010610", "HELLO S5 !"},
+     0,
+     {R"("written":["HELLO S5 !"],"result":0,"readBackResult":0,"values":["HELLO S5 !"])"}},
+    {"WriteABitAsJsonWithTheFlagLast",
+     {"write", "01DW010000003", "1", "--json"},
+     0,
+     {R"("kind":"bit")", R"("values":[true])"}},
+    {"ReadFailureAsJson",
+     {"--json", "read", "08DW0100000"},
+     1,
+     {R"("result":2,"error":"08DW0100000: read failed with 2: no connection)"},
+     {"tavhost read: 08DW0100000: read failed with 2"}},
+    // Bad input: one line naming what is wrong, and a non-zero exit code.
+    {"ReadExplainsARefusedAddress",
+     {"read", "99DW0100100"},
+     1,
+     {},
+     {"tavhost read: 99DW0100100: the driver refuses the address (result 1): positions 0-1: "
+      "station 99"}},
+    {"ReadRefusesANegativeCount",
+     {"read", "--count", "-1", "01DW0100100"},
+     2,
+     {},
+     {"-1 elements: a transfer moves at least one"}},
+    {"ReadRefusesCountZero", {"read", "--count", "0", "01DW0100100"}, 2, {}, {"0 elements"}},
+    {"ReadRefusesAHugeCountBeforeAllocating",
+     {"read", "--count", "2147483647", "01DW0100100"},
+     2,
+     {},
+     {"2147483647 elements: a transfer of 01DW0100100 moves at most 5000"}},
+    {"ReadCountsS7BytesAgainstTheBuffer",
+     {"read", "--count", "10001", "01DB0100000"},
+     2,
+     {},
+     {"moves at most 10000"}},
+    {"ReadCountsType6BytesAsWords",
+     {"read", "--count", "5001", "05DB0100000"},
+     2,
+     {},
+     {"moves at most 5000"}},
+    {"ReadRefusesACountForABit",
+     {"read", "--count", "2", "01DW010000003"},
+     2,
+     {},
+     {"01DW010000003 is a bit tag: it has one element, not 2"}},
+    {"ReadRefusesALongAddress",
+     {"read", "01DW01001001234"},
+     2,
+     {},
+     {"an address has at most 13 characters, not 15"}},
+    {"WriteRefusesAValueOutsideTheWord",
+     {"write", "01DW0100100", "70000"},
+     2,
+     {},
+     {"'70000' is not an integer from -32768 to 65535"}},
+    {"WriteRefusesATextLongerThanTheString",
+     {"write", "01SB010002005", "TOOLONG"},
+     2,
+     {},
+     {"'TOOLONG' has 7 characters; the string tag holds 5"}},
+    {"WriteRefusesAFloatOutOfRange",
+     {"write", "01DF0100100", "1e40"},
+     2,
+     {},
+     {"'1e40' is beyond the range of a float"}},
+    {"MissingStationFile",
+     {"read", "01DF0100010", "--station-file", "{tmp}/tavSH107.int"},
+     2,
+     {},
+     {"tavSH107.int: no such file"}},
+    {"StationFileNamedAsTheDriverDoesNot",
+     {"read", "01DF0100010", "--station-file", "{tmp}/tavSH1-5.int"},
+     2,
+     {},
+     {"the driver number -5 names the file tavSH1-05.int"}},
+    {"StationFileOfANegativeDriverNumber",
+     {"read", "01DF0100010", "--station-file", "{tmp}/tavSH1-05.int"},
+     0,
+     {"01DF0100010: 21.5"}},
+    {"StationFileNameTooLongForTheDriver",
+     {"init", "--station-file", "{tmp}/tavSH1100000.int"},
+     2,
+     {},
+     {"longer than 15 characters"}},
+    {"BrokenStationFile",
+     {"read", "01DF0100010", "--station-file", "{tmp}/tavSH109.int"},
+     1,
+     {},
+     {"tavSH109.int: initialisation failed with 2"}},
+    {"BrokenSimulationFile",
+     {"--network", "{tmp}/broken.toml", "read", "01DF0100010"},
+     2,
+     {},
+     {"broken.toml:3:8: type must be an integer from 5 to 7"}},
+    {"SimulationFileAskingForTooMuchMemory",
+     {"--network", "{tmp}/huge.toml", "info"},
+     2,
+     {},
+     {"the stations' memory would pass 64 MiB"}},
+    {"FolderAsSimulationFile", {"--network", "{tmp}", "info"}, 2, {}, {": is a folder"}},
+    {"RelativeNetworkIsWhereTheUserTypedIt",
+     {"--network", "relative.toml", "read", "01DF0100010", "--station-file",
+      "{examples}/tavSH101.int"},
+     0,
+     {"01DF0100010: 99.5"},
+     {},
+     "{tmp}"},
+    {"RelativeDriverIsWhereTheUserTypedIt",
+     {"--driver", TAVSH1_LIBRARY_NAME, "read", "01DF0100010", "--station-file",
+      "{examples}/tavSH101.int"},
+     0,
+     {"01DF0100010: 21.5"},
+     {},
+     "{library}"},
+    {"UnknownCommand", {"frobnicate"}, 2, {}, {"tavhost: "}},
+    {"MissingAddress", {"read"}, 2, {}, {"tavhost: address is required"}},
+    // serial: a port that does not exist, and a pseudo-terminal.
+    {"SerialPortThatDoesNotExist",
+     {"serial", "open", "--port", "/dev/ttyNOPE"},
+     1,
+     {},
+     {"tavhost serial open: /dev/ttyNOPE: the port did not open (result 2): /dev/ttyNOPE: no "
+      "such device"}},
+    {"SerialBaudRateBeyondTheField",
+     {"serial", "open", "--port", "{pty}", "--baud", "115200"},
+     2,
+     {},
+     {"the driver's baud-rate field holds 1 to 65535"}},
+    {"SerialConfigThenClose",
+     {"serial", "config", "--port", "{pty}", "--baud", "19200", "--parity", "even", "--dtr", "on",
+      "close"},
+     0,
+     {"serial config: result 0",
+      "stored   19200 baud, 8 data bits, even parity, 1 stop bit; DTR on", "device   19200 baud",
+      "serial close: result 0\n  port     {pty}, closed"}},
+    {"SerialOpenAsJson",
+     {"--json", "serial", "open", "--port", "{pty}", "--rts", "handshake"},
+     0,
+     {R"("command":"serial open","result":0,"port":{"name":"{pty}","open":true,"baudRate":9600)",
+      R"("rts":"handshake")", R"("ctsFlowControl":true)"}},
+};
+
+class Tavhost : public testing::TestWithParam<Case> {};
+
+TEST_P(Tavhost, AnswersAsTheTableSays) {
+  const Case& c = GetParam();
+  const Files files;
+  const PseudoTerminal pty;
+  std::vector<std::string> args;
+  for (const std::string& arg : c.args) args.push_back(files.Expand(arg, pty.path()));
+  RunOptions options;
+  const std::string folder = c.folder;
+  if (folder == "{library}") {
+    options.folder = fs::path(TAVSH1_LIBRARY_PATH).parent_path();
+  } else if (!folder.empty()) {
+    options.folder = files.Expand(folder, pty.path());
+  }
+  options.interruptAfter = c.interruptAfter;
+  const Outcome run = RunTavhost(args, options);
+  EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+  for (const std::string& fragment : c.out) {
+    EXPECT_NE(run.out.find(files.Expand(fragment, pty.path())), std::string::npos)
+        << "standard output lacks: " << fragment << "\n"
+        << run.out;
+  }
+  for (const std::string& fragment : c.err) {
+    EXPECT_NE(run.err.find(fragment), std::string::npos)
+        << "standard error lacks: " << fragment << "\n"
+        << run.err;
+  }
+  // Whatever went wrong, tavhost said so in one line of its own, never with a crash.
+  EXPECT_EQ(run.err.find("terminate called"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
+  if (c.exitCode != 0 && c.exitCode != 1) {
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, Tavhost, testing::ValuesIn(kCases), Named);
+
+// --log: the driver's lines, time-stamped, in the file; nothing of them on standard output.
+TEST(TavhostLog, GoesToTheFileWithATimeStamp) {
+  const Files files;
+  const fs::path log = files.folder() / "driver.log";
+  const Outcome run = RunTavhost({"--log", log.string(), "read", "01DF0100010"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "01DF0100010: 21.5\n");
+  std::ifstream in(log);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_TRUE(std::regex_search(
+      text.str(), std::regex(R"(\n\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[log 32\] TavSH1: )"
+                             R"(Connection Success, Plc #1)")))
+      << text.str();
+}
+
+// The README's reference table of addresses: each row's verdict and rule, as `check` finds them
+// with the driver and tavhost's rules in agreement.
+struct ReferenceRow {
+  std::string address;
+  int hostDataType;
+  bool valid;
+  std::string rule;
+};
+
+std::vector<ReferenceRow> ReadmeReferenceTable() {
+  std::ifstream readme(README_PATH);
+  std::string line;
+  std::vector<ReferenceRow> rows;
+  bool inTable = false;
+  const std::regex row(R"(^\| `([^`]*)` \| (\d+) \| (valid|refused) \| *([a-z0-9-]*) *\|)");
+  while (std::getline(readme, line)) {
+    if (line.starts_with("| Address | Host data type | Verdict | Rule |")) {
+      inTable = true;
+      continue;
+    }
+    if (!inTable) continue;
+    if (!line.starts_with("|")) break;
+    std::smatch match;
+    if (std::regex_search(line, match, row)) {
+      rows.push_back({match[1], std::stoi(match[2]), match[3] == "valid", match[4]});
+    }
+  }
+  return rows;
+}
+
+TEST(TavhostCheck, AgreesWithTheReadmesReferenceTable) {
+  const std::vector<ReferenceRow> rows = ReadmeReferenceTable();
+  ASSERT_GE(rows.size(), 30u) << "the reference table was not found in " << README_PATH;
+  for (const ReferenceRow& row : rows) {
+    SCOPED_TRACE(row.address);
+    const Outcome run =
+        RunTavhost({"--json", "check", "--type", std::to_string(row.hostDataType), row.address});
+    ASSERT_NE(run.exitCode, 3) << run.err;
+    const auto document = nlohmann::json::parse(run.out.substr(0, run.out.find('\n')));
+    EXPECT_EQ(document["valid"], row.valid);
+    EXPECT_EQ(document["agrees"], true);
+    if (!row.valid) {
+      EXPECT_EQ(document["command3"]["refusal"]["rule"], row.rule);
+    }
+  }
+}
+
+// tavhost's rules against the driver's verdicts and outputs over every combination of a few
+// values in each part of the address, with every host data type the parser distinguishes and
+// with element counts on both sides of command 4's limit: check exits 3 on any difference.
+std::vector<std::string> AddressesToCompare() {
+  std::vector<std::string> addresses;
+  // An S7, an S5 and a type-6 station, one that is not configured, one beyond the table.
+  for (const char* station : {"01", "03", "05", "07", "99"}) {
+    for (const char* area : {"D", "X", "S"}) {
+      for (const char* kind : {"B", "W", "D", "F"}) {
+        for (const char* block : {"010", "256"}) {
+          for (const char* offset : {"0000", "0009", "0010"}) {
+            for (const char* tail : {"", "07", "16", " 5", "81"}) {
+              addresses.push_back(std::string(station) + area + kind + block + offset + tail);
+            }
+          }
+        }
+      }
+    }
+    for (const char* area : {"I", "Q", "m"}) {
+      for (const char* kind : {"B", "W", "D"}) {
+        for (const char* offset : {"0004", "0005", "000"}) {
+          for (const char* tail : {"", "03", "16", "7", " 3", "03 1"}) {
+            addresses.push_back(std::string(station) + area + kind + offset + tail);
+          }
+        }
+      }
+    }
+  }
+  addresses.push_back("");
+  addresses.push_back("01");
+  return addresses;
+}
+
+TEST(TavhostCheck, RulesAgreeWithTheDriverEverywhere) {
+  const std::vector<std::string> addresses = AddressesToCompare();
+  const std::pair<const char*, const char*> settings[] = {
+      {"0", "1"}, {"3", "1001"}, {"4", "1000"}, {"6", "-1"}, {"7", "1"}};
+  for (const auto& [type, count] : settings) {
+    std::vector<std::string> args = {"--json", "check", "--type", type, "--count", count};
+    args.insert(args.end(), addresses.begin(), addresses.end());
+    const Outcome run = RunTavhost(args);
+    EXPECT_NE(run.exitCode, 3) << "host data type " << type << ":\n" << run.err;
+    std::istringstream documents(run.out);
+    std::string line;
+    size_t checked = 0;
+    size_t valid = 0;
+    while (std::getline(documents, line)) {
+      const auto document = nlohmann::json::parse(line);
+      if (!document.contains("agrees")) continue;
+      EXPECT_EQ(document["agrees"], true) << line;
+      ++checked;
+      if (document["valid"] == true) ++valid;
+    }
+    EXPECT_EQ(checked, addresses.size());
+    // The set reaches both verdicts under every host data type.
+    EXPECT_GT(valid, 10u) << type;
+    EXPECT_LT(valid, checked / 2) << type;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+// tavhost's own reading of a tag address: the rules the driver applies in commands 3 and 4, kept
+// as a table here so that tavhost can say which part of an address breaks which rule. `check`
+// compares every verdict and every output field with the driver's, so the two cannot drift apart
+// unnoticed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "abi/driver_instance.h"
+
+namespace tavhost {
+
+inline constexpr size_t kAddressCharacters = 13;
+
+// What the parser looks up in the station table.
+struct StationView {
+  bool configured = false;
+  uint8_t plcType = 0;
+};
+using StationLookup = std::function<StationView(int32_t station)>;
+// The stations of the instance's PlcTable, as command 1 filled it.
+StationLookup StationsOf(const tav::DriverInstance& instance);
+
+enum class AddressCommand : uint8_t {
+  kParse,  // command 3: the host data type counts, the bit digits are read
+  kCheck,  // command 4: neither; strings refused, at most 1000 elements
+};
+
+// The rule an address breaks, and where: positions count from 0 in the 13-character text.
+struct Refusal {
+  std::string rule;    // a short name, "station-not-configured"
+  size_t position;     // first character concerned
+  size_t width;        // characters concerned
+  std::string reason;  // what is wrong, in a sentence
+};
+
+// An address as the rules read it: its parts as far as the reading got, and either the outputs
+// of a valid address or the first rule it breaks.
+struct AddressReading {
+  std::string workText;  // upper-cased, blank-filled to 13 characters
+  bool dataBlockForm = false;
+  int32_t station = -1;
+  StationView stationView;
+  char area = ' ';  // D, X, S, I, Q, M
+  char kind = ' ';  // B, W, D, F
+  uint32_t block = 0;
+  uint32_t offset = 0;  // as typed
+  uint32_t stringLength = 0;
+
+  std::optional<Refusal> refusal;  // none: valid
+  // The outputs of a valid address, as the driver fills the AddressBlock.
+  uint32_t areaTypeCode = 0;
+  uint32_t packedAddress = 0;
+  uint32_t bitNumber = 255;
+  uint32_t elementWidth = 16;
+
+  bool valid() const { return !refusal; }
+};
+
+// Reads `text` as command 3 (with `hostDataType`) or command 4 (with `elementCount`) does.
+AddressReading ReadAddress(std::string_view text, AddressCommand command, int32_t hostDataType,
+                           int32_t elementCount, const StationLookup& stations);
+
+// "positions 0-1: station 99: ...", or the reason alone when it concerns no position.
+std::string RefusalText(const Refusal& refusal);
+
+// Names for the explanation.
+std::string StationTypeName(uint8_t plcType);         // "S7 (type 7)"
+std::string AreaName(const AddressReading& reading);  // "data block 10", "flags"
+std::string ElementName(uint32_t areaTypeCode);       // "float at byte 4n+2"
+std::string HostDataTypeName(int32_t hostDataType);   // "3 (float)"
+
+// Bytes one element of the kind takes in the driver's 10,000-byte TransferBuffer at a station of
+// `plcType`: the most elements one transfer moves is 10,000 divided by it.
+size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType);
+int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType);
+
+}  // namespace tavhost

@@ -1,0 +1,31 @@
+// Windows: the port's DCB as the system holds it. Windows does not report the levels of DTR and
+// RTS, only how they are controlled.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "device_line.h"
+
+namespace tavhost {
+
+std::optional<DeviceLine> ReadDeviceLine(uint32_t portHandle) {
+  if (portHandle == 0) return std::nullopt;
+  const HANDLE port = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(portHandle));
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(port, &dcb)) return std::nullopt;
+  DeviceLine line;
+  line.baudRate = dcb.BaudRate;
+  line.dataBits = dcb.ByteSize;
+  line.parity = dcb.Parity;
+  line.stopBits = dcb.StopBits;
+  line.ctsFlow = dcb.fOutxCtsFlow != 0;
+  return line;
+}
+
+std::string WhyPortDidNotOpen(const std::string& name) {
+  return name + " does not exist, is held by another program, or refused the settings";
+}
+
+}  // namespace tavhost

@@ -1,0 +1,31 @@
+// Ctrl-C as a request to stop: standard C++ signal handling, the same on every system.
+#include "terminal.h"
+
+#include <csignal>
+
+namespace tavhost {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int /*signal*/) {
+  interrupted = 1;
+}
+
+}  // namespace
+
+void CatchInterrupt() {
+  interrupted = 0;
+  std::signal(SIGINT, OnInterrupt);
+}
+
+bool Interrupted() {
+  return interrupted != 0;
+}
+
+void ReleaseInterrupt() {
+  std::signal(SIGINT, SIG_DFL);
+}
+
+}  // namespace tavhost
