@@ -212,12 +212,12 @@ bool Connection::ReadInput() {
     in_.clear();
     inAt_ = 0;
   }
+  // Received into a buffer of its own, so that no receive clears a chunk's worth of in_ first.
+  if (!chunk_) chunk_ = std::make_unique_for_overwrite<uint8_t[]>(kReadChunkBytes);
   for (;;) {
-    const size_t at = in_.size();
-    in_.resize(at + kReadChunkBytes);
     size_t received = 0;
-    const Io io = ReceiveSome(socket_, in_.data() + at, kReadChunkBytes, received);
-    in_.resize(at + received);
+    const Io io = ReceiveSome(socket_, chunk_.get(), kReadChunkBytes, received);
+    in_.insert(in_.end(), chunk_.get(), chunk_.get() + received);
     if (io == Io::kWouldBlock) return true;
     if (io != Io::kDone) return false;
     if (received < kReadChunkBytes) return true;
@@ -466,7 +466,10 @@ void Connection::SendChunk(Job& job) {
 }
 
 void Connection::Collect(const std::optional<Job>& job) {
-  for (;;) {
+  // The wait comes first: poll() returns at once when something has arrived, whereas a receive
+  // right after the request would mostly find nothing and cost a system call. What came earlier
+  // has been taken already: every operation that reads the socket takes all it completes.
+  while (Wait(socket_, outAt_ < out_.size(), kPauseMilliseconds)) {
     if (!ReadInput() || !TakeInput()) {
       Break();
       return;
@@ -479,7 +482,6 @@ void Connection::Collect(const std::optional<Job>& job) {
       Break();
       return;
     }
-    if (!Wait(socket_, outAt_ < out_.size(), kPauseMilliseconds)) return;
   }
 }
 

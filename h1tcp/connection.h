@@ -16,11 +16,12 @@
 // Exchanges: one read and one write may be pending at a time; sending another abandons the
 // earlier one, whose answers are then recognised and dropped. S7 transfers larger than the PDU
 // allows are split into requests sent back to back, up to the parallel jobs agreed, and put
-// back together in order.
+// back together in order; each answer taken lets the next request out before the next wait.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -133,7 +134,8 @@ class Connection {
   size_t outAt_ = 0;
   Bytes in_;
   size_t inAt_ = 0;
-  Bytes tsdu_;  // ISO: the message whose data TPDUs are arriving
+  std::unique_ptr<uint8_t[]> chunk_;  // what one receive takes, before it joins in_
+  Bytes tsdu_;                        // ISO: the message whose data TPDUs are arriving
   size_t tpduBytes_ = 1024;
   uint16_t pduBytes_ = 0;
   uint16_t parallelJobs_ = 1;

@@ -2,55 +2,22 @@
 // read back on S5, S7 and type-6 stations, and the stations' memory as their PLCs hold it.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "abi/address_block.h"
-#include "abi/transfer_block.h"
 #include "sim/h1_codes.h"
 #include "simulated_network.h"
 
 namespace tav::e2e {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = HostBytes;
 using sim::DataBlock;
 
 constexpr const char* kS7 = "0A0B0C010201";     // station 1
 constexpr const char* kS5 = "0A0B0C010203";     // station 3
 constexpr const char* kType6 = "0A0B0C010205";  // station 5
-
-// The host's elements as it holds them: little-endian.
-Bytes Words(std::initializer_list<uint16_t> values) {
-  Bytes bytes;
-  for (uint16_t value : values) {
-    bytes.push_back(static_cast<uint8_t>(value));
-    bytes.push_back(static_cast<uint8_t>(value >> 8));
-  }
-  return bytes;
-}
-Bytes DWords(std::initializer_list<uint32_t> values) {
-  Bytes bytes;
-  for (uint32_t value : values) {
-    for (int shift = 0; shift < 32; shift += 8)
-      bytes.push_back(static_cast<uint8_t>(value >> shift));
-  }
-  return bytes;
-}
-Bytes Floats(std::initializer_list<float> values) {
-  Bytes bytes;
-  for (float value : values) {
-    const Bytes one = DWords({std::bit_cast<uint32_t>(value)});
-    bytes.insert(bytes.end(), one.begin(), one.end());
-  }
-  return bytes;
-}
-Bytes Text(const char* text) {
-  return Bytes(text, text + std::strlen(text));
-}
 
 class TransferTest : public SimulatedNetworkTest {
  protected:
@@ -58,29 +25,6 @@ class TransferTest : public SimulatedNetworkTest {
     UseExampleStationFile();
     ASSERT_EQ(Initialise(10), 0);
     HostLog().clear();
-  }
-
-  // The TransferBlock the host builds for a tag: command 3 parses its address.
-  TransferBlock Tag(const char* address, int32_t hostType = 1) {
-    AddressBlock parsed{};
-    parsed.addressText = address;
-    parsed.hostDataType = hostType;
-    EXPECT_EQ(Run(CommandCode::kParseAddress, &parsed), 0) << address;
-    return TransferBlockFor(parsed, address, 0, nullptr);
-  }
-
-  int32_t Transfer(CommandCode command, TransferBlock block, int32_t count, void* data) {
-    block.count = count;
-    block.data = data;
-    return Run(command, &block);
-  }
-
-  // Reads `size` bytes' worth of elements of the tag.
-  Bytes ReadBlock(const char* address, int32_t hostType, int32_t count, size_t size) {
-    Bytes host(size, 0xEE);
-    EXPECT_EQ(Transfer(CommandCode::kReadBlock, Tag(address, hostType), count, host.data()), 0)
-        << address;
-    return host;
   }
 };
 

@@ -1,100 +1,37 @@
 // The real driver over libh1tcp: the test program links libh1tcp.so, so the loaded libtavsh1.so
-// binds its H1 operations there, and plays the host (it exports `err`). Each test gets its own
-// folder with the station file and the station map, and a fresh DriverInstance. Beside it, the
-// stations the tests talk to: Snap7's S7 server, run as a program of its own, and an S5
-// fetch/write responder of ours.
+// binds its H1 operations there, and plays the host (driver_host.h); each test's folder holds the
+// station map beside the station file. Beside it, the stations the tests talk to: Snap7's S7
+// server, run as a program of its own, and an S5 fetch/write responder of ours.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <sys/types.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
-#include "abi/address_block.h"
-#include "abi/driver_instance.h"
-#include "abi/records.h"
-#include "abi/transfer_block.h"
+#include "driver_host.h"
 #include "frames.h"
-#include "loaded_driver.h"
+#include "snap7_process.h"
 
 namespace tav::h1tcp::test {
 
-using tav::e2e::HostLog;
+using e2e::DWords;
+using e2e::Floats;
+using e2e::HostLog;
+using e2e::Text;
+using e2e::Words;
 
-// The host's elements as it holds them: little-endian.
-Bytes Words(std::initializer_list<uint16_t> values);
-Bytes DWords(std::initializer_list<uint32_t> values);
-Bytes Floats(std::initializer_list<float> values);
-Bytes Text(const char* text);
-
-class DriverOnTcp : public ::testing::Test {
+class DriverOnTcp : public e2e::DriverHostTest {
  protected:
   DriverOnTcp();
   ~DriverOnTcp() override;
 
-  void WriteFile(const char* name, std::string_view text) const;
-  void WriteStationFile(std::string_view text) const { WriteFile("tavSH101.int", text); }
   void WriteMap(std::string_view text) const { WriteFile("h1tcp.map", text); }
-
-  int32_t Run(CommandCode command, void* parameters) {
-    return driver_.Run(instance_.get(), command, parameters, 1);
-  }
   // The host time-out 100 gives a connection wait of 100 polls, room for a loaded machine.
-  int32_t Initialise(int32_t timeout = 100);
-  int32_t Reconnect(int32_t station);
-  const PlcEntry& station(int n) const { return instance_->plcTable[n]; }
-
-  // The TransferBlock the host builds for a tag: command 3 parses its address.
-  TransferBlock Tag(const char* address, int32_t hostType = 1);
-  int32_t Transfer(CommandCode command, TransferBlock block, int32_t count, void* data);
-  Bytes ReadBlock(const char* address, int32_t hostType, int32_t count, size_t size);
-  // The driver's messages, without the station dumps.
-  std::vector<std::string> Messages() const;
-
- private:
-  e2e::LoadedDriver driver_;
-  std::unique_ptr<DriverInstance> instance_ = std::make_unique<DriverInstance>();
-  std::filesystem::path previousDirectory_;
-  std::filesystem::path directory_;
-};
-
-// Snap7's server program on 127.0.0.1, on a free port; unavailable() says why it is not there.
-class Snap7Server {
- public:
-  explicit Snap7Server(int pdu = 480);
-  ~Snap7Server();
-  Snap7Server(const Snap7Server&) = delete;
-  Snap7Server& operator=(const Snap7Server&) = delete;
-
-  const std::string& unavailable() const { return unavailable_; }
-  uint16_t port() const { return port_; }
-  bool Stop() { return Command("stop", "stopped"); }
-  bool Start() { return Command("start", "started"); }
-  // The lines the server printed since the last call ("read DB 1 0 462 0"...), once there are
-  // `expected` of them or 2 s passed.
-  std::vector<std::string> Events(size_t expected = 0);
-
- private:
-  bool Command(const char* command, const char* answer);
-  // Lines until one starts with `prefix`; false after 10 s.
-  bool AwaitLine(const char* prefix);
-  void Pump(int milliseconds);
-
-  std::string unavailable_;
-  uint16_t port_ = 0;
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  std::string pending_;
-  std::vector<std::string> lines_;
+  int32_t Initialise(int32_t timeout = 100) { return DriverHostTest::Initialise(timeout); }
 };
 
 // An S5 station of ours answering fetch/write: data blocks and extended data blocks of 16-bit

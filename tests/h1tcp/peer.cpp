@@ -16,6 +16,21 @@ constexpr int kTimeoutMs = 5000;
 
 }  // namespace
 
+int ListenOnFreePort(uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::listen(fd, 16);
+  socklen_t size = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
 PeerSocket::~PeerSocket() {
   Close();
 }
@@ -92,17 +107,7 @@ bool PeerSocket::AcceptSetup(uint16_t pdu, uint16_t jobs) {
 }
 
 Peer::Peer(Script script) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  const int on = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::listen(listener_, 8);
-  socklen_t size = sizeof address;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-  port_ = ntohs(address.sin_port);
+  listener_ = ListenOnFreePort(port_);
   thread_ = std::thread([this, script = std::move(script)] { script(*this); });
 }
 

@@ -13,6 +13,9 @@
 
 namespace tav::h1tcp::test {
 
+// A listening socket on 127.0.0.1 and a free port the system chose.
+int ListenOnFreePort(uint16_t& port);
+
 class PeerSocket {
  public:
   explicit PeerSocket(int fd) : fd_(fd) {}

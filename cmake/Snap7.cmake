@@ -1,0 +1,53 @@
+# Snap7 (LGPL), an S7 server and client independent of ours, for the end-to-end tests and the TCP
+# benchmark. Its sources come from the npm package node-snap7, fetched into the build tree when
+# the build is configured, and are compiled here with the project's compiler; they are never
+# part of the repository. Defines the static library `snap7` and the program `snap7_server`
+# (tests/h1tcp/snap7_server.cpp); where npm or its registry is missing, TAV_SNAP7_UNAVAILABLE
+# says why and neither exists.
+include_guard(GLOBAL)
+
+find_package(Threads REQUIRED)
+
+set(TAV_SNAP7_VERSION 1.0.9)
+set(TAV_SNAP7_DIR ${CMAKE_BINARY_DIR}/_deps/node-snap7)
+set(TAV_SNAP7_SRC ${TAV_SNAP7_DIR}/package/deps/snap7/src)
+set(TAV_SNAP7_UNAVAILABLE "")
+if(NOT EXISTS ${TAV_SNAP7_SRC}/core/s7_server.cpp)
+  find_program(TAV_NPM npm)
+  if(NOT TAV_NPM)
+    set(TAV_SNAP7_UNAVAILABLE "npm is not installed, so Snap7's server is missing")
+  else()
+    file(MAKE_DIRECTORY ${TAV_SNAP7_DIR})
+    execute_process(COMMAND ${TAV_NPM} pack node-snap7@${TAV_SNAP7_VERSION} --silent
+                    WORKING_DIRECTORY ${TAV_SNAP7_DIR} RESULT_VARIABLE npm_result
+                    OUTPUT_QUIET ERROR_VARIABLE npm_error TIMEOUT 300)
+    if(npm_result EQUAL 0 AND EXISTS ${TAV_SNAP7_DIR}/node-snap7-${TAV_SNAP7_VERSION}.tgz)
+      file(ARCHIVE_EXTRACT INPUT ${TAV_SNAP7_DIR}/node-snap7-${TAV_SNAP7_VERSION}.tgz
+           DESTINATION ${TAV_SNAP7_DIR})
+    else()
+      string(REGEX REPLACE "\n.*" "" npm_error "${npm_error}")
+      set(TAV_SNAP7_UNAVAILABLE "npm cannot reach its registry for node-snap7: ${npm_error}")
+    endif()
+  endif()
+endif()
+
+if(TAV_SNAP7_UNAVAILABLE STREQUAL "")
+  file(GLOB snap7_sources ${TAV_SNAP7_SRC}/core/*.cpp ${TAV_SNAP7_SRC}/sys/*.cpp)
+  add_library(snap7 STATIC ${snap7_sources} ${TAV_SNAP7_SRC}/lib/snap7_libmain.cpp)
+  target_include_directories(snap7 SYSTEM PUBLIC ${TAV_SNAP7_SRC}/core ${TAV_SNAP7_SRC}/sys
+                                                 ${TAV_SNAP7_SRC}/lib)
+  # Third-party code: its own dialect, no warnings, no sanitizers.
+  set_target_properties(snap7 PROPERTIES CXX_STANDARD 11 CXX_EXTENSIONS ON
+                                         POSITION_INDEPENDENT_CODE ON)
+  target_compile_options(snap7 PRIVATE -w -fno-sanitize=all)
+  target_link_libraries(snap7 PUBLIC Threads::Threads)
+
+  add_executable(snap7_server ${PROJECT_SOURCE_DIR}/tests/h1tcp/snap7_server.cpp)
+  # Snap7's headers name their own `byte`, which std::byte makes ambiguous from C++17 on.
+  set_target_properties(snap7_server PROPERTIES CXX_STANDARD 11 CXX_EXTENSIONS ON)
+  target_compile_options(snap7_server PRIVATE -fno-sanitize=all)
+  target_link_options(snap7_server PRIVATE -fno-sanitize=all)
+  target_link_libraries(snap7_server PRIVATE snap7)
+else()
+  message(STATUS "Snap7 tests and benchmarks skipped: ${TAV_SNAP7_UNAVAILABLE}")
+endif()
