@@ -134,6 +134,7 @@ class Files {
     fs::copy_file(examples / "tavSH101.int", folder_ / "tavSH1-05.int");
     Write("tavSH109.int", "this line names no station\n");
     Write("broken.toml", "[[station]]\naddress = \"0A0B0C010201\"\ntype = 8\n");
+    Write("broken.map", "; where the stations are\n0A0B0C010201 = 127.0.0.1:1, s9\n");
     std::string huge = "[[station]]\naddress = \"0A0B0C010201\"\ntype = 5\n";
     for (int n = 0; n < 600; ++n) {
       huge += "[[station.db]]\nnumber = " + std::to_string(n) + "\nsize = 65536\n";
@@ -348,6 +349,11 @@ const Case kCases[] = {
      2,
      {},
      {"the stations' memory would pass 64 MiB"}},
+    {"BrokenStationMap",
+     {"--tcp-map", "{tmp}/broken.map", "read", "01DF0100010", "--timeout", "1"},
+     2,
+     {},
+     {"tavhost read: ", "broken.map line 2 skipped: "}},
     {"FolderAsSimulationFile", {"--network", "{tmp}", "info"}, 2, {}, {": is a folder"}},
     {"RelativeNetworkIsWhereTheUserTypedIt",
      {"--network", "relative.toml", "read", "01DF0100010", "--station-file",

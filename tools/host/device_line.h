@@ -18,6 +18,19 @@ struct DeviceLine {
   std::optional<bool> rts;
 };
 
+// What a device control block says of the line: the Windows one, or the serial layer's copy of it
+// on Linux.
+template <typename Dcb>
+DeviceLine LineOfControlBlock(const Dcb& dcb) {
+  DeviceLine line;
+  line.baudRate = dcb.BaudRate;
+  line.dataBits = dcb.ByteSize;
+  line.parity = dcb.Parity;
+  line.stopBits = dcb.StopBits;
+  line.ctsFlow = dcb.fOutxCtsFlow != 0;
+  return line;
+}
+
 // The line of the port whose handle the DriverInstance keeps; none when the handle is no
 // terminal (the null device) or the system does not answer.
 std::optional<DeviceLine> ReadDeviceLine(uint32_t portHandle);

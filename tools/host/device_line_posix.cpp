@@ -22,12 +22,7 @@ std::optional<DeviceLine> ReadDeviceLine(uint32_t portHandle) {
   if (rate == 0) rate = tav::TerminalRate(fd);
   tav::DCB dcb{};
   tav::ReadTerminalLine(attributes, rate, dcb);
-  DeviceLine line;
-  line.baudRate = dcb.BaudRate;
-  line.dataBits = dcb.ByteSize;
-  line.parity = dcb.Parity;
-  line.stopBits = dcb.StopBits;
-  line.ctsFlow = dcb.fOutxCtsFlow != 0;
+  DeviceLine line = LineOfControlBlock(dcb);
   int lines = 0;
   if (ioctl(fd, TIOCMGET, &lines) == 0) {
     line.dtr = (lines & TIOCM_DTR) != 0;

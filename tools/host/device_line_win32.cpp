@@ -15,13 +15,7 @@ std::optional<DeviceLine> ReadDeviceLine(uint32_t portHandle) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(port, &dcb)) return std::nullopt;
-  DeviceLine line;
-  line.baudRate = dcb.BaudRate;
-  line.dataBits = dcb.ByteSize;
-  line.parity = dcb.Parity;
-  line.stopBits = dcb.StopBits;
-  line.ctsFlow = dcb.fOutxCtsFlow != 0;
-  return line;
+  return LineOfControlBlock(dcb);
 }
 
 std::string WhyPortDidNotOpen(const std::string& name) {

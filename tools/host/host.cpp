@@ -151,6 +151,13 @@ bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_vi
   EchoDriverLog(false);
   const int32_t initialised = host.Initialise(options.stationFile, options.timeout);
   EchoDriverLog(true);
+  // libh1tcp skips a broken line of the station map and goes on; a command run over it would
+  // then only time out on that station, so tavhost stops at the first such line instead.
+  if (const std::string skipped = FirstSkippedMapLine(); !skipped.empty()) {
+    ReportError(command, skipped);
+    exitCode = kExitUsage;
+    return false;
+  }
   if (initialised != 0) {
     ReportError(command,
                 fmt::format("{}: initialisation failed with {}: the file configures no station "

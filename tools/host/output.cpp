@@ -31,7 +31,12 @@ struct OutputState {
   std::unique_ptr<std::FILE, FileCloser> logFile;
   std::deque<LogLine> pending;
   std::string last;
+  std::string firstSkippedMapLine;
 };
+
+// How libh1tcp logs a line of its station map that it skips.
+constexpr std::string_view kH1TcpPrefix = "H1TCP: ";
+constexpr std::string_view kSkippedLine = " skipped: ";
 
 OutputState& State() {
   static OutputState state;
@@ -90,6 +95,11 @@ void RecordDriverLog(int32_t level, const char* text, bool echo) {
     std::fflush(stdout);  // results and log lines keep their order on a terminal
     fmt::print(stderr, "[log {:2}] {}\n", level, line.text);
   }
+  const std::string_view message = line.text;
+  if (state.firstSkippedMapLine.empty() && message.starts_with(kH1TcpPrefix) &&
+      message.find(kSkippedLine) != std::string_view::npos) {
+    state.firstSkippedMapLine = message.substr(kH1TcpPrefix.size());
+  }
   state.last = fmt::format("{} {}", line.time.substr(11), line.text);
   if (state.pending.size() == kMaxPendingLines) state.pending.pop_front();
   state.pending.push_back(std::move(line));
@@ -97,6 +107,10 @@ void RecordDriverLog(int32_t level, const char* text, bool echo) {
 
 std::string LastDriverLog() {
   return State().last;
+}
+
+std::string FirstSkippedMapLine() {
+  return State().firstSkippedMapLine;
 }
 
 void EmitDocument(Json document) {
