@@ -90,7 +90,10 @@ std::optional<std::string> ApplyOption(std::string_view option, Route& route) {
 std::optional<std::string> ParseLine(std::string_view line, Route& route) {
   const auto [addressText, rest] = SplitAt(line, '=');
   const std::optional<EthernetAddress> address = ParseAddress(addressText);
-  if (!address) return "'" + std::string(addressText) + "' is no 12-digit Ethernet address";
+  if (!address) {
+    std::string problem = "'";
+    return problem.append(addressText).append("' is no 12-digit Ethernet address");
+  }
   route.address = *address;
   auto [where, options] = SplitAt(rest, ',');
   auto [protocolName, more] = SplitAt(options, ',');
