@@ -20,7 +20,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(address_fuzzer station_file_fuzzer transfer_fuzzer s5_float_fuzzer network_file_fuzzer)
+  targets=(address_fuzzer station_file_fuzzer transfer_fuzzer s5_float_fuzzer network_file_fuzzer
+           h1tcp_fuzzer)
 fi
 
 cmake --preset fuzz >/dev/null
