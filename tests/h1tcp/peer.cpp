@@ -139,6 +139,7 @@ Bytes S7AckData(uint16_t reference, ByteView parameter, ByteView data, uint16_t 
   StoreBe16(&pdu[6], static_cast<uint16_t>(parameter.size()));
   StoreBe16(&pdu[8], static_cast<uint16_t>(data.size()));
   StoreBe16(&pdu[10], error);
+  pdu.reserve(pdu.size() + parameter.size() + data.size());
   pdu.insert(pdu.end(), parameter.begin(), parameter.end());
   pdu.insert(pdu.end(), data.begin(), data.end());
   return pdu;
