@@ -14,7 +14,8 @@ namespace {
 std::string StationFileName(int32_t driverNumber) {
   std::string number = std::to_string(driverNumber);
   if (number.size() < 2) number.insert(0, "0");
-  return "tavSH1" + number + ".int";
+  std::string name = "tavSH1";
+  return name.append(number).append(".int");
 }
 
 // Lines of the station dump that the driver logs for every station it reads.
