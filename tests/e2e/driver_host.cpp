@@ -12,10 +12,9 @@ namespace tav::e2e {
 namespace {
 
 std::string StationFileName(int32_t driverNumber) {
-  std::string number = std::to_string(driverNumber);
-  if (number.size() < 2) number.insert(0, "0");
   std::string name = "tavSH1";
-  return name.append(number).append(".int");
+  if (driverNumber >= 0 && driverNumber < 10) name += '0';  // two digits at least
+  return name.append(std::to_string(driverNumber)).append(".int");
 }
 
 // Lines of the station dump that the driver logs for every station it reads.
