@@ -2,7 +2,8 @@
 # KORHOST.DLL, the H1 driver library's operations by ordinal (NONAME) from TAV_H1_LIBRARY_DLL.
 # The same two .def files export these names from the stand-ins built for trying and testing the
 # DLL (the simulated network as TAV_H1_LIBRARY_DLL, KORHOST.DLL), so the two sides cannot disagree.
-if(TAV_H1_CALLING_CONVENTION STREQUAL "stdcall")
+# 32-bit stdcall names carry the size of their arguments; x86-64 has one convention and no suffix.
+if(TAV_H1_CALLING_CONVENTION STREQUAL "stdcall" AND CMAKE_SIZEOF_VOID_P EQUAL 4)
   foreach(bytes 0 4 8 16)
     set(H1_ARGS_${bytes} "@${bytes}")
   endforeach()

@@ -1,8 +1,9 @@
-# Windows test programs run under Wine: CMAKE_CROSSCOMPILING_EMULATOR (the windows-i686 preset sets
-# it to tests/win32/run_under_wine.sh) runs each one with the build tree's own WINEPREFIX. Whether
-# this machine can run them at all is found out when the test runs: where the kernel cannot execute
-# 32-bit x86 programs, Wine cannot either, and every Windows test reports a skip with that reason.
-# Elsewhere a missing Wine fails the tests.
+# Windows test programs run under Wine: CMAKE_CROSSCOMPILING_EMULATOR (the windows presets set it to
+# tests/win32/run_under_wine.sh) runs each one with the build tree's own WINEPREFIX. The 64-bit
+# build (windows-x64) runs under Wine's 64-bit loader, which every x86-64 machine can run. Whether
+# this machine can run the 32-bit build's tests is found out when the test runs: where the kernel
+# cannot execute 32-bit x86 programs, Wine cannot either, and every Windows test of that build
+# reports a skip with that reason. Elsewhere a missing Wine fails the tests.
 include(ExternalProject)
 
 set(TAV_WINE_SKIP_REASON "skipped: this machine cannot run 32-bit programs")
@@ -17,10 +18,16 @@ if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/win32/run_under_wine.sh)
 endif()
 list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 TAV_WINE_RUNNER)
+# How the runner is told which Wine to use: the 64-bit loader, or the 32-bit one after the probe.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TAV_WINE_RUNNER_OPTIONS --win64)
+else()
+  set(TAV_WINE_RUNNER_OPTIONS --probe ${TAV_BUILD_MACHINE_PROGRAMS}/probe_i386)
+endif()
 # Every Windows program target made from here on runs through the runner, with this build's
-# prefix and probe.
+# prefix and Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${TAV_WINE_RUNNER} --prefix ${TAV_WINEPREFIX}
-                                  --probe ${TAV_BUILD_MACHINE_PROGRAMS}/probe_i386)
+                                  ${TAV_WINE_RUNNER_OPTIONS})
 
 # tav_wine_tests(TEST...): the properties every test run under Wine carries.
 function(tav_wine_tests)

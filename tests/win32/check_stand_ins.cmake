@@ -3,7 +3,8 @@ cmake_minimum_required(VERSION 3.25)
 # export what the DLL imports:
 #   - the simulated network's DLL is named H1_DLL and exports each H1 operation of H1_DEF by its
 #     ordinal alone (no name), at the address of the function the .def names for it, which carries
-#     the calling convention's decoration (stdcall: _H1OpenDriver@0; cdecl: _H1OpenDriver); the
+#     the calling convention's decoration (32-bit stdcall: _H1OpenDriver@0; 32-bit cdecl:
+#     _H1OpenDriver; x86-64, which has one convention and no leading underscore: H1OpenDriver); the
 #     ordinals are EXPECTED_H1_ORDINALS, and no name of the DLL's begins with H1;
 #   - KORHOST.DLL exports err by name.
 # Usage: cmake -DH1_DLL_FILE= -DKORHOST_DLL_FILE= -DH1_DEF= -DH1_DLL= -DOBJDUMP= -DNM=
@@ -31,6 +32,11 @@ string(TOUPPER "${H1_DLL}" expected_name)
 if(NOT dll_name STREQUAL expected_name)
   message(FATAL_ERROR "the simulated network's DLL is named '${CMAKE_MATCH_1}', not ${H1_DLL}")
 endif()
+if(dump MATCHES "file format pei-x86-64")
+  set(symbol_prefix "")
+else()
+  set(symbol_prefix "_")
+endif()
 string(REGEX MATCH "ImageBase[ \t]+([0-9a-f]+)" _ "${dump}")
 math(EXPR image_base "0x${CMAKE_MATCH_1}")
 
@@ -56,9 +62,9 @@ foreach(line IN LISTS operations)
   endif()
   math(EXPR address "${image_base} + 0x${CMAKE_MATCH_1}" OUTPUT_FORMAT HEXADECIMAL)
   string(REGEX REPLACE "^0x" "" address "${address}")
-  string(REGEX MATCH "0*${address} T _${operation}\n" found "${symbols}")
+  string(REGEX MATCH "0*${address} T ${symbol_prefix}${operation}\n" found "${symbols}")
   if(NOT found)
-    message(FATAL_ERROR "ordinal ${ordinal} is not the function _${operation}")
+    message(FATAL_ERROR "ordinal ${ordinal} is not the function ${symbol_prefix}${operation}")
   endif()
 endforeach()
 list(SORT ordinals COMPARE NATURAL)

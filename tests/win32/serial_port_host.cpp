@@ -37,7 +37,8 @@ struct Session {
     return "result " + std::to_string(tavMain(&request));
   }
   HANDLE Port() const {
-    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(instance->portHandle));
+    // A handle carries 32 significant bits, sign-extended in a 64-bit process.
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(instance->portHandle)));
   }
 };
 
@@ -46,6 +47,9 @@ std::string Configure(Session& session, std::istringstream& words) {
   std::string name;
   words >> name >> parameters.baudRate >> parameters.dataBits >> parameters.stopBits >>
       parameters.parity >> parameters.timeout;
+  // A number that does not fit its field (115200 in the 16-bit baudRate) fails the stream and
+  // would leave the fields after it 0: say so instead of running command 15 on such a record.
+  if (words.fail()) return "bad request: a number does not fit its PortParameters field";
   name.copy(parameters.portName, sizeof parameters.portName);
   return session.Run(tav::CommandCode::kConfigureSerialPort, &parameters);
 }

@@ -11,7 +11,9 @@ namespace tavhost {
 
 std::optional<DeviceLine> ReadDeviceLine(uint32_t portHandle) {
   if (portHandle == 0) return std::nullopt;
-  const HANDLE port = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(portHandle));
+  // A handle carries 32 significant bits, sign-extended in a 64-bit process.
+  const HANDLE port =
+      reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(portHandle)));
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(port, &dcb)) return std::nullopt;

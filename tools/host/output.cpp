@@ -94,6 +94,9 @@ void RecordDriverLog(int32_t level, const char* text, bool echo) {
   if (echo) {
     std::fflush(stdout);  // results and log lines keep their order on a terminal
     fmt::print(stderr, "[log {:2}] {}\n", level, line.text);
+    // The Windows C runtime buffers stderr when it is not a console: without this, a redirected
+    // run would show every log line after all the results.
+    std::fflush(stderr);
   }
   const std::string_view message = line.text;
   if (state.firstSkippedMapLine.empty() && message.starts_with(kH1TcpPrefix) &&

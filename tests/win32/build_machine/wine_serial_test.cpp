@@ -9,7 +9,7 @@
 // be seen here; the parity check Wine switches on with any parity (INPCK) can. What Wine itself
 // does not carry to the terminal is named in each row.
 //
-// Usage: wine_serial_test --runner RUN_UNDER_WINE --prefix WINEPREFIX --probe PROBE
+// Usage: wine_serial_test --runner RUN_UNDER_WINE --prefix WINEPREFIX (--probe PROBE | --win64)
 //                         --program SERIAL_PORT_HOST.EXE --com N [GoogleTest options]
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ namespace {
 struct Options {
   std::string runner;
   std::string prefix;
-  std::string probe;
+  std::string probe;  // empty: the program is a 64-bit one, run by Wine's 64-bit loader
   std::string program;
   int com = 0;
 };
@@ -47,8 +47,12 @@ constexpr int kSkipped = 77;  // the runner's exit status when this machine cann
 constexpr int kReplyTimeoutMs = 120'000;
 
 std::vector<std::string> RunnerCommand(const std::vector<std::string>& tail) {
-  std::vector<std::string> command = {options.runner, "--prefix", options.prefix, "--probe",
-                                      options.probe};
+  std::vector<std::string> command = {options.runner, "--prefix", options.prefix};
+  if (options.probe.empty()) {
+    command.push_back("--win64");
+  } else {
+    command.insert(command.end(), {"--probe", options.probe});
+  }
   command.insert(command.end(), tail.begin(), tail.end());
   return command;
 }
@@ -96,9 +100,11 @@ class PseudoTerminal {
     EXPECT_EQ(tcgetattr(master_, &t), 0);
     return t;
   }
-  void SetSpeed(speed_t speed) const {
+  // Sets the line to `speed`, one stop bit and no parity, as another program on the port would.
+  void ResetLine(speed_t speed) const {
     termios t = Attributes();
     cfsetspeed(&t, speed);
+    t.c_cflag &= ~(CSTOPB | PARENB | PARODD | CMSPAR);
     EXPECT_EQ(tcsetattr(master_, TCSANOW, &t), 0);
   }
   void Send(const std::string& bytes) const {
@@ -239,12 +245,12 @@ const LineCase kLines[] = {
      "one and a half stop bits: CSTOPB, as two"},
     {57600, 8, kOneStopBit, kMarkParity, 0, {B57600}, false, true, true, true, false, ""},
     {2400, 6, kTwoStopBits, kSpaceParity, 0, {B2400}, true, false, true, true, false, ""},
-    {115200,
+    {57600,
      8,
      kOneStopBit,
      kNoParity,
      0x0001,
-     {B115200},
+     {B57600},
      false,
      false,
      false,
@@ -332,7 +338,11 @@ TEST_F(WineSerialTest, RtsToggleIsRefusedByWine) {
 TEST_F(WineSerialTest, OpenSetsTheStoredLineAgainWithAOneSecondReadTimeout) {
   ASSERT_EQ(host_.Configure(ComName(), 19200, 8, kTwoStopBits, kOddParity, 30), kOk);
   ASSERT_EQ(host_.Ask("close"), kOk);
-  pty_.SetSpeed(B4800);
+  // Someone else sets the line in between, so the open has all of it to set again. (Left as the
+  // configuration set it, the terminal holds PARODD and CSTOPB but not PARENB, which it never
+  // keeps; Wine 8 then fails the second identical line control with EINVAL, and command 15 twice
+  // fails the same way: Wine on a pseudo-terminal, not the driver.)
+  pty_.ResetLine(B4800);
 
   ASSERT_EQ(host_.Ask("open"), kOk);
   const termios t = pty_.Attributes();
@@ -360,18 +370,26 @@ TEST_F(WineSerialTest, ThePortThatIsNotThereFailsAndNulOpensWithoutConfiguration
 bool ReadOptions(int argc, char** argv) {
   const std::map<std::string, std::string*> text = {{"--runner", &options.runner},
                                                     {"--prefix", &options.prefix},
-                                                    {"--probe", &options.probe},
                                                     {"--program", &options.program}};
   std::string com;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool win64 = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
-    if (name == "--com") {
-      com = argv[i + 1];
+    if (name == "--win64") {
+      win64 = true;
+      continue;
+    }
+    if (i + 1 == argc) break;
+    ++i;
+    if (name == "--probe") {
+      options.probe = argv[i];
+    } else if (name == "--com") {
+      com = argv[i];
     } else if (auto found = text.find(name); found != text.end()) {
-      *found->second = argv[i + 1];
+      *found->second = argv[i];
     }
   }
-  if (com.empty()) return false;
+  if (com.empty() || win64 == !options.probe.empty()) return false;
   options.com = std::stoi(com);
   for (const auto& [name, value] : text) {
     if (value->empty()) return false;
@@ -386,7 +404,8 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a Windows side that ended shows as a wrong answer
   if (!ReadOptions(argc, argv)) {
     std::fprintf(stderr,
-                 "usage: %s --runner RUN --prefix DIR --probe PROBE --program EXE --com N\n",
+                 "usage: %s --runner RUN --prefix DIR (--probe PROBE | --win64) --program EXE"
+                 " --com N\n",
                  argv[0]);
     return 2;
   }
