@@ -42,7 +42,7 @@ if(TAV_SNAP7_UNAVAILABLE STREQUAL "")
   target_compile_options(snap7 PRIVATE -w -fno-sanitize=all)
   target_link_libraries(snap7 PUBLIC Threads::Threads)
 
-  add_executable(snap7_server ${PROJECT_SOURCE_DIR}/tests/h1tcp/snap7_server.cpp)
+  add_executable(snap7_server ${CMAKE_CURRENT_LIST_DIR}/../tests/h1tcp/snap7_server.cpp)
   # Snap7's headers name their own `byte`, which std::byte makes ambiguous from C++17 on.
   set_target_properties(snap7_server PROPERTIES CXX_STANDARD 11 CXX_EXTENSIONS ON)
   target_compile_options(snap7_server PRIVATE -fno-sanitize=all)

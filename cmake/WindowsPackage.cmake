@@ -2,6 +2,8 @@
 #   tavsh1.dll                   the driver, to put beside the host
 #   README.md
 #   examples/                    the example station file and its simulated network
+#   tcp/H1LIB.DLL                libh1tcp: the H1 library's operations over TCP, to put beside
+#                                tavsh1.dll in place of the H1 library (or tavhost.exe --tcp-map)
 #   without-h1-library/          for trying the driver without the H1 library: tavhost.exe with
 #                                tavsh1.dll, the simulated network as the H1 library's DLL and
 #                                KORHOST.DLL; `wine tavhost.exe demo` (or tavhost.exe demo on
@@ -9,6 +11,7 @@
 set(trial without-h1-library)
 install(FILES $<TARGET_FILE:tavsh1> DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+install(FILES $<TARGET_FILE:h1tcp> DESTINATION tcp)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/tavSH101.int ${PROJECT_SOURCE_DIR}/examples/tavSH101.toml
         DESTINATION examples)
 if(TARGET tavhost)

@@ -1,59 +1,135 @@
-// The eleven operations of the H1 driver library, answered by the active simulated network. They
-// are the library's exports, so they keep default visibility.
+// The eleven operations of the H1 driver library, answered by the active simulated network or,
+// on Windows once ForwardH1OperationsTo has bound another H1 library's DLL, by that DLL. They are
+// the library's exports, so they keep default visibility.
 #include "sim/network.h"
 
 #pragma GCC visibility push(default)
 #include "platform/h1_library.h"
 #pragma GCC visibility pop
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "sim/h1_forwarding.h"
+#endif
+
 using tav::sim::ActiveNetwork;
+
+namespace {
+
+// The operations of the H1 library the calls are handed on to.
+struct ForwardedOperations {
+  decltype(&H1OpenDriver) openDriver = nullptr;
+  decltype(&H1CloseDriver) closeDriver = nullptr;
+  decltype(&H1OpenS5Connection) openS5 = nullptr;
+  decltype(&H1OpenS7Connection) openS7 = nullptr;
+  decltype(&H1ConnectionState) state = nullptr;
+  decltype(&H1RestartConnection) restart = nullptr;
+  decltype(&H1ReleaseConnection) release = nullptr;
+  decltype(&H1SendReadRequest) sendRead = nullptr;
+  decltype(&H1ReceiveReadData) receiveRead = nullptr;
+  decltype(&H1SendWriteRequest) sendWrite = nullptr;
+  decltype(&H1ReceiveWriteAcknowledge) receiveWrite = nullptr;
+};
+
+// Null while the simulated network answers.
+const ForwardedOperations* forwarded = nullptr;
+
+}  // namespace
+
+#ifdef _WIN32
+namespace tav::sim {
+namespace {
+
+// Binds `function` to the export of `module` with the H1 library's `ordinal`.
+template <typename Function>
+bool BindOrdinal(HMODULE module, WORD ordinal, Function& function) {
+  // GetProcAddress hands out a generic function pointer; void (*)() converts to any other.
+  function = reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
+  return function != nullptr;
+}
+
+}  // namespace
+
+std::string ForwardH1OperationsTo(const std::string& dllPath) {
+  const HMODULE module = LoadLibraryA(dllPath.c_str());
+  if (module == nullptr) {
+    return "cannot load " + dllPath + ": error " + std::to_string(GetLastError());
+  }
+  static ForwardedOperations operations;
+  // The ordinals of the H1 library's module-definition file.
+  const bool bound = BindOrdinal(module, 302, operations.openDriver) &&
+                     BindOrdinal(module, 303, operations.closeDriver) &&
+                     BindOrdinal(module, 100, operations.openS5) &&
+                     BindOrdinal(module, 164, operations.openS7) &&
+                     BindOrdinal(module, 124, operations.state) &&
+                     BindOrdinal(module, 125, operations.restart) &&
+                     BindOrdinal(module, 101, operations.release) &&
+                     BindOrdinal(module, 103, operations.sendRead) &&
+                     BindOrdinal(module, 104, operations.receiveRead) &&
+                     BindOrdinal(module, 106, operations.sendWrite) &&
+                     BindOrdinal(module, 107, operations.receiveWrite);
+  if (!bound) return dllPath + " lacks an operation of the H1 library";
+  forwarded = &operations;
+  return "";
+}
+
+}  // namespace tav::sim
+#endif
 
 extern "C" {
 
 uint16_t TAV_H1_CALL H1OpenDriver(void) {
-  return ActiveNetwork().OpenDriver();
+  return forwarded ? forwarded->openDriver() : ActiveNetwork().OpenDriver();
 }
 
 uint16_t TAV_H1_CALL H1CloseDriver(void) {
-  return ActiveNetwork().CloseDriver();
+  return forwarded ? forwarded->closeDriver() : ActiveNetwork().CloseDriver();
 }
 
 uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
-  return ActiveNetwork().OpenS5Connection(connectRecord);
+  return forwarded ? forwarded->openS5(connectRecord)
+                   : ActiveNetwork().OpenS5Connection(connectRecord);
 }
 
 // The second argument is reserved; the driver passes 0.
-uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved*/) {
-  return ActiveNetwork().OpenS7Connection(connectRecord);
+uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t reserved) {
+  return forwarded ? forwarded->openS7(connectRecord, reserved)
+                   : ActiveNetwork().OpenS7Connection(connectRecord);
 }
 
 uint16_t TAV_H1_CALL H1ConnectionState(uint32_t connection) {
-  return ActiveNetwork().ConnectionStateOf(connection);
+  return forwarded ? forwarded->state(connection) : ActiveNetwork().ConnectionStateOf(connection);
 }
 
 uint16_t TAV_H1_CALL H1RestartConnection(uint32_t connection) {
-  return ActiveNetwork().RestartConnection(connection);
+  return forwarded ? forwarded->restart(connection) : ActiveNetwork().RestartConnection(connection);
 }
 
 uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t connection) {
-  return ActiveNetwork().ReleaseConnection(connection);
+  return forwarded ? forwarded->release(connection) : ActiveNetwork().ReleaseConnection(connection);
 }
 
 uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
-  return ActiveNetwork().SendReadRequest(requestRecord);
+  return forwarded ? forwarded->sendRead(requestRecord)
+                   : ActiveNetwork().SendReadRequest(requestRecord);
 }
 
 uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
                                        uint32_t connection) {
-  return ActiveNetwork().ReceiveReadData(bufferSize, buffer, statusWord, connection);
+  return forwarded ? forwarded->receiveRead(bufferSize, buffer, statusWord, connection)
+                   : ActiveNetwork().ReceiveReadData(bufferSize, buffer, statusWord, connection);
 }
 
 uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
-  return ActiveNetwork().SendWriteRequest(requestRecord, buffer);
+  return forwarded ? forwarded->sendWrite(requestRecord, buffer)
+                   : ActiveNetwork().SendWriteRequest(requestRecord, buffer);
 }
 
 uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
-  return ActiveNetwork().ReceiveWriteAcknowledge(statusWord, connection);
+  return forwarded ? forwarded->receiveWrite(statusWord, connection)
+                   : ActiveNetwork().ReceiveWriteAcknowledge(statusWord, connection);
 }
 
 }  // extern "C"

@@ -1,23 +1,44 @@
-// On Windows the driver imports the H1 operations from the H1 library's DLL beside it, bound when
-// tavsh1.dll loads: tavhost cannot hand them to another library at run time.
+// On Windows the driver imports the H1 operations from the H1 library's DLL, bound when
+// tavsh1.dll loads: in tavhost.exe that is the simulated network's DLL. With --tcp-map it hands
+// the operations on to libh1tcp's DLL, which it loads by its full path (a second module of the
+// same name), after putting the map where libh1tcp looks for it.
+#include <windows.h>
+
 #include <fmt/core.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "h1_operations.h"
+#include "sim/h1_forwarding.h"
 
 namespace tavhost {
 
-void UseH1OverTcp(const std::string& /*library*/, const std::string& /*map*/) {
-  fmt::print(stderr,
-             "--tcp-map works on Linux only; on Windows put libh1tcp's H1 library DLL beside "
-             "tavsh1.dll in place of the simulated network's\n");
-  std::exit(1);
+namespace {
+
+bool overTcp = false;
+
+}  // namespace
+
+void UseH1OverTcp(const std::string& library, const std::string& map) {
+  // The C runtime is one DLL for every module here, so libh1tcp's getenv sees this.
+  if (_putenv_s("TAV_H1TCP_MAP", map.c_str()) != 0) {
+    fmt::print(stderr, "cannot set TAV_H1TCP_MAP\n");
+    std::exit(1);
+  }
+  std::error_code error;
+  std::filesystem::path fullPath = std::filesystem::absolute(library, error);
+  const std::string problem =
+      tav::sim::ForwardH1OperationsTo(error ? library : fullPath.make_preferred().string());
+  if (!problem.empty()) {
+    fmt::print(stderr, "{}\n", problem);
+    std::exit(1);
+  }
+  overTcp = true;
 }
 
 bool UsingH1OverTcp() {
-  return false;
+  return overTcp;
 }
 
 }  // namespace tavhost

@@ -30,49 +30,27 @@
 #include <string>
 #include <vector>
 
+#include "wine_runner.h"
+
+namespace tav {
 namespace {
 
+using wine::Exec;
+using wine::kSkipped;
+using wine::RunToEnd;
+
 // Where the Windows side runs, from the command line.
-struct Options {
-  std::string runner;
-  std::string prefix;
-  std::string probe;  // empty: the program is a 64-bit one, run by Wine's 64-bit loader
+struct Options : wine::RunnerOptions {
   std::string program;
-  int com = 0;
+  std::string com;
 };
 Options options;
 
-constexpr int kSkipped = 77;  // the runner's exit status when this machine cannot run Wine
 // Every reply of the Windows side comes within this; a first start of Wine takes seconds.
 constexpr int kReplyTimeoutMs = 120'000;
 
 std::vector<std::string> RunnerCommand(const std::vector<std::string>& tail) {
-  std::vector<std::string> command = {options.runner, "--prefix", options.prefix};
-  if (options.probe.empty()) {
-    command.push_back("--win64");
-  } else {
-    command.insert(command.end(), {"--probe", options.probe});
-  }
-  command.insert(command.end(), tail.begin(), tail.end());
-  return command;
-}
-
-[[noreturn]] void Exec(const std::vector<std::string>& command) {
-  std::vector<char*> argv;
-  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  std::perror(argv[0]);
-  _exit(127);
-}
-
-// Runs `command` to its end; returns its exit status.
-int RunToEnd(const std::vector<std::string>& command) {
-  const pid_t child = fork();
-  if (child == 0) Exec(command);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  return wine::RunnerCommand(options, tail);
 }
 
 // A pseudo-terminal pair; the test keeps the slave open too, so the line stays up between opens.
@@ -123,7 +101,7 @@ class ComPortLink {
   explicit ComPortLink(const std::string& device) {
     const std::filesystem::path folder = std::filesystem::path(options.prefix) / "dosdevices";
     std::filesystem::create_directories(folder);
-    link_ = folder / ("com" + std::to_string(options.com));
+    link_ = folder / ("com" + options.com);
     std::filesystem::remove(link_);
     std::filesystem::create_symlink(device, link_);
   }
@@ -194,7 +172,7 @@ class WindowsHost {
 
 std::string ComName() {
   // Above COM9 Windows takes a port only in the device namespace; Wine's own ports count from 1.
-  return "\\\\.\\COM" + std::to_string(options.com);
+  return "\\\\.\\COM" + options.com;
 }
 
 std::string Hex(const std::string& bytes) {
@@ -358,7 +336,7 @@ TEST_F(WineSerialTest, OpenSetsTheStoredLineAgainWithAOneSecondReadTimeout) {
 
 TEST_F(WineSerialTest, ThePortThatIsNotThereFailsAndNulOpensWithoutConfiguration) {
   // A COM port with no link in the prefix, clear of the other runs' ports.
-  const std::string missing = "\\\\.\\COM" + std::to_string(options.com + 50);
+  const std::string missing = "\\\\.\\COM" + std::to_string(std::stoi(options.com) + 50);
   EXPECT_EQ(host_.Configure(missing, 9600, 8, kOneStopBit, kNoParity, 20), kFailed);
   EXPECT_EQ(host_.Configure("NUL", 9600, 8, kOneStopBit, kNoParity, 20), kOk);
   EXPECT_EQ(host_.Ask("close"), kOk);
@@ -366,43 +344,19 @@ TEST_F(WineSerialTest, ThePortThatIsNotThereFailsAndNulOpensWithoutConfiguration
   EXPECT_EQ(host_.Ask("close"), kOk);
 }
 
-// Reads the options before GoogleTest's; false when one is missing.
-bool ReadOptions(int argc, char** argv) {
-  const std::map<std::string, std::string*> text = {{"--runner", &options.runner},
-                                                    {"--prefix", &options.prefix},
-                                                    {"--program", &options.program}};
-  std::string com;
-  bool win64 = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (name == "--win64") {
-      win64 = true;
-      continue;
-    }
-    if (i + 1 == argc) break;
-    ++i;
-    if (name == "--probe") {
-      options.probe = argv[i];
-    } else if (name == "--com") {
-      com = argv[i];
-    } else if (auto found = text.find(name); found != text.end()) {
-      *found->second = argv[i];
-    }
-  }
-  if (com.empty() || win64 == !options.probe.empty()) return false;
-  options.com = std::stoi(com);
-  for (const auto& [name, value] : text) {
-    if (value->empty()) return false;
-  }
-  return true;
-}
-
 }  // namespace
+}  // namespace tav
+
+using tav::options;
+using tav::RunToEnd;
+using tav::RunnerCommand;
+using tav::kSkipped;
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   std::signal(SIGPIPE, SIG_IGN);  // a Windows side that ended shows as a wrong answer
-  if (!ReadOptions(argc, argv)) {
+  if (!tav::wine::ReadRunnerOptions(argc, argv, options,
+                                    {{"--program", &options.program}, {"--com", &options.com}})) {
     std::fprintf(stderr,
                  "usage: %s --runner RUN --prefix DIR (--probe PROBE | --win64) --program EXE"
                  " --com N\n",

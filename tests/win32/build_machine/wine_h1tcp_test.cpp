@@ -1,0 +1,203 @@
+// libh1tcp's Windows DLL under Wine, with the Windows driver: tavhost.exe --tcp-map hands
+// tavsh1.dll's H1 imports on to the TCP DLL, and every kind of tag is written and read back on
+// Snap7's S7 server (an implementation no one here wrote) and on our S5 fetch/write responder over
+// plain TCP and ISO on TCP. The stations run here on the build machine, on loopback.
+//
+// Usage: wine_h1tcp_test --runner RUN_UNDER_WINE --prefix WINEPREFIX (--probe PROBE | --win64)
+//                        --tavhost TAVHOST.EXE [GoogleTest options]
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "s5_responder.h"
+#include "snap7_process.h"
+#include "wine_runner.h"
+
+namespace tav {
+namespace {
+
+using h1tcp::Bytes;
+using h1tcp::test::S5Responder;
+using h1tcp::test::Snap7Server;
+
+struct Options : wine::RunnerOptions {
+  std::string tavhost;
+};
+Options options;
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and standard error, line ends without carriage returns
+};
+
+// tavhost.exe under Wine, run from its own folder as shipped.
+Outcome Tavhost(const std::vector<std::string>& arguments) {
+  std::vector<std::string> tail = {options.tavhost};
+  tail.insert(tail.end(), arguments.begin(), arguments.end());
+  int output[2];
+  if (pipe2(output, O_CLOEXEC) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(output[1], STDOUT_FILENO);
+    dup2(output[1], STDERR_FILENO);
+    if (chdir(std::filesystem::path(options.tavhost).parent_path().c_str()) != 0) _exit(127);
+    wine::Exec(wine::RunnerCommand(options, tail));
+  }
+  close(output[1]);
+  Outcome outcome;
+  char chunk[4096];
+  for (ssize_t count; (count = read(output[0], chunk, sizeof chunk)) > 0;) {
+    for (ssize_t i = 0; i < count; ++i) {
+      if (chunk[i] != '\r') outcome.output += chunk[i];
+    }
+  }
+  close(output[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  return outcome;
+}
+
+// A row: a tag written with `values` (tavhost's words) and what tavhost reads back.
+struct RoundTrip {
+  const char* address;
+  std::vector<std::string> values;
+  const char* readBack;
+};
+
+// A folder of the test's own with the station file of driver 1 and the station map.
+class TcpStations : public ::testing::Test {
+ protected:
+  TcpStations() {
+    std::random_device random;
+    folder_ = std::filesystem::temp_directory_path() / ("tavsh1-wine-h1tcp-" + std::to_string(random()));
+    std::filesystem::create_directories(folder_);
+  }
+  ~TcpStations() override { std::filesystem::remove_all(folder_); }
+
+  void Write(const char* name, std::string_view text) const {
+    std::ofstream(folder_ / name, std::ios::binary) << text;
+  }
+  void Configure(std::string_view stationFile, std::string_view map) const {
+    Write("tavSH101.int", stationFile);
+    Write("h1tcp.map", map);
+  }
+  // tavhost.exe over the TCP DLL with this folder's station file and map.
+  Outcome Run(const std::string& command, const char* address, std::vector<std::string> more) {
+    std::vector<std::string> arguments = {"--tcp-map", (folder_ / "h1tcp.map").string(), command,
+                                          address, "--station-file",
+                                          (folder_ / "tavSH101.int").string()};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return Tavhost(arguments);
+  }
+  void ExpectRoundTrips(const std::vector<RoundTrip>& rows) {
+    for (const RoundTrip& row : rows) {
+      SCOPED_TRACE(row.address);
+      const Outcome written = Run("write", row.address, row.values);
+      EXPECT_EQ(written.status, 0);
+      EXPECT_EQ(written.output, std::string(row.address) + ": " + row.readBack + "\n");
+    }
+  }
+
+  std::filesystem::path folder_;
+};
+
+class Snap7OverTcpDll : public TcpStations {
+ protected:
+  void SetUp() override {
+    if (!server_.unavailable().empty()) GTEST_SKIP() << "skipped: " << server_.unavailable();
+    const std::string at = "127.0.0.1:" + std::to_string(server_.port());
+    Configure("1=7,0A0B0C010201,2\n5=6,0A0B0C010205,2\n",
+              "0A0B0C010201 = " + at + ", s7, pdu=480\n0A0B0C010205 = " + at + ", s7-words\n");
+  }
+
+  Snap7Server server_;
+};
+
+TEST_F(Snap7OverTcpDll, EveryKindReadsBackWhatWasWritten) {
+  ExpectRoundTrips({
+      {"01DB0020001", {"0x11", "0x22", "0xFF"}, "0x0011 0x0022 0x00FF"},
+      {"01DW0020004", {"0x1234", "0xABCD"}, "0x1234 0xABCD"},
+      {"01DD0020008", {"0x12345678", "0xCAFEBABE"}, "0x12345678 0xCAFEBABE"},
+      {"01DF0020024", {"1.5", "-2.25e-20"}, "1.5 -2.25e-20"},
+      {"01SB002004010", {"ABCDEFGHIJ"}, "\"ABCDEFGHIJ\""},
+      {"01IB0100", {"0x80", "0x7F"}, "0x0080 0x007F"},
+      {"01QW0020", {"0x1234", "0x5678"}, "0x1234 0x5678"},
+      {"01MW0030", {"0xFEDC"}, "0xFEDC"},
+      // Type 6: the data block's words, S5 floats.
+      {"05DW0030010", {"0x1234", "0xABCD"}, "0x1234 0xABCD"},
+      {"05DF0030021", {"6.5"}, "6.5"},
+      {"05SB003003006", {"ABCDEF"}, "\"ABCDEF\""},
+  });
+}
+
+// What crossed the TCP DLL is what Snap7's server holds: word 10 of a type 6 station is bytes 20
+// and 21 of the S7 data block, high byte first, and the server saw the write and the read there.
+TEST_F(Snap7OverTcpDll, TheServerHoldsTheWordsWhereThePlcKeepsThem) {
+  ASSERT_EQ(Run("write", "05DW0030010", {"0x1234", "0xABCD"}).status, 0);
+  const Outcome bytes = Run("read", "01DB0030020", {"--count", "4"});
+  EXPECT_EQ(bytes.output, "01DB0030020: 0x0012 0x0034 0x00AB 0x00CD\n");
+  const std::vector<std::string> events = server_.Events(3);
+  EXPECT_NE(std::find(events.begin(), events.end(), "write DB 3 20 4 0"), events.end());
+  EXPECT_NE(std::find(events.begin(), events.end(), "read DB 3 20 4 0"), events.end());
+}
+
+class S5OverTcpDll : public TcpStations, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    const std::string at = "127.0.0.1:" + std::to_string(station_.port());
+    Configure("4=5,0A0B0C010204,TSAPLOC1,TSAPRD01,TSAPWR01\n",
+              GetParam() ? "0A0B0C010204 = " + at + ", s5-iso\n"
+                         : "0A0B0C010204 = " + at + ", s5-tcp, write-port=" +
+                               std::to_string(station_.writePort()) + "\n");
+  }
+
+  S5Responder station_{GetParam()};
+};
+
+TEST_P(S5OverTcpDll, EveryKindReadsBackWhatWasWrittenAndTheStationHoldsIt) {
+  ExpectRoundTrips({
+      {"04DW0100030", {"0x1234", "0xABCD"}, "0x1234 0xABCD"},
+      {"04DD0100040", {"0x12345678"}, "0x12345678"},
+      {"04DF0100050", {"1.5", "-100"}, "1.5 -100"},
+      {"04XW0100005", {"7", "8", "9"}, "0x0007 0x0008 0x0009"},
+      {"04SB010006010", {"ABCDEFGHIJ"}, "\"ABCDEFGHIJ\""},
+      {"04QB0004", {"0x01", "0xFE"}, "0x0001 0x00FE"},
+      {"04MW0020", {"0x1234", "0x5678"}, "0x1234 0x5678"},
+  });
+  const Bytes block = station_.Memory(h1tcp::kS5OrgDataBlock, 10);
+  EXPECT_EQ(Bytes(block.begin() + 60, block.begin() + 64), (Bytes{0x12, 0x34, 0xAB, 0xCD}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, S5OverTcpDll, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "IsoOnTcp" : "PlainTcp";
+                         });
+
+}  // namespace
+}  // namespace tav
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (!tav::wine::ReadRunnerOptions(argc, argv, tav::options,
+                                    {{"--tavhost", &tav::options.tavhost}})) {
+    std::fprintf(stderr, "usage: %s --runner RUN --prefix DIR (--probe PROBE | --win64) --tavhost EXE\n",
+                 argv[0]);
+    return 2;
+  }
+  // The runner says whether Wine can run here, and makes the prefix.
+  const int check = tav::wine::RunToEnd(tav::wine::RunnerCommand(tav::options, {"--check"}));
+  if (check != 0) return check == tav::wine::kSkipped ? tav::wine::kSkipped : 1;
+  return RUN_ALL_TESTS();
+}
