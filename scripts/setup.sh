@@ -2,10 +2,14 @@
 # Installs what building and testing TavSH1 needs on a fresh Debian machine.
 set -euo pipefail
 
+# GoogleTest twice: its sources (googletest), which the cross builds compile with their own
+# compiler, and the build machine's library (libgtest-dev) for the programs of the Windows tests
+# that run beside Wine. wine64 runs the windows-x64 tests on every machine.
 packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
-  googletest libbenchmark-dev
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
+  googletest libgtest-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev valgrind
   tshark
 )
@@ -19,11 +23,11 @@ export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
 $sudo apt-get install -y --no-install-recommends "${packages[@]}"
 
-# Wine runs the Windows tests (ctest --preset windows-i686). Its 32-bit loader needs a kernel that
-# executes 32-bit x86 programs; where a static 32-bit program does not run, the tests report a
-# skip, and Wine is not installed: its i386 packages (some 170, after dpkg --add-architecture i386)
-# could never run there, and apt would first bring every shared library the machine has to the
-# version of its i386 twin.
+# 32-bit Wine runs the windows-i686 tests. Its loader needs a kernel that executes 32-bit x86
+# programs; where a static 32-bit program does not run, those tests report a skip (windows-x64
+# runs the same tests under 64-bit Wine), and 32-bit Wine is not installed: its i386 packages
+# (some 170, after dpkg --add-architecture i386) could never run there, and apt would first bring
+# every shared library the machine has to the version of its i386 twin.
 probe="$(mktemp)"
 trap 'rm -f "${probe}"' EXIT
 gcc -m32 -static -nostdlib -fno-pie -no-pie -ffreestanding -o "${probe}" \
@@ -35,6 +39,6 @@ if "${probe}" 2>/dev/null; then
   fi
   $sudo apt-get install -y --no-install-recommends wine wine32:i386
 else
-  echo "setup: this machine cannot run 32-bit programs, so Wine is not installed;" \
-       "the Windows tests will report a skip"
+  echo "setup: this machine cannot run 32-bit programs, so 32-bit Wine is not installed;" \
+       "the windows-i686 tests will report a skip, and windows-x64 runs them under 64-bit Wine"
 fi

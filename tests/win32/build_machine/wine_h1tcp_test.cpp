@@ -7,6 +7,7 @@
 //                        --tavhost TAVHOST.EXE [GoogleTest options]
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,16 +56,27 @@ Outcome Tavhost(const std::vector<std::string>& arguments) {
     wine::Exec(wine::RunnerCommand(options, tail));
   }
   close(output[1]);
+  // Read until the program has ended and its output is drained. The end of the pipe does not
+  // tell: a wineserver that the program started inherits the pipe and lingers for seconds.
   Outcome outcome;
-  char chunk[4096];
-  for (ssize_t count; (count = read(output[0], chunk, sizeof chunk)) > 0;) {
+  int status = 0;
+  bool ended = false;
+  for (;;) {
+    pollfd ready{output[0], POLLIN, 0};
+    if (poll(&ready, 1, ended ? 0 : 20) <= 0) {
+      if (ended) break;
+      ended = waitpid(child, &status, WNOHANG) == child;
+      continue;
+    }
+    char chunk[4096];
+    const ssize_t count = read(output[0], chunk, sizeof chunk);
+    if (count <= 0) break;
     for (ssize_t i = 0; i < count; ++i) {
       if (chunk[i] != '\r') outcome.output += chunk[i];
     }
   }
   close(output[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
+  if (!ended) waitpid(child, &status, 0);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
   return outcome;
 }

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The README's two commands as a newcomer meets them: a minimal Debian 12 root made with
+# debootstrap from Debian's own packages, a clean clone of this repository in it, then
+# scripts/demo.sh and scripts/test.sh run there as root. Not part of CI: it takes about an hour.
+#
+#   scripts/fresh_check.sh [FOLDER]     (as root; FOLDER defaults to build/fresh-root)
+#
+# /proc, /dev, /dev/pts and /dev/shm are mounted into the root inside a mount namespace of this
+# script's own (unshare -m, mounts private), so nothing mounted or removed there reaches the
+# machine's own mounts; they go away with the namespace. Network namespaces and raw sockets are
+# not needed by the tests this runs. Prints each command's exit status and minutes, and exits with
+# the first failure's status.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repository="$(pwd)"
+root="$(realpath -m "${1:-build/fresh-root}")"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "fresh_check: run as root (debootstrap, chroot and mounts need it)" >&2
+  exit 2
+fi
+# The mirror the machine's own apt uses, so the root comes from where this machine may reach.
+mirror="$(sed -n 's/^URIs: *\(http[^ ]*debian\)$/\1/p' /etc/apt/sources.list.d/debian.sources \
+          2>/dev/null | head -n 1)"
+mirror="${mirror:-http://deb.debian.org/debian}"
+
+if ! command -v debootstrap >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends debootstrap
+fi
+
+if [ ! -x "${root}/usr/bin/git" ]; then
+  rm -rf "${root}"
+  mkdir -p "$(dirname "${root}")"
+  started=${SECONDS}
+  debootstrap --variant=minbase --include=git,ca-certificates bookworm "${root}" "${mirror}"
+  echo "fresh_check: debootstrap took $(( (SECONDS - started) / 60 )) min"
+fi
+rm -rf "${root}/root/tavsh1"
+git clone --quiet "${repository}" "${root}/root/tavsh1"
+
+# Inside a mount namespace of its own: mounts, then the two commands, each timed.
+unshare -m --propagation private bash -s "${root}" <<'INSIDE'
+set -uo pipefail
+root="$1"
+mount -t proc proc "${root}/proc"
+mount --rbind /dev "${root}/dev"
+mount -t devpts -o newinstance,ptmxmode=0666 devpts "${root}/dev/pts"
+mount -t tmpfs tmpfs "${root}/dev/shm"
+cp /etc/resolv.conf "${root}/etc/resolv.conf" 2>/dev/null || true
+status=0
+for command in scripts/demo.sh scripts/test.sh; do
+  started=${SECONDS}
+  chroot "${root}" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \
+    bash -c "cd /root/tavsh1 && ${command}" > "${root}/root/$(basename "${command}" .sh).log" 2>&1
+  result=$?
+  echo "fresh_check: ${command} exit ${result} after $(( (SECONDS - started) / 60 )) min" \
+       "(log: ${root}/root/$(basename "${command}" .sh).log)"
+  if [ "${status}" -eq 0 ]; then status=${result}; fi
+done
+exit "${status}"
+INSIDE
