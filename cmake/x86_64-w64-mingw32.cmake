@@ -1,17 +1,5 @@
-# Windows x86-64 cross build with MinGW-w64: the test vehicle that 64-bit Wine runs on every machine;
-# the shipped DLL is the i686 one.
-set(CMAKE_SYSTEM_NAME Windows)
+# Windows x86-64 cross build with MinGW-w64: the test vehicle that 64-bit Wine runs on every
+# machine; the shipped DLL is the i686 one.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${TOOLCHAIN_PREFIX}-dlltool)
-set(CMAKE_OBJDUMP ${TOOLCHAIN_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/MinGWToolchain.cmake)

@@ -17,23 +17,9 @@ using tav::sim::ActiveNetwork;
 
 namespace {
 
-// The operations of the H1 library the calls are handed on to.
-struct ForwardedOperations {
-  decltype(&H1OpenDriver) openDriver = nullptr;
-  decltype(&H1CloseDriver) closeDriver = nullptr;
-  decltype(&H1OpenS5Connection) openS5 = nullptr;
-  decltype(&H1OpenS7Connection) openS7 = nullptr;
-  decltype(&H1ConnectionState) state = nullptr;
-  decltype(&H1RestartConnection) restart = nullptr;
-  decltype(&H1ReleaseConnection) release = nullptr;
-  decltype(&H1SendReadRequest) sendRead = nullptr;
-  decltype(&H1ReceiveReadData) receiveRead = nullptr;
-  decltype(&H1SendWriteRequest) sendWrite = nullptr;
-  decltype(&H1ReceiveWriteAcknowledge) receiveWrite = nullptr;
-};
-
-// Null while the simulated network answers.
-const ForwardedOperations* forwarded = nullptr;
+// The operations of the H1 library the calls are handed on to; null while the simulated network
+// answers.
+const tav::H1Operations* forwarded = nullptr;
 
 }  // namespace
 
@@ -57,7 +43,7 @@ std::string ForwardH1OperationsTo(const std::string& dllPath) {
   if (module == nullptr) {
     return "cannot load " + dllPath + ": error " + std::to_string(GetLastError());
   }
-  static ForwardedOperations operations;
+  static tav::H1Operations operations;
   // The ordinals of the H1 library's module-definition file.
   const bool bound = BindOrdinal(module, 302, operations.openDriver) &&
                      BindOrdinal(module, 303, operations.closeDriver) &&

@@ -26,3 +26,24 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
 uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer);                 // 106
 uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection);  // 107
 }
+
+namespace tav {
+
+// The eleven operations of one H1 library, for a program that binds them at run time and hands
+// calls on to them (tavhost to libh1tcp on Linux, the simulated network's DLL to libh1tcp's DLL on
+// Windows).
+struct H1Operations {
+  decltype(&H1OpenDriver) openDriver = nullptr;
+  decltype(&H1CloseDriver) closeDriver = nullptr;
+  decltype(&H1OpenS5Connection) openS5 = nullptr;
+  decltype(&H1OpenS7Connection) openS7 = nullptr;
+  decltype(&H1ConnectionState) state = nullptr;
+  decltype(&H1RestartConnection) restart = nullptr;
+  decltype(&H1ReleaseConnection) release = nullptr;
+  decltype(&H1SendReadRequest) sendRead = nullptr;
+  decltype(&H1ReceiveReadData) receiveRead = nullptr;
+  decltype(&H1SendWriteRequest) sendWrite = nullptr;
+  decltype(&H1ReceiveWriteAcknowledge) receiveWrite = nullptr;
+};
+
+}  // namespace tav

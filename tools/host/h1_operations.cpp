@@ -19,22 +19,8 @@ namespace tavhost {
 
 namespace {
 
-struct Operations {
-  decltype(&H1OpenDriver) openDriver = nullptr;
-  decltype(&H1CloseDriver) closeDriver = nullptr;
-  decltype(&H1OpenS5Connection) openS5 = nullptr;
-  decltype(&H1OpenS7Connection) openS7 = nullptr;
-  decltype(&H1ConnectionState) state = nullptr;
-  decltype(&H1RestartConnection) restart = nullptr;
-  decltype(&H1ReleaseConnection) release = nullptr;
-  decltype(&H1SendReadRequest) sendRead = nullptr;
-  decltype(&H1ReceiveReadData) receiveRead = nullptr;
-  decltype(&H1SendWriteRequest) sendWrite = nullptr;
-  decltype(&H1ReceiveWriteAcknowledge) receiveWrite = nullptr;
-};
-
 // Null until UseH1OverTcp: the simulated network answers.
-Operations* tcp = nullptr;
+tav::H1Operations* tcp = nullptr;
 
 template <typename Function>
 void Bind(void* library, const char* name, Function& function) {
@@ -62,7 +48,7 @@ void UseH1OverTcp(const std::string& library, const std::string& map) {
     fmt::print(stderr, "cannot load {}: {}\n", library, dlerror());
     std::exit(1);
   }
-  static Operations operations;
+  static tav::H1Operations operations;
   Bind(handle, "H1OpenDriver", operations.openDriver);
   Bind(handle, "H1CloseDriver", operations.closeDriver);
   Bind(handle, "H1OpenS5Connection", operations.openS5);
