@@ -2,13 +2,18 @@
 # benchmark. Its sources come from the npm package node-snap7, fetched into the build tree when
 # the build is configured, and are compiled here with the project's compiler; they are never
 # part of the repository. Defines the static library `snap7` and the program `snap7_server`
-# (tests/h1tcp/snap7_server.cpp); where npm or its registry is missing, TAV_SNAP7_UNAVAILABLE
-# says why and neither exists.
+# (tests/h1tcp/snap7_server.cpp). The package is pinned by its SHA-256. Where npm or its registry
+# is missing, the configuration fails, unless TAV_REQUIRE_SNAP7 is OFF: then TAV_SNAP7_UNAVAILABLE
+# says why, neither exists, and the tests that need them report a skip with that reason.
 include_guard(GLOBAL)
 
 find_package(Threads REQUIRED)
 
+option(TAV_REQUIRE_SNAP7
+       "Fail the configuration when Snap7's sources cannot be had, not skip the tests using them" ON)
 set(TAV_SNAP7_VERSION 1.0.9)
+# The package's SHA-256: sources that differ from the ones the tests were written against are refused.
+set(TAV_SNAP7_SHA256 9f57bac2cf593e102e9a6fdb7eb7c42962413faeaf910259a891f420c46a62dd)
 set(TAV_SNAP7_DIR ${CMAKE_BINARY_DIR}/_deps/node-snap7)
 set(TAV_SNAP7_SRC ${TAV_SNAP7_DIR}/package/deps/snap7/src)
 set(TAV_SNAP7_UNAVAILABLE "")
@@ -21,9 +26,15 @@ if(NOT EXISTS ${TAV_SNAP7_SRC}/core/s7_server.cpp)
     execute_process(COMMAND ${TAV_NPM} pack node-snap7@${TAV_SNAP7_VERSION} --silent
                     WORKING_DIRECTORY ${TAV_SNAP7_DIR} RESULT_VARIABLE npm_result
                     OUTPUT_QUIET ERROR_VARIABLE npm_error TIMEOUT 300)
-    if(npm_result EQUAL 0 AND EXISTS ${TAV_SNAP7_DIR}/node-snap7-${TAV_SNAP7_VERSION}.tgz)
-      file(ARCHIVE_EXTRACT INPUT ${TAV_SNAP7_DIR}/node-snap7-${TAV_SNAP7_VERSION}.tgz
-           DESTINATION ${TAV_SNAP7_DIR})
+    set(package ${TAV_SNAP7_DIR}/node-snap7-${TAV_SNAP7_VERSION}.tgz)
+    if(npm_result EQUAL 0 AND EXISTS ${package})
+      file(SHA256 ${package} package_hash)
+      if(NOT package_hash STREQUAL TAV_SNAP7_SHA256)
+        file(REMOVE ${package})
+        message(FATAL_ERROR "node-snap7-${TAV_SNAP7_VERSION}.tgz has SHA-256 ${package_hash}, "
+                            "not ${TAV_SNAP7_SHA256}: refused")
+      endif()
+      file(ARCHIVE_EXTRACT INPUT ${package} DESTINATION ${TAV_SNAP7_DIR})
     else()
       string(REGEX REPLACE "\n.*" "" npm_error "${npm_error}")
       set(TAV_SNAP7_UNAVAILABLE "npm cannot reach its registry for node-snap7: ${npm_error}")
@@ -48,6 +59,9 @@ if(TAV_SNAP7_UNAVAILABLE STREQUAL "")
   target_compile_options(snap7_server PRIVATE -fno-sanitize=all)
   target_link_options(snap7_server PRIVATE -fno-sanitize=all)
   target_link_libraries(snap7_server PRIVATE snap7)
+elseif(TAV_REQUIRE_SNAP7)
+  message(FATAL_ERROR "${TAV_SNAP7_UNAVAILABLE} (configure with -DTAV_REQUIRE_SNAP7=OFF to skip "
+                      "the tests and benchmarks that use it)")
 else()
   message(STATUS "Snap7 tests and benchmarks skipped: ${TAV_SNAP7_UNAVAILABLE}")
 endif()
