@@ -2,18 +2,19 @@
 # KORHOST.DLL, the H1 driver library's operations by ordinal (NONAME) from TAV_H1_LIBRARY_DLL.
 # The same two .def files export these names from the stand-ins built for trying and testing the
 # DLL (the simulated network as TAV_H1_LIBRARY_DLL, KORHOST.DLL), so the two sides cannot disagree.
-# 32-bit stdcall names carry the size of their arguments; x86-64 has one convention and no suffix.
-if(TAV_H1_CALLING_CONVENTION STREQUAL "stdcall" AND CMAKE_SIZEOF_VOID_P EQUAL 4)
-  foreach(bytes 0 4 8 16)
-    set(H1_ARGS_${bytes} "@${bytes}")
-  endforeach()
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/H1Operations.cmake)
 set(TAV_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
-# One module-definition file for the H1 library: the driver's import library comes from it, and
-# every DLL that stands in for the H1 library exports from it, so the ordinals always agree.
+# One module-definition file for the H1 library, written from the table of its operations: the
+# driver's import library comes from it, and every DLL that stands in for the H1 library exports
+# from it, so the ordinals always agree. 32-bit stdcall names carry the size of their arguments;
+# x86-64 has one convention and no suffix.
 set(TAV_H1_LIBRARY_DEF ${CMAKE_BINARY_DIR}/h1library.def)
 set(TAV_KORHOST_DEF ${TAV_WIN32_DIR}/korhost.def)
-configure_file(${TAV_WIN32_DIR}/h1library.def.in ${TAV_H1_LIBRARY_DEF} @ONLY)
+if(TAV_H1_CALLING_CONVENTION STREQUAL "stdcall" AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  tav_write_h1_library_def(${TAV_H1_LIBRARY_DEF} ${TAV_H1_LIBRARY_DLL} TRUE)
+else()
+  tav_write_h1_library_def(${TAV_H1_LIBRARY_DEF} ${TAV_H1_LIBRARY_DLL} FALSE)
+endif()
 
 function(tav_import_library name def)
   set(output ${CMAKE_BINARY_DIR}/lib${name}.a)

@@ -24,7 +24,7 @@
 
 #include "abi/driver_instance.h"
 #include "abi/records.h"
-#include "config/hex_digit.h"
+#include "vocabulary/ethernet_address.h"
 #include "driver/tav_main.h"
 #include "support/instant_h1_library.h"
 

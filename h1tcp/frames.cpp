@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "wire.h"
+#include "vocabulary/byte_order.h"
 
 namespace tav::h1tcp {
 

@@ -23,24 +23,6 @@ std::pair<std::string_view, std::string_view> SplitAt(std::string_view text, cha
   return {Trim(text.substr(0, at)), text.substr(at + 1)};
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::optional<EthernetAddress> ParseAddress(std::string_view text) {
-  EthernetAddress address{};
-  if (text.size() != 2 * address.size()) return std::nullopt;
-  for (size_t i = 0; i < address.size(); ++i) {
-    const int high = HexDigit(text[2 * i]);
-    const int low = HexDigit(text[2 * i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    address[i] = static_cast<uint8_t>(high << 4 | low);
-  }
-  return address;
-}
 
 std::optional<uint32_t> ParseNumber(std::string_view text, uint32_t low, uint32_t high) {
   uint32_t value = 0;
@@ -89,7 +71,7 @@ std::optional<std::string> ApplyOption(std::string_view option, Route& route) {
 // One line without its comment; the problem's text when it cannot be used.
 std::optional<std::string> ParseLine(std::string_view line, Route& route) {
   const auto [addressText, rest] = SplitAt(line, '=');
-  const std::optional<EthernetAddress> address = ParseAddress(addressText);
+  const std::optional<EthernetAddress> address = ParseEthernetAddressText(addressText);
   if (!address) {
     std::string problem = "'";
     return problem.append(addressText).append("' is no 12-digit Ethernet address");

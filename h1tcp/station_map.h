@@ -18,9 +18,10 @@
 #include <string_view>
 #include <vector>
 
+#include "vocabulary/ethernet_address.h"
+
 namespace tav::h1tcp {
 
-using EthernetAddress = std::array<uint8_t, 6>;
 
 enum class Protocol : uint8_t { kS7, kS7Words, kS5Iso, kS5Tcp };
 

@@ -10,7 +10,10 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <string_view>
+
 #include "sim/h1_forwarding.h"
+#include "vocabulary/h1_operations.h"
 #endif
 
 using tav::sim::ActiveNetwork;
@@ -27,9 +30,10 @@ const tav::H1Operations* forwarded = nullptr;
 namespace tav::sim {
 namespace {
 
-// Binds `function` to the export of `module` with the H1 library's `ordinal`.
+// Binds `function` to the export of `module` with the ordinal of the H1 operation `name`.
 template <typename Function>
-bool BindOrdinal(HMODULE module, WORD ordinal, Function& function) {
+bool BindOrdinal(HMODULE module, std::string_view name, Function& function) {
+  const WORD ordinal = tav::H1OrdinalOf(name);
   // GetProcAddress hands out a generic function pointer; void (*)() converts to any other.
   function = reinterpret_cast<Function>(
       reinterpret_cast<void (*)()>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
@@ -44,18 +48,17 @@ std::string ForwardH1OperationsTo(const std::string& dllPath) {
     return "cannot load " + dllPath + ": error " + std::to_string(GetLastError());
   }
   static tav::H1Operations operations;
-  // The ordinals of the H1 library's module-definition file.
-  const bool bound = BindOrdinal(module, 302, operations.openDriver) &&
-                     BindOrdinal(module, 303, operations.closeDriver) &&
-                     BindOrdinal(module, 100, operations.openS5) &&
-                     BindOrdinal(module, 164, operations.openS7) &&
-                     BindOrdinal(module, 124, operations.state) &&
-                     BindOrdinal(module, 125, operations.restart) &&
-                     BindOrdinal(module, 101, operations.release) &&
-                     BindOrdinal(module, 103, operations.sendRead) &&
-                     BindOrdinal(module, 104, operations.receiveRead) &&
-                     BindOrdinal(module, 106, operations.sendWrite) &&
-                     BindOrdinal(module, 107, operations.receiveWrite);
+  const bool bound = BindOrdinal(module, "H1OpenDriver", operations.openDriver) &&
+                     BindOrdinal(module, "H1CloseDriver", operations.closeDriver) &&
+                     BindOrdinal(module, "H1OpenS5Connection", operations.openS5) &&
+                     BindOrdinal(module, "H1OpenS7Connection", operations.openS7) &&
+                     BindOrdinal(module, "H1ConnectionState", operations.state) &&
+                     BindOrdinal(module, "H1RestartConnection", operations.restart) &&
+                     BindOrdinal(module, "H1ReleaseConnection", operations.release) &&
+                     BindOrdinal(module, "H1SendReadRequest", operations.sendRead) &&
+                     BindOrdinal(module, "H1ReceiveReadData", operations.receiveRead) &&
+                     BindOrdinal(module, "H1SendWriteRequest", operations.sendWrite) &&
+                     BindOrdinal(module, "H1ReceiveWriteAcknowledge", operations.receiveWrite);
   if (!bound) return dllPath + " lacks an operation of the H1 library";
   forwarded = &operations;
   return "";

@@ -4,20 +4,13 @@
 #include <bit>
 #include <cstring>
 
-#include "sim/byte_order.h"
+#include "vocabulary/byte_order.h"
 #include "sim/h1_codes.h"
 #include "sim/s5_float.h"
 
 namespace tav::sim {
 
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 StationConfig Config(std::string_view address, StationType type, uint8_t slot) {
   StationConfig config;
@@ -34,15 +27,7 @@ bool IsProcessArea(Area area) {
 }  // namespace
 
 std::optional<EthernetAddress> ParseEthernetAddress(std::string_view text) {
-  EthernetAddress address{};
-  if (text.size() != 2 * address.size()) return std::nullopt;
-  for (size_t i = 0; i < address.size(); ++i) {
-    const int high = HexDigit(text[2 * i]);
-    const int low = HexDigit(text[2 * i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    address[i] = static_cast<uint8_t>(high << 4 | low);
-  }
-  return address;
+  return ParseEthernetAddressText(text);
 }
 
 std::string FormatEthernetAddress(const EthernetAddress& address) {

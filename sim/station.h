@@ -22,7 +22,6 @@
 
 namespace tav::sim {
 
-using EthernetAddress = std::array<uint8_t, kEthernetAddressBytes>;
 
 // Exactly 12 hexadecimal digits, as the station file writes an address.
 TAV_SIM_API std::optional<EthernetAddress> ParseEthernetAddress(std::string_view text);

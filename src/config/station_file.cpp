@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "config/hex_digit.h"
+#include "vocabulary/ethernet_address.h"
 #include "config/plc_table.h"
 #include "platform/host_log.h"
 

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <type_traits>
 
-#include "config/hex_digit.h"
+#include "vocabulary/ethernet_address.h"
 
 namespace tav {
 namespace {

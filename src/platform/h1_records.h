@@ -6,9 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vocabulary/ethernet_address.h"
+
 namespace tav {
 
-inline constexpr size_t kEthernetAddressBytes = 6;
 inline constexpr size_t kTsapFieldBytes = 16;  // room for a TSAP; S5 TSAPs use 8, S7 TSAPs 2
 
 // Opens one connection to a station. Built afresh for each station; the library writes the new

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "transfer/byte_order.h"
+#include "vocabulary/byte_order.h"
 #include "transfer/s5_float.h"
 
 namespace tav {

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "transfer/byte_order.h"
+#include "vocabulary/byte_order.h"
 #include "transfer/transfer.h"
 #include "transfer/transfer_plan.h"
 

@@ -10,7 +10,7 @@
 #include "h1tcp_test.h"
 #include "peer.h"
 #include "results.h"
-#include "wire.h"
+#include "vocabulary/byte_order.h"
 
 namespace tav::h1tcp::test {
 namespace {

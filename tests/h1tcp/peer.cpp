@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "wire.h"
+#include "vocabulary/byte_order.h"
 
 namespace tav::h1tcp::test {
 

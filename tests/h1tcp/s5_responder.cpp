@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "peer.h"
-#include "wire.h"
+#include "vocabulary/byte_order.h"
 
 namespace tav::h1tcp::test {
 

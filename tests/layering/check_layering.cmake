@@ -2,15 +2,17 @@ cmake_minimum_required(VERSION 3.25)
 # Fails when an #include runs upward. The driver's folders, bottom-up; a folder may include its
 # own headers and those of any folder on a lower level, never one on its own level or above:
 #   0 abi       the records the host passes, command and area codes
+#   0 vocabulary  what every component shares: byte order, Ethernet addresses, the H1 operations
 #   1 platform  the seams: host log, H1 driver library, sleep, serial port
 #   2 config    DriverInstance table, station file
 #   3 h1 address serial
 #   4 transfer
 #   5 driver    TavMain, the command table
 # What lives beside the driver (the simulated network, the host tool, the TCP transport) sees it
-# only through abi and platform.
+# only through abi, vocabulary and platform.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(level_abi 0)
+set(level_vocabulary 0)
 set(level_platform 1)
 set(level_config 2)
 set(level_h1 3)

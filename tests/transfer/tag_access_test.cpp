@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/byte_order.h"
+#include "vocabulary/byte_order.h"
 #include "transfer_test.h"
 
 namespace tav::test {

@@ -107,9 +107,10 @@ class TcpStations : public ::testing::Test {
   }
   // tavhost.exe over the TCP DLL with this folder's station file and map.
   Outcome Run(const std::string& command, const char* address, std::vector<std::string> more) {
+    // A connection wait of 1,000 polls: room for a loaded machine, used only while connecting.
     std::vector<std::string> arguments = {"--tcp-map", (folder_ / "h1tcp.map").string(), command,
                                           address, "--station-file",
-                                          (folder_ / "tavSH101.int").string()};
+                                          (folder_ / "tavSH101.int").string(), "--timeout", "1000"};
     arguments.insert(arguments.end(), more.begin(), more.end());
     return Tavhost(arguments);
   }

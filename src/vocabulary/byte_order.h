@@ -1,7 +1,8 @@
-// Loading and storing 16- and 32-bit values at any byte address in a fixed byte order. The
-// TransferBuffer holds S7 data big-endian and S5 words little-endian (the host's order), and the
-// host's arrays and value cells are little-endian; every conversion between them goes through
-// these helpers, never through a cast of the buffer.
+// Loading and storing 16-, 24- and 32-bit values at any byte address in a fixed byte order, for
+// every component. The TransferBuffer holds S7 data big-endian and S5 words little-endian (the
+// host's order), and the host's arrays and value cells are little-endian; every conversion between
+// them goes through these helpers, never through a cast of the buffer. On the wire (TPKT, ISO
+// transport, S7 communication, the fetch/write header) numbers travel most significant byte first.
 //
 // Outside constant evaluation each helper is one unaligned load or store of the whole value and,
 // for big-endian data, a byte swap: the form in which the compiler turns a loop of them into
@@ -79,6 +80,17 @@ constexpr void StoreBe16(uint8_t* bytes, uint16_t value) {
 
 constexpr void StoreBe32(uint8_t* bytes, uint32_t value) {
   StoreLe32(bytes, __builtin_bswap32(value));
+}
+
+// 24-bit quantities (the S7 bit address of an item), most significant byte first.
+constexpr uint32_t LoadBe24(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} << 16 | uint32_t{bytes[1]} << 8 | bytes[2];
+}
+
+constexpr void StoreBe24(uint8_t* bytes, uint32_t value) {
+  bytes[0] = static_cast<uint8_t>(value >> 16);
+  bytes[1] = static_cast<uint8_t>(value >> 8);
+  bytes[2] = static_cast<uint8_t>(value);
 }
 
 // A 32-bit quantity of an S5 station: two host-order words, the high half first.
