@@ -20,6 +20,9 @@ if(TARGET tavhost)
 endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tavsh1/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tavsh1)
+# The README's links lead into docs/, which lies beside it as in the repository.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/ARCHITECTURE.md ${PROJECT_SOURCE_DIR}/docs/REFERENCE.md
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tavsh1/docs)
 
 set(CPACK_PACKAGE_NAME tavsh1)
 set(CPACK_PACKAGE_VENDOR "TavSH1")

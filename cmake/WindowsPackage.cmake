@@ -1,6 +1,6 @@
 # The Windows package (cpack --preset windows-i686): a zip of
 #   tavsh1.dll                   the driver, to put beside the host
-#   README.md
+#   README.md, docs/             the guide, the reference and the architecture
 #   examples/                    the example station file and its simulated network
 #   tcp/H1LIB.DLL                libh1tcp: the H1 library's operations over TCP, to put beside
 #                                tavsh1.dll in place of the H1 library (or tavhost.exe --tcp-map)
@@ -11,6 +11,8 @@
 set(trial without-h1-library)
 install(FILES $<TARGET_FILE:tavsh1> DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/ARCHITECTURE.md ${PROJECT_SOURCE_DIR}/docs/REFERENCE.md
+        DESTINATION docs)
 install(FILES $<TARGET_FILE:h1tcp> DESTINATION tcp)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/tavSH101.int ${PROJECT_SOURCE_DIR}/examples/tavSH101.toml
         DESTINATION examples)

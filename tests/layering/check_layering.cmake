@@ -1,41 +1,53 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails when an #include runs upward. The driver's folders, bottom-up; a folder may include its
-# own headers and those of any folder on a lower level, never one on its own level or above:
-#   0 abi       the records the host passes, command and area codes
-#   0 vocabulary  what every component shares: byte order, Ethernet addresses, the H1 operations
-#   1 platform  the seams: host log, H1 driver library, sleep, serial port
-#   2 config    DriverInstance table, station file
-#   3 h1 address serial
-#   4 transfer
-#   5 driver    TavMain, the command table
-# What lives beside the driver (the simulated network, the host tool, the TCP transport) sees it
-# only through abi, vocabulary and platform.
+# Fails when an #include runs upward. What each of the driver's components builds on is written
+# once, in src/CMakeLists.txt (tav_component(NAME ... DEPENDS ...)); a file in src/NAME may include
+# its own component's headers and those of the components NAME builds on, directly or through
+# others, and no other component's. What lives beside the driver (the simulated network, the host
+# tool, the TCP transport) sees it only through platform and what platform builds on (abi, the
+# vocabulary).
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
-set(level_abi 0)
-set(level_vocabulary 0)
-set(level_platform 1)
-set(level_config 2)
-set(level_h1 3)
-set(level_address 3)
-set(level_serial 3)
-set(level_transfer 4)
-set(level_driver 5)
 set(outside_folders sim tools h1tcp)
 
+# The components and what each builds on, from their declarations.
+file(READ "${SOURCE_DIR}/src/CMakeLists.txt" declarations)
+string(REGEX MATCHALL "\ntav_component\\([a-z0-9_]+[^)]*\\)" calls "${declarations}")
+set(components "")
+foreach(call IN LISTS calls)
+  string(REGEX MATCH "tav_component\\(([a-z0-9_]+)" _ "${call}")
+  set(name ${CMAKE_MATCH_1})
+  list(APPEND components ${name})
+  set(depends_${name} "")
+  if(call MATCHES "DEPENDS([a-z0-9_ \t\n]*)\\)")
+    string(REGEX REPLACE "[ \t\n]+" ";" depends "${CMAKE_MATCH_1}")
+    list(REMOVE_ITEM depends "")
+    set(depends_${name} ${depends})
+  endif()
+endforeach()
+
+# Everything a component builds on, directly or through others.
+function(below name out)
+  set(result "")
+  foreach(dependency IN LISTS depends_${name})
+    below(${dependency} further)
+    list(APPEND result ${dependency} ${further})
+  endforeach()
+  list(REMOVE_DUPLICATES result)
+  set(${out} "${result}" PARENT_SCOPE)
+endfunction()
+
 set(violations "")
-function(check_file file allowed_below_level own_folder)
+# Checks the includes of `file`, whose own folder is `own_folder`, against `allowed` components.
+function(check_file file own_folder allowed)
   file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[a-z0-9_]+/")
   foreach(line IN LISTS includes)
     string(REGEX MATCH "\"([a-z0-9_]+)/" _ "${line}")
     set(folder "${CMAKE_MATCH_1}")
-    if(folder STREQUAL own_folder OR NOT DEFINED level_${folder})
-      continue()  # its own headers, or no folder of the driver's (sim/, support/, a library)
+    if(folder STREQUAL own_folder OR NOT folder IN_LIST components OR folder IN_LIST allowed)
+      continue()  # its own headers, a folder of no component (sim/, support/), or one below
     endif()
-    if(NOT level_${folder} LESS allowed_below_level)
-      file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
-      list(APPEND violations "${name}: ${line}")
-      set(violations "${violations}" PARENT_SCOPE)
-    endif()
+    file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
+    list(APPEND violations "${name}: ${line}")
+    set(violations "${violations}" PARENT_SCOPE)
   endforeach()
 endfunction()
 
@@ -44,21 +56,24 @@ foreach(folder IN LISTS folders)
   if(NOT IS_DIRECTORY "${SOURCE_DIR}/src/${folder}")
     continue()
   endif()
-  if(NOT DEFINED level_${folder})
-    message(FATAL_ERROR "src/${folder} has no level: add it to check_layering.cmake")
+  if(NOT folder IN_LIST components)
+    message(FATAL_ERROR "src/${folder} is no component: declare it in src/CMakeLists.txt")
   endif()
+  below(${folder} allowed)
   file(GLOB_RECURSE files "${SOURCE_DIR}/src/${folder}/*.h" "${SOURCE_DIR}/src/${folder}/*.cpp")
   foreach(file IN LISTS files)
-    check_file("${file}" ${level_${folder}} ${folder})
+    check_file("${file}" ${folder} "${allowed}")
   endforeach()
 endforeach()
 
-# Beside the driver: below the config level only.
+# Beside the driver: platform and below.
+below(platform outside_allowed)
+list(APPEND outside_allowed platform)
 foreach(folder IN LISTS outside_folders)
   file(GLOB_RECURSE files "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp"
                           "${SOURCE_DIR}/${folder}/*.in")
   foreach(file IN LISTS files)
-    check_file("${file}" ${level_config} ${folder})
+    check_file("${file}" ${folder} "${outside_allowed}")
   endforeach()
 endforeach()
 
