@@ -44,6 +44,7 @@
 #include "platform/h1_records.h"
 #include "platform/host_log.h"
 #include "platform/sleep.h"
+#include "support/h1_shims.h"
 
 namespace {
 
@@ -308,33 +309,22 @@ uint16_t SentOn(const void* requestRecord) {
   return record.connection;
 }
 
-}  // namespace
-
-extern "C" {
-
-uint16_t TAV_H1_CALL H1OpenDriver(void) {
+// Opening or closing the library and opening, polling, restarting or releasing connections: no
+// transfer may call any of them.
+uint16_t TAV_H1_CALL OnDriver(void) {
   return ConnectionOperation();
 }
-uint16_t TAV_H1_CALL H1CloseDriver(void) {
+uint16_t TAV_H1_CALL OpenS5Connection(void*) {
   return ConnectionOperation();
 }
-uint16_t TAV_H1_CALL H1OpenS5Connection(void*) {
+uint16_t TAV_H1_CALL OpenS7Connection(void*, uint32_t) {
   return ConnectionOperation();
 }
-uint16_t TAV_H1_CALL H1OpenS7Connection(void*, uint32_t) {
-  return ConnectionOperation();
-}
-uint16_t TAV_H1_CALL H1ConnectionState(uint32_t) {
-  return ConnectionOperation();
-}
-uint16_t TAV_H1_CALL H1RestartConnection(uint32_t) {
-  return ConnectionOperation();
-}
-uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t) {
+uint16_t TAV_H1_CALL OnConnection(uint32_t) {
   return ConnectionOperation();
 }
 
-uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
+uint16_t TAV_H1_CALL SendReadRequest(void* requestRecord) {
   ++library.sendReads;
   const uint16_t connection = SentOn(requestRecord);
   Require(connection != 0 && connection == library.readConnection,
@@ -342,8 +332,8 @@ uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
   return library.Result();
 }
 
-uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
-                                       uint32_t connection) {
+uint16_t TAV_H1_CALL ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
+                                     uint32_t connection) {
   ++library.receiveReads;
   Require(connection == library.readConnection, "read data polled on another connection");
   Require(bufferSize == tav::kTransferBufferSize && buffer != nullptr && statusWord != nullptr,
@@ -358,7 +348,7 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
   return result;
 }
 
-uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
+uint16_t TAV_H1_CALL SendWriteRequest(void* requestRecord, void* buffer) {
   ++library.sendWrites;
   Require(SentOn(requestRecord) == library.writeConnection,
           "write request not on the station's write connection");
@@ -366,7 +356,7 @@ uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
   return library.Result();
 }
 
-uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
+uint16_t TAV_H1_CALL ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
   ++library.acknowledgements;
   Require(connection == library.writeConnection, "acknowledgement polled on another connection");
   Require(statusWord != nullptr, "acknowledgement without a status word");
@@ -375,13 +365,28 @@ uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t co
   return result;
 }
 
-void err(int32_t level, const char* format, ...) {
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  tav::testing::InstallH1Library({.openDriver = OnDriver,
+                                  .closeDriver = OnDriver,
+                                  .openS5 = OpenS5Connection,
+                                  .openS7 = OpenS7Connection,
+                                  .state = OnConnection,
+                                  .restart = OnConnection,
+                                  .release = OnConnection,
+                                  .sendRead = SendReadRequest,
+                                  .receiveRead = ReceiveReadData,
+                                  .sendWrite = SendWriteRequest,
+                                  .receiveWrite = ReceiveWriteAcknowledge});
+  return 0;
+}
+
+extern "C" void err(int32_t level, const char* format, ...) {
   ++library.logLines;
   library.logLevel = level;
   library.logFormat = format;
 }
-
-}  // extern "C"
 
 namespace tav {
 

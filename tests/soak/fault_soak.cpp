@@ -52,6 +52,7 @@
 #include "sim/network.h"
 #include "sim/s5_float.h"
 #include "support/allocation_counter.h"
+#include "support/h1_shims.h"
 
 namespace tav::soak {
 namespace {
@@ -91,71 +92,86 @@ void SleepMilliseconds(uint32_t milliseconds) {
 using tav::sim::ActiveNetwork;
 using tav::soak::calls;
 
-extern "C" {
-
-void err(int32_t level, const char* format, ...) {
+extern "C" void err(int32_t level, const char* format, ...) {
   const tav::testing::NotCounted outside;  // the network's and the host's allocations
   tav::soak::logLines.push_back({level, format});
 }
 
-uint16_t TAV_H1_CALL H1OpenDriver(void) {
-  const tav::testing::NotCounted outside;
+namespace tav::soak {
+namespace {
+
+// The H1 operations: counted, then on to the simulated network, outside the allocation count.
+uint16_t TAV_H1_CALL OpenDriver(void) {
+  const testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().OpenDriver();
 }
-uint16_t TAV_H1_CALL H1CloseDriver(void) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL CloseDriver(void) {
+  const testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().CloseDriver();
 }
-uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL OpenS5Connection(void* connectRecord) {
+  const testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().OpenS5Connection(connectRecord);
 }
-uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL OpenS7Connection(void* connectRecord, uint32_t) {
+  const testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().OpenS7Connection(connectRecord);
 }
-uint16_t TAV_H1_CALL H1ConnectionState(uint32_t connection) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL ConnectionState(uint32_t connection) {
+  const testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().ConnectionStateOf(connection);
 }
-uint16_t TAV_H1_CALL H1RestartConnection(uint32_t connection) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL RestartConnection(uint32_t connection) {
+  const testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().RestartConnection(connection);
 }
-uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t connection) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL ReleaseConnection(uint32_t connection) {
+  const testing::NotCounted outside;
   ++calls.others;
   return ActiveNetwork().ReleaseConnection(connection);
 }
-uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL SendReadRequest(void* requestRecord) {
+  const testing::NotCounted outside;
   ++calls.sendReads;
   return ActiveNetwork().SendReadRequest(requestRecord);
 }
-uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
-                                       uint32_t connection) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
+                                     uint32_t connection) {
+  const testing::NotCounted outside;
   ++calls.receiveReads;
   return ActiveNetwork().ReceiveReadData(bufferSize, buffer, statusWord, connection);
 }
-uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL SendWriteRequest(void* requestRecord, void* buffer) {
+  const testing::NotCounted outside;
   ++calls.sendWrites;
   return ActiveNetwork().SendWriteRequest(requestRecord, buffer);
 }
-uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
-  const tav::testing::NotCounted outside;
+uint16_t TAV_H1_CALL ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
+  const testing::NotCounted outside;
   ++calls.acknowledgements;
   return ActiveNetwork().ReceiveWriteAcknowledge(statusWord, connection);
 }
 
-}  // extern "C"
+constexpr H1Operations kSimulatedNetwork = {.openDriver = OpenDriver,
+                                            .closeDriver = CloseDriver,
+                                            .openS5 = OpenS5Connection,
+                                            .openS7 = OpenS7Connection,
+                                            .state = ConnectionState,
+                                            .restart = RestartConnection,
+                                            .release = ReleaseConnection,
+                                            .sendRead = SendReadRequest,
+                                            .receiveRead = ReceiveReadData,
+                                            .sendWrite = SendWriteRequest,
+                                            .receiveWrite = ReceiveWriteAcknowledge};
+
+}  // namespace
+}  // namespace tav::soak
 
 namespace tav::soak {
 namespace {
@@ -834,6 +850,7 @@ int Main(int argc, char** argv) {
   const uint64_t requests = Setting(argc, argv, 1, "TAV_SOAK_REQUESTS", 100'000);
   runSeed = Setting(argc, argv, 2, "TAV_SOAK_SEED", 11);
   const auto started = std::chrono::steady_clock::now();
+  testing::InstallH1Library(kSimulatedNetwork);
 
   char directory[] = "/tmp/tavsh1-soak-XXXXXX";
   Require(mkdtemp(directory) != nullptr && chdir(directory) == 0, "no working directory");

@@ -6,6 +6,7 @@
 
 #include "abi/driver_instance.h"
 #include "platform/h1_library.h"
+#include "support/h1_shims.h"
 
 namespace tav::fake {
 
@@ -90,51 +91,40 @@ FakeH1Library& H1() {
   return library;
 }
 
-}  // namespace tav::fake
+namespace {
 
-using tav::fake::H1;
-using tav::fake::H1Op;
-
-extern "C" {
-
-uint16_t TAV_H1_CALL H1OpenDriver(void) {
-  return tav::fake::Simple(H1Op::kOpenDriver);
+// The eleven operations: each call recorded, its answer taken from the script.
+uint16_t TAV_H1_CALL OpenDriver(void) {
+  return Simple(H1Op::kOpenDriver);
+}
+uint16_t TAV_H1_CALL CloseDriver(void) {
+  return Simple(H1Op::kCloseDriver);
+}
+uint16_t TAV_H1_CALL OpenS5Connection(void* connectRecord) {
+  return Open(H1Op::kOpenS5Connection, connectRecord, 0);
+}
+uint16_t TAV_H1_CALL OpenS7Connection(void* connectRecord, uint32_t reserved) {
+  return Open(H1Op::kOpenS7Connection, connectRecord, reserved);
+}
+uint16_t TAV_H1_CALL ConnectionState(uint32_t connection) {
+  return Simple(H1Op::kConnectionState, connection);
+}
+uint16_t TAV_H1_CALL RestartConnection(uint32_t connection) {
+  return Simple(H1Op::kRestartConnection, connection);
+}
+uint16_t TAV_H1_CALL ReleaseConnection(uint32_t connection) {
+  return Simple(H1Op::kReleaseConnection, connection);
 }
 
-uint16_t TAV_H1_CALL H1CloseDriver(void) {
-  return tav::fake::Simple(H1Op::kCloseDriver);
-}
-
-uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
-  return tav::fake::Open(H1Op::kOpenS5Connection, connectRecord, 0);
-}
-
-uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t reserved) {
-  return tav::fake::Open(H1Op::kOpenS7Connection, connectRecord, reserved);
-}
-
-uint16_t TAV_H1_CALL H1ConnectionState(uint32_t connection) {
-  return tav::fake::Simple(H1Op::kConnectionState, connection);
-}
-
-uint16_t TAV_H1_CALL H1RestartConnection(uint32_t connection) {
-  return tav::fake::Simple(H1Op::kRestartConnection, connection);
-}
-
-uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t connection) {
-  return tav::fake::Simple(H1Op::kReleaseConnection, connection);
-}
-
-uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
+uint16_t TAV_H1_CALL SendReadRequest(void* requestRecord) {
   return H1()
-      .Take({.op = H1Op::kSendReadRequest,
-             .record = tav::fake::Bytes(requestRecord, tav::fake::kRequestRecordBytes)})
+      .Take({.op = H1Op::kSendReadRequest, .record = Bytes(requestRecord, kRequestRecordBytes)})
       .result;
 }
 
-uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
-                                       uint32_t connection) {
-  const tav::fake::H1Answer answer =
+uint16_t TAV_H1_CALL ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
+                                     uint32_t connection) {
+  const H1Answer answer =
       H1().Take({.op = H1Op::kReceiveReadData, .connection = connection, .argument = bufferSize});
   if (!answer.data.empty()) {
     std::memcpy(buffer, answer.data.data(), std::min<size_t>(answer.data.size(), bufferSize));
@@ -143,19 +133,36 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
   return answer.result;
 }
 
-uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
+uint16_t TAV_H1_CALL SendWriteRequest(void* requestRecord, void* buffer) {
   return H1()
       .Take({.op = H1Op::kSendWriteRequest,
-             .record = tav::fake::Bytes(requestRecord, tav::fake::kRequestRecordBytes),
-             .buffer = tav::fake::Bytes(buffer, tav::kTransferBufferSize)})
+             .record = Bytes(requestRecord, kRequestRecordBytes),
+             .buffer = Bytes(buffer, kTransferBufferSize)})
       .result;
 }
 
-uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
-  const tav::fake::H1Answer answer =
+uint16_t TAV_H1_CALL ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
+  const H1Answer answer =
       H1().Take({.op = H1Op::kReceiveWriteAcknowledge, .connection = connection});
   *statusWord = answer.statusWord;
   return answer.result;
 }
 
-}  // extern "C"
+// Every program that links the fakes talks to this library from its start.
+[[maybe_unused]] const bool installed = [] {
+  testing::InstallH1Library({.openDriver = OpenDriver,
+                             .closeDriver = CloseDriver,
+                             .openS5 = OpenS5Connection,
+                             .openS7 = OpenS7Connection,
+                             .state = ConnectionState,
+                             .restart = RestartConnection,
+                             .release = ReleaseConnection,
+                             .sendRead = SendReadRequest,
+                             .receiveRead = ReceiveReadData,
+                             .sendWrite = SendWriteRequest,
+                             .receiveWrite = ReceiveWriteAcknowledge});
+  return true;
+}();
+
+}  // namespace
+}  // namespace tav::fake

@@ -65,7 +65,7 @@ class FakeH1Library {
   int CountOf(H1Op op) const;
   std::vector<H1Op> Sequence() const;
 
-  // Used by the extern "C" operations.
+  // Used by the operations this library installs behind the H1 shims.
   H1Answer Take(const H1Call& call);
   uint16_t NextConnection() { return ++lastConnection_; }
 

@@ -4,6 +4,7 @@
 #include "platform/h1_records.h"
 #include "platform/host_log.h"
 #include "platform/sleep.h"
+#include "support/h1_shims.h"
 
 namespace tav::instant {
 
@@ -29,56 +30,57 @@ uint16_t Count(uint16_t result) {
   return result;
 }
 
-uint16_t Open(void* connectRecord) {
+uint16_t TAV_H1_CALL Open(void* connectRecord) {
   auto* record = static_cast<ConnectRecord*>(connectRecord);
   record->connection = 1;
   record->statusWord = 0;
   return Count(0);
 }
 
-}  // namespace
-}  // namespace tav::instant
-
-using tav::instant::Count;
-using tav::instant::Script;
-
-extern "C" {
-
-uint16_t TAV_H1_CALL H1OpenDriver(void) {
+uint16_t TAV_H1_CALL Done(void) {
   return Count(0);
 }
-uint16_t TAV_H1_CALL H1CloseDriver(void) {
+uint16_t TAV_H1_CALL OpenS7(void* connectRecord, uint32_t) {
+  return Open(connectRecord);
+}
+uint16_t TAV_H1_CALL OnConnection(uint32_t) {
   return Count(0);
 }
-uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
-  return tav::instant::Open(connectRecord);
-}
-uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t) {
-  return tav::instant::Open(connectRecord);
-}
-uint16_t TAV_H1_CALL H1ConnectionState(uint32_t) {
-  return Count(0);
-}
-uint16_t TAV_H1_CALL H1RestartConnection(uint32_t) {
-  return Count(0);
-}
-uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t) {
-  return Count(0);
-}
-uint16_t TAV_H1_CALL H1SendReadRequest(void*) {
+uint16_t TAV_H1_CALL SendReadRequest(void*) {
   return Count(Script().sendRead);
 }
-uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t, void*, uint16_t* statusWord, uint32_t) {
+uint16_t TAV_H1_CALL ReceiveReadData(uint32_t, void*, uint16_t* statusWord, uint32_t) {
   *statusWord = Script().readStatusWord;
   return Count(Script().receiveRead);
 }
-uint16_t TAV_H1_CALL H1SendWriteRequest(void*, void*) {
+uint16_t TAV_H1_CALL SendWriteRequest(void*, void*) {
   return Count(Script().sendWrite);
 }
-uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t) {
+uint16_t TAV_H1_CALL ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t) {
   *statusWord = Script().writeStatusWord;
   return Count(Script().acknowledge);
 }
+
+// Every program that links this library talks to it from its start.
+[[maybe_unused]] const bool installed = [] {
+  testing::InstallH1Library({.openDriver = Done,
+                             .closeDriver = Done,
+                             .openS5 = Open,
+                             .openS7 = OpenS7,
+                             .state = OnConnection,
+                             .restart = OnConnection,
+                             .release = OnConnection,
+                             .sendRead = SendReadRequest,
+                             .receiveRead = ReceiveReadData,
+                             .sendWrite = SendWriteRequest,
+                             .receiveWrite = ReceiveWriteAcknowledge});
+  return true;
+}();
+
+}  // namespace
+}  // namespace tav::instant
+
+extern "C" {
 
 void err(int32_t, const char* format, ...) {
   ++tav::instant::Counters().logLines;
