@@ -113,6 +113,20 @@ HostBytes DriverHostTest::ReadBlock(const char* address, int32_t hostType, int32
   return host;
 }
 
+void DriverHostTest::ExpectRoundTrips(std::span<const RoundTrip> rows) {
+  for (const RoundTrip& row : rows) {
+    SCOPED_TRACE(row.address);
+    HostBytes host = row.host;
+    ASSERT_EQ(
+        Transfer(CommandCode::kWriteBlock, Tag(row.address, row.hostType), row.count, host.data()),
+        0);
+    EXPECT_EQ(ReadBlock(row.address, row.hostType, row.count, host.size()), row.host);
+  }
+  std::string logged;
+  for (const HostLogLine& line : HostLog()) logged += line.text + '\n';
+  EXPECT_EQ(logged, "");
+}
+
 std::vector<std::string> DriverHostTest::Messages() const {
   std::vector<std::string> messages;
   for (const HostLogLine& line : HostLog()) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,15 @@ HostBytes Words(std::initializer_list<uint16_t> values);
 HostBytes DWords(std::initializer_list<uint32_t> values);
 HostBytes Floats(std::initializer_list<float> values);
 HostBytes Text(const char* text);
+
+// One row of a write read back: `count` elements of the tag `address` in host type `hostType`,
+// `host` the bytes the host writes and expects to read again.
+struct RoundTrip {
+  const char* address;
+  int32_t hostType;
+  int32_t count;
+  HostBytes host;
+};
 
 class DriverHostTest : public ::testing::Test {
  protected:
@@ -61,6 +71,9 @@ class DriverHostTest : public ::testing::Test {
   int32_t Transfer(CommandCode command, TransferBlock block, int32_t count, void* data);
   // Reads `size` bytes' worth of elements of the tag.
   HostBytes ReadBlock(const char* address, int32_t hostType, int32_t count, size_t size);
+  // Writes every row with command 10 and reads it back with command 6: the bytes must come back
+  // as written, and the driver log nothing.
+  void ExpectRoundTrips(std::span<const RoundTrip> rows);
   // The texts the driver logged, without the station dumps.
   std::vector<std::string> Messages() const;
 

@@ -28,13 +28,6 @@ class TransferTest : public SimulatedNetworkTest {
   }
 };
 
-struct RoundTrip {
-  const char* address;
-  int32_t hostType;
-  int32_t count;
-  Bytes host;
-};
-
 TEST_F(TransferTest, EveryKindReadsBackWhatWasWritten) {
   const RoundTrip rows[] = {
       // S7 station 1, data block 20 (64 bytes), and its process areas.
@@ -68,15 +61,7 @@ TEST_F(TransferTest, EveryKindReadsBackWhatWasWritten) {
       {"05SB010003006", 7, 1, Text("ABCDEF")},
       {"05IW0010", 1, 1, Words({0x1357})},
   };
-  for (const RoundTrip& row : rows) {
-    SCOPED_TRACE(row.address);
-    Bytes host = row.host;
-    ASSERT_EQ(
-        Transfer(CommandCode::kWriteBlock, Tag(row.address, row.hostType), row.count, host.data()),
-        0);
-    EXPECT_EQ(ReadBlock(row.address, row.hostType, row.count, host.size()), row.host);
-  }
-  EXPECT_TRUE(HostLog().empty());
+  ExpectRoundTrips(rows);
 }
 
 TEST_F(TransferTest, StationsHoldTheValuesAsTheirPlcsDo) {

@@ -28,27 +28,13 @@ class S5Test : public DriverOnTcp, public ::testing::WithParamInterface<bool> {
 };
 
 TEST_P(S5Test, EveryKindReadsBackWhatWasWritten) {
-  struct RoundTrip {
-    const char* address;
-    int32_t hostType;
-    int32_t count;
-    Bytes host;
-  };
-  const RoundTrip rows[] = {
+  const e2e::RoundTrip rows[] = {
       {"04DW0100030", 1, 2, Words({0x1234, 0xABCD})}, {"04DD0100040", 4, 1, DWords({0x12345678})},
       {"04DF0100050", 3, 2, Floats({1.5f, -100.0f})}, {"04XW0100005", 1, 3, Words({7, 8, 9})},
       {"04SB010006010", 7, 1, Text("ABCDEFGHIJ")},    {"04QB0004", 1, 2, Words({0x01, 0xFE})},
       {"04MW0020", 1, 2, Words({0x1234, 0x5678})},
   };
-  for (const RoundTrip& row : rows) {
-    SCOPED_TRACE(row.address);
-    Bytes host = row.host;
-    ASSERT_EQ(
-        Transfer(CommandCode::kWriteBlock, Tag(row.address, row.hostType), row.count, host.data()),
-        0);
-    EXPECT_EQ(ReadBlock(row.address, row.hostType, row.count, host.size()), row.host);
-  }
-  EXPECT_TRUE(Messages().empty());
+  ExpectRoundTrips(rows);
 }
 
 TEST_P(S5Test, TheStationHoldsWordsHighByteFirst) {

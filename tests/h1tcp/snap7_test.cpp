@@ -35,15 +35,8 @@ class Snap7Test : public DriverOnTcp {
   Snap7Server server_;
 };
 
-struct RoundTrip {
-  const char* address;
-  int32_t hostType;
-  int32_t count;
-  Bytes host;
-};
-
 TEST_F(Snap7Test, EveryKindReadsBackWhatWasWritten) {
-  const RoundTrip rows[] = {
+  const e2e::RoundTrip rows[] = {
       {"01DB0020001", 1, 3, Words({0x11, 0x22, 0xFF})},
       {"01DW0020004", 1, 2, Words({0x1234, 0xABCD})},
       {"01DW0020007", 1, 1, Words({0xBEEF})},
@@ -58,15 +51,7 @@ TEST_F(Snap7Test, EveryKindReadsBackWhatWasWritten) {
       {"05DF0030021", 3, 1, Floats({6.5f})},
       {"05SB003003006", 7, 1, Text("ABCDEF")},
   };
-  for (const RoundTrip& row : rows) {
-    SCOPED_TRACE(row.address);
-    Bytes host = row.host;
-    ASSERT_EQ(
-        Transfer(CommandCode::kWriteBlock, Tag(row.address, row.hostType), row.count, host.data()),
-        0);
-    EXPECT_EQ(ReadBlock(row.address, row.hostType, row.count, host.size()), row.host);
-  }
-  EXPECT_TRUE(Messages().empty());
+  ExpectRoundTrips(rows);
 }
 
 // Type 6 addresses words: word 10 is bytes 20 and 21 of the S7 data block, high byte first.
