@@ -21,11 +21,14 @@
 #include <string>
 #include <vector>
 
+#include "support/pseudo_terminal.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using tav::testing::PseudoTerminal;
 
 struct Outcome {
   int exitCode = -1;
@@ -107,22 +110,6 @@ Outcome RunTavhost(const std::vector<std::string>& args, const RunOptions& optio
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
 }
-
-// A pseudo-terminal held open for the test: its device path stands in for a serial port.
-class PseudoTerminal {
- public:
-  PseudoTerminal() : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
-    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) path_ = ptsname(master_);
-  }
-  ~PseudoTerminal() {
-    if (master_ >= 0) close(master_);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  int master_;
-  std::string path_;
-};
 
 // Files the command lines name: {tmp} is a fresh folder holding them, {examples} the examples.
 class Files {

@@ -6,8 +6,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,47 +19,12 @@
 #include "platform/serial_port_rate_linux.h"
 #include "serial/port_operations.h"
 #include "support/driver_test.h"
+#include "support/pseudo_terminal.h"
 
 namespace tav {
 namespace {
 
-class PseudoTerminal {
- public:
-  PseudoTerminal() {
-    char name[64] = {};
-    EXPECT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0) << std::strerror(errno);
-    path_ = name;
-  }
-  ~PseudoTerminal() {
-    close(slave_);
-    close(master_);
-  }
-  PseudoTerminal(const PseudoTerminal&) = delete;
-  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-  const std::string& path() const { return path_; }
-  int slave() const { return slave_; }
-
-  termios Attributes() const {
-    termios t{};
-    EXPECT_EQ(tcgetattr(slave_, &t), 0);
-    return t;
-  }
-
-  // Whether another open could take the terminal for itself.
-  bool IsFree() const {
-    const int fd = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    close(fd);
-    return free;
-  }
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::string path_;
-};
+using tav::testing::PseudoTerminal;
 
 int OpenDescriptorCount() {
   int count = 0;
