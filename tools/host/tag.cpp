@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -23,8 +24,24 @@ constexpr int32_t kHostTypeWords = 0;
 constexpr size_t kValueCellBytes = 4;
 constexpr uint32_t kValueCellShift = 16;  // a 16-bit element lies in bytes 2 and 3 of its cell
 
+// Whether the AreaTypeCode names bytes: of a data block (extended or not), or of inputs,
+// outputs or flags. The host holds each in a 16-bit element; the station holds 8 bits.
+bool IsByteKind(uint32_t areaTypeCode) {
+  switch (tav::KindByte(areaTypeCode)) {
+    case tav::kAreaDataByte:
+      return true;
+    case tav::kAreaInputs:
+    case tav::kAreaOutputs:
+    case tav::kAreaFlags:
+      return tav::AreaQualifier(areaTypeCode) == tav::kQualifierBytes;
+    default:
+      return false;
+  }
+}
+
 ValueKind KindOf(const tav::AddressBlock& parsed) {
   if (parsed.bitNumber != tav::kNoBitNumber) return ValueKind::kBit;
+  if (IsByteKind(parsed.areaTypeCode)) return ValueKind::kByte;
   switch (tav::KindByte(parsed.areaTypeCode)) {
     case tav::kAreaDataDouble:
     case tav::kAreaDataDoubleOdd:
@@ -73,6 +90,9 @@ constexpr TypeCandidate kTypeCandidates[] = {
     {tav::kHostTypeInteger, IsDoubleWordKind},
 };
 
+// An integer as typed: an optional minus, then decimal digits or 0x and hexadecimal digits, and
+// nothing else (a second sign, "0x-5", is no number). Magnitudes beyond every element saturate,
+// so that they are refused as out of range.
 std::optional<int64_t> Integer(const std::string& text) {
   std::string_view digits = text;
   const bool negative = digits.starts_with('-');
@@ -82,13 +102,93 @@ std::optional<int64_t> Integer(const std::string& text) {
     base = 16;
     digits.remove_prefix(2);
   }
-  int64_t value = 0;
+  constexpr uint64_t kBeyondAnyElement = uint64_t{1} << 40;
+  uint64_t magnitude = 0;
   const auto [end, error] =
-      std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+      std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
+  if (digits.empty() || end != digits.data() + digits.size()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) {
+    magnitude = kBeyondAnyElement;
+  } else if (error != std::errc()) {
     return std::nullopt;
   }
+  const auto value = static_cast<int64_t>(std::min(magnitude, kBeyondAnyElement));
   return negative ? -value : value;
+}
+
+// The integers each integer kind takes: the element's unsigned range, and its negative half as
+// two's complement.
+struct IntegerRange {
+  int64_t low;
+  int64_t high;
+};
+IntegerRange RangeOf(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kBit:
+      return {0, 1};
+    case ValueKind::kByte:
+      return {-0x80, 0xFF};
+    case ValueKind::kWord:
+      return {-0x8000, 0xFFFF};
+    case ValueKind::kDoubleWord:
+    case ValueKind::kFloat:
+    case ValueKind::kString:
+      break;
+  }
+  return {-0x8000'0000LL, 0xFFFF'FFFFLL};
+}
+
+// S5 floats (types 5 and 6) hold a narrower range than singles: the driver would store the
+// largest S5 float for anything above it and the smallest for anything below it.
+constexpr float kS5FloatLargest = 0x1.FFFFFCp126F;  // (2^23 - 1) × 2^104
+constexpr float kS5FloatSmallest = 0x1p-129F;       // the smallest normalised magnitude
+
+// A float as typed, or why it does not fit a float element of a station of `plcType`.
+std::optional<std::string> ParseFloat(const std::string& text, uint8_t plcType, float& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtof(text.c_str(), &end);
+  if (text.empty() || *end != '\0') return fmt::format("'{}' is not a number", text);
+  if (std::isnan(value)) return fmt::format("'{}' is not a number", text);
+  if (std::isinf(value)) {
+    return errno == ERANGE ? fmt::format("'{}' is beyond the range of a float", text)
+                           : fmt::format("'{}' is not a finite number", text);
+  }
+  if (errno == ERANGE && value == 0) {
+    return fmt::format("'{}' is too small for a float: it would be stored as 0", text);
+  }
+  if (plcType == tav::kPlcTypeS7 || value == 0) return std::nullopt;
+  if (std::fabs(value) > kS5FloatLargest) {
+    return fmt::format("'{}' is beyond the range of an S5 float (magnitudes up to {:g})", text,
+                       kS5FloatLargest);
+  }
+  if (std::fabs(value) < kS5FloatSmallest) {
+    return fmt::format("'{}' is too small for an S5 float (magnitudes from {:g}, or 0)", text,
+                       kS5FloatSmallest);
+  }
+  return std::nullopt;
+}
+
+// The characters a string tag takes: printable ASCII, which the station and tavhost's output
+// show alike. Other bytes (UTF-8 sequences among them) would reach the station as bytes of
+// another meaning.
+std::optional<std::string> StringProblem(const std::string& text, size_t moved, uint32_t length) {
+  const auto unprintable =
+      std::find_if(text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7E; });
+  if (unprintable != text.end()) {
+    return fmt::format(
+        "'{}': a string tag takes printable ASCII characters only, not byte 0x{:02X}", text,
+        static_cast<uint8_t>(*unprintable));
+  }
+  if (text.size() <= moved) return std::nullopt;
+  if (moved == length) {
+    return fmt::format("'{}' has {} characters; the string tag holds {}", text, text.size(),
+                       length);
+  }
+  return fmt::format(
+      "'{}' has {} characters; the string tag holds {}, and {} of them travel "
+      "(strings move in pairs of characters)",
+      text, text.size(), length, moved);
 }
 
 }  // namespace
@@ -101,6 +201,10 @@ size_t Tag::HostBytes() const {
 
 uint32_t Tag::StringLength() const {
   return tav::PackedStringLength(parsed.packedAddress);
+}
+
+size_t Tag::StringCharactersMoved() const {
+  return StringLength() & ~uint32_t{1};
 }
 
 int32_t HostDataTypeOf(Host& host, const std::string& address) {
@@ -128,6 +232,7 @@ std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t host
   if (result != 0) return std::nullopt;
   tag.parsed.addressText = nullptr;  // the Tag may move; the driver keeps no pointer
   tag.kind = KindOf(tag.parsed);
+  tag.plcType = host.instance().plcTable[tag.parsed.plcNumber].plcType;
   tag.count = tag.kind == ValueKind::kBit || tag.kind == ValueKind::kString ? 1 : count;
   return tag;
 }
@@ -194,6 +299,8 @@ std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::s
 
 std::string_view KindName(ValueKind kind) {
   switch (kind) {
+    case ValueKind::kByte:
+      return "byte";
     case ValueKind::kWord:
       return "word";
     case ValueKind::kDoubleWord:
@@ -212,7 +319,8 @@ Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values) {
   Json list = Json::array();
   if (tag.kind == ValueKind::kString) {
     list.push_back(
-        Cp437ToUtf8(std::string_view(reinterpret_cast<const char*>(values.data()), values.size())));
+        Cp437ToUtf8(std::string_view(reinterpret_cast<const char*>(values.data()),
+                                     std::min(values.size(), tag.StringCharactersMoved()))));
     return list;
   }
   if (tag.kind == ValueKind::kBit) {
@@ -249,8 +357,12 @@ std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values) {
   };
   switch (tag.kind) {
     case ValueKind::kString: {
+      // Only the characters that travelled: the last one of an odd length never did.
       std::string characters;
-      for (uint8_t c : values) characters += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+      for (size_t at = 0; at < std::min(values.size(), tag.StringCharactersMoved()); ++at) {
+        const uint8_t c = values[at];
+        characters += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+      }
       return "\"" + characters + "\"";
     }
     case ValueKind::kBit: {
@@ -258,6 +370,7 @@ std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values) {
       std::memcpy(&cell, values.data(), sizeof cell);
       return fmt::format("{}", cell >> kValueCellShift & 1);
     }
+    case ValueKind::kByte:
     case ValueKind::kWord:
     case ValueKind::kDoubleWord:
     case ValueKind::kFloat:
@@ -268,7 +381,9 @@ std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values) {
     if (width == 2) {
       uint16_t word = 0;
       std::memcpy(&word, &values[at], sizeof word);
-      add(fmt::format("0x{:04X}", word));
+      // A byte in two digits, unless its element holds more than a byte can.
+      add(tag.kind == ValueKind::kByte && word <= 0xFF ? fmt::format("0x{:02X}", word)
+                                                       : fmt::format("0x{:04X}", word));
       continue;
     }
     uint32_t raw = 0;
@@ -289,9 +404,9 @@ bool ParseValues(const Tag& tag, const std::vector<std::string>& texts,
   }
   if (tag.kind == ValueKind::kString) {
     std::string text = texts[0];
-    if (text.size() > values.size()) {
-      error = fmt::format("'{}' has {} characters; the string tag holds {}", text, text.size(),
-                          values.size());
+    if (std::optional<std::string> problem =
+            StringProblem(text, tag.StringCharactersMoved(), tag.StringLength())) {
+      error = std::move(*problem);
       return false;
     }
     text.resize(values.size(), ' ');
@@ -301,34 +416,26 @@ bool ParseValues(const Tag& tag, const std::vector<std::string>& texts,
   for (size_t i = 0; i < texts.size(); ++i) {
     const std::string& text = texts[i];
     if (tag.kind == ValueKind::kFloat) {
-      char* end = nullptr;
-      errno = 0;
-      const float value = std::strtof(text.c_str(), &end);
-      if (text.empty() || *end != '\0') {
-        error = fmt::format("'{}' is not a number", text);
-        return false;
-      }
-      if (errno == ERANGE && std::isinf(value)) {
-        error = fmt::format("'{}' is beyond the range of a float", text);
+      float value = 0;
+      if (std::optional<std::string> problem = ParseFloat(text, tag.plcType, value)) {
+        error = std::move(*problem);
         return false;
       }
       std::memcpy(&values[4 * i], &value, sizeof value);
       continue;
     }
     const std::optional<int64_t> value = Integer(text);
-    const int64_t low = tag.kind == ValueKind::kBit    ? 0
-                        : tag.kind == ValueKind::kWord ? -0x8000
-                                                       : -0x8000'0000LL;
-    const int64_t high = tag.kind == ValueKind::kBit    ? 1
-                         : tag.kind == ValueKind::kWord ? 0xFFFF
-                                                        : 0xFFFF'FFFFLL;
-    if (!value || *value < low || *value > high) {
-      error = fmt::format("'{}' is not an integer from {} to {}", text, low, high);
+    const IntegerRange range = RangeOf(tag.kind);
+    if (!value || *value < range.low || *value > range.high) {
+      error = fmt::format("'{}' is not an integer from {} to {}", text, range.low, range.high);
       return false;
     }
     if (tag.kind == ValueKind::kBit) {
       const uint32_t cell = static_cast<uint32_t>(*value) << kValueCellShift;
       std::memcpy(values.data(), &cell, sizeof cell);
+    } else if (tag.kind == ValueKind::kByte) {
+      const auto byte = static_cast<uint16_t>(*value & 0xFF);
+      std::memcpy(&values[2 * i], &byte, sizeof byte);
     } else if (tag.kind == ValueKind::kWord) {
       const auto word = static_cast<uint16_t>(*value);
       std::memcpy(&values[2 * i], &word, sizeof word);

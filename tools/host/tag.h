@@ -18,7 +18,8 @@ namespace tavhost {
 
 // The host element a tag's kind takes.
 enum class ValueKind : uint8_t {
-  kWord,        // 16 bits: words, and bytes in their low 8 bits
+  kByte,        // 8 bits, zero-extended into a 16-bit host element
+  kWord,        // 16 bits
   kDoubleWord,  // 32-bit integer
   kFloat,       // single-precision float
   kString,      // characters
@@ -29,12 +30,16 @@ struct Tag {
   std::string address;
   tav::AddressBlock parsed{};
   ValueKind kind = ValueKind::kWord;
-  int32_t count = 1;  // elements; a string and a bit are one
+  int32_t count = 1;    // elements; a string and a bit are one
+  uint8_t plcType = 0;  // the station's type, as the station file made it
 
   // Bytes of the host array (the value cell for a bit).
   size_t HostBytes() const;
   // A string's length from its packed address.
   uint32_t StringLength() const;
+  // The characters of a string that travel: strings move in pairs, so an odd length leaves its
+  // last character behind.
+  size_t StringCharactersMoved() const;
 };
 
 // The host data type an address asks for, as the driver's parser sees it (command 3): 6 when it
@@ -58,13 +63,15 @@ int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
 
 // The values of a host array as text, one per element, separated by blanks.
 std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values);
-// The values of a host array typed as the tag's kind: unsigned integers for words and double
-// words, numbers for floats, the text of a string, true or false for a bit.
+// The values of a host array typed as the tag's kind: unsigned integers for bytes, words and
+// double words, numbers for floats, the text of a string, true or false for a bit.
 Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values);
-// The kind's name: "word", "double word", "float", "string", "bit".
+// The kind's name: "byte", "word", "double word", "float", "string", "bit".
 std::string_view KindName(ValueKind kind);
 // Fills a host array from texts, one per element (a string takes one); false with `error` set
-// when a text does not fit the tag's kind.
+// when a text does not fit the tag: an integer beyond its element, a float beyond what the
+// station stores, a string longer than the characters that travel or with characters other than
+// printable ASCII, a bit other than 0 or 1.
 bool ParseValues(const Tag& tag, const std::vector<std::string>& texts,
                  std::vector<uint8_t>& values, std::string& error);
 
