@@ -122,6 +122,18 @@ class Files {
     Write("tavSH109.int", "this line names no station\n");
     Write("broken.toml", "[[station]]\naddress = \"0A0B0C010201\"\ntype = 8\n");
     Write("broken.map", "; where the stations are\n0A0B0C010201 = 127.0.0.1:1, s9\n");
+    // Station maps for the example stations: 1 is an S7 station, 3 an S5 station, 5 type 6.
+    Write("words.map", "; station 1 is an S7 station\n0A0B0C010201 = 127.0.0.1:1, s7-words\n");
+    Write("s7.map", "0A0B0C010203 = 127.0.0.1:1, s7\n");
+    Write("s5.map", "0A0B0C010201 = 127.0.0.1:1, s7\n0a0b0c010205 = 127.0.0.1:1, s5-iso\n");
+    Write("fits.map",
+          "0A0B0C010201 = 127.0.0.1:1, s7\n0A0B0C010203 = 127.0.0.1:1, s5-tcp\n"
+          "0A0B0C010205 = 127.0.0.1:1, s7-words\n");
+    // Its own first line skipped, the map routes station 1 with s5-tcp.
+    Write("s5tcp.map", "0A0B0C010201 = 127.0.0.1:x, s7\n0A0B0C010201 = 127.0.0.1:1, s5-tcp\n");
+    // Station 1 made type 6 by a later line, in CR-LF with a comment between.
+    Write("tavSH111.int",
+          "1=7,0A0B0C010201,2\r\n; now a type-6 station\r\n 1 = 6 ,0A0B0C010201\r\n");
     std::string huge = "[[station]]\naddress = \"0A0B0C010201\"\ntype = 5\n";
     for (int n = 0; n < 600; ++n) {
       huge += "[[station.db]]\nnumber = " + std::to_string(n) + "\nsize = 65536\n";
@@ -412,6 +424,39 @@ const Case kCases[] = {
      2,
      {},
      {"tavhost read: ", "broken.map line 2 skipped: "}},
+    // A station map line whose protocol cannot serve the station's type stops every command.
+    {"StationMapWordsForAnS7Station",
+     {"--tcp-map", "{tmp}/words.map", "read", "01DW0100000", "--timeout", "1"},
+     2,
+     {},
+     {"tavhost read: ", "tavSH101.int line 1 makes station 1 an S7 station (type 7), but ",
+      "words.map line 2 maps its address 0A0B0C010201 with s7-words, which serves type-6 "
+      "stations only"}},
+    {"StationMapS7ForAnS5Station",
+     {"--tcp-map", "{tmp}/s7.map", "write", "03DW0100000", "1", "--timeout", "1"},
+     2,
+     {},
+     {"tavSH101.int line 3 makes station 3 an S5 station (type 5), but ",
+      "s7.map line 1 maps its address 0A0B0C010203 with s7, which serves S7 stations (type 7) "
+      "only"}},
+    {"StationMapS5ForAType6Station",
+     {"--tcp-map", "{tmp}/s5.map", "check", "01DW0100000", "--timeout", "1"},
+     2,
+     {},
+     {"tavSH101.int line 5 makes station 5 a type-6 station, but ",
+      "s5.map line 2 maps its address 0A0B0C010205 with s5-iso, which serves S5 stations"}},
+    {"StationMapNamesTheLineThatGaveTheType",
+     {"--tcp-map", "{tmp}/fits.map", "read", "01DW0100000", "--station-file", "{tmp}/tavSH111.int",
+      "--timeout", "1"},
+     2,
+     {},
+     {"tavSH111.int line 3 makes station 1 a type-6 station, but ",
+      "fits.map line 1 maps its address 0A0B0C010201 with s7, which serves S7 stations"}},
+    {"StationMapThatFitsGoesOnToTheTransfer",
+     {"--tcp-map", "{tmp}/fits.map", "watch", "--count", "1", "01DW0100000", "03DW0100000",
+      "05DW0100000", "--timeout", "1"},
+     1,
+     {"cycle 1 01DW0100000 - result 2", "cycle 1 05DW0100000 - result 2"}},
     {"FolderAsSimulationFile", {"--network", "{tmp}", "info"}, 2, {}, {": is a folder"}},
     {"RelativeNetworkIsWhereTheUserTypedIt",
      {"--network", "relative.toml", "read", "01DF0100010", "--station-file",
@@ -507,6 +552,25 @@ TEST(TavhostLog, GoesToTheFileWithATimeStamp) {
       text.str(), std::regex(R"(\n\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[log 32\] TavSH1: )"
                              R"(Connection Success, Plc #1)")))
       << text.str();
+}
+
+// init shows the driver's log, then stops at a station map line of another station type, skipped
+// lines routing nothing.
+TEST(TavhostStationMap, InitStopsAtAProtocolForAnotherType) {
+  const Files files;
+  const Outcome run =
+      RunTavhost({"--tcp-map", (files.folder() / "s5tcp.map").string(), "init", "--timeout", "1"});
+  EXPECT_EQ(run.exitCode, 2) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("s5tcp.map line 1 skipped: "), std::string::npos) << run.err;
+  EXPECT_TRUE(run.err.ends_with(
+      "tavhost init: " TAV_EXAMPLES_DIR
+      "/tavSH101.int line 1 makes station 1 an S7 station "
+      "(type 7), but " +
+      (files.folder() / "s5tcp.map").string() +
+      " line 2 maps its address 0A0B0C010201 with s5-tcp, which serves S5 stations (type 5) "
+      "only\n"))
+      << run.err;
 }
 
 // The README's reference table of addresses: each row's verdict and rule, as `check` finds them

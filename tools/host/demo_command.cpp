@@ -177,6 +177,11 @@ void AddDemoCommand(CLI::App& app, Host& host, int& exitCode) {
     const int32_t result = host.Initialise(stationFile, 0);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
+    if (const std::optional<std::string> mismatch = host.StationMapMismatch()) {
+      ReportError("demo", *mismatch);
+      exitCode = kExitUsage;
+      return;
+    }
     exitCode = result == 0 ? kExitDone : kExitRefused;
 
     if (!json) {

@@ -2,16 +2,19 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "abi/records.h"
 #include "h1_operations.h"
 #include "output.h"
 #include "sim/network_file.h"
+#include "station_map_check.h"
 
 namespace tavhost {
 
@@ -19,6 +22,23 @@ namespace {
 
 // The driver opens no station file with a longer name.
 constexpr size_t kStationFileNameLength = 15;
+
+// A file's text, at most `limit` bytes of it; none when it cannot be read.
+std::optional<std::string> FileText(const std::string& path, size_t limit) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string text;
+  char chunk[4096];
+  while (text.size() < limit && file.read(chunk, sizeof chunk).gcount() > 0) {
+    text.append(chunk, std::min(static_cast<size_t>(file.gcount()), limit - text.size()));
+  }
+  return text;
+}
+
+// The driver reads no more of a station file than 64 KiB: one byte beyond shows it was cut.
+constexpr size_t kStationFileReadBytes = 65'537;
+// Far beyond any station map: 98 stations with comments take a few KiB.
+constexpr size_t kStationMapReadBytes = 16 << 20;
 
 }  // namespace
 
@@ -38,7 +58,8 @@ void Host::InstallNetwork() {
   if (networkInstalled_) return;
   networkInstalled_ = true;
   if (!tcpMapPath.empty()) {
-    UseH1OverTcp(h1tcpPath, std::filesystem::absolute(tcpMapPath).string());
+    tcpMapFull_ = std::filesystem::absolute(tcpMapPath).string();
+    UseH1OverTcp(h1tcpPath, tcpMapFull_);
     return;
   }
   if (networkPath.empty()) return;  // the built-in network
@@ -130,6 +151,8 @@ int32_t Host::Initialise(const std::string& stationFile, int32_t timeout) {
   // Load the driver and the network before moving: their paths are relative to where the user
   // typed them.
   driver();
+  stationFile_ = stationFile;
+  stationFileFull_ = std::filesystem::absolute(path).string();
   std::error_code error;
   if (path.has_parent_path()) std::filesystem::current_path(path.parent_path(), error);
   if (error) {
@@ -139,6 +162,16 @@ int32_t Host::Initialise(const std::string& stationFile, int32_t timeout) {
   driverNumber_ = *number;
   tav::InitBlock block{{}, 1, timeout};
   return driver().Run(instance_.get(), tav::CommandCode::kInitialise, &block, driverNumber_);
+}
+
+std::optional<std::string> Host::StationMapMismatch() const {
+  if (tcpMapFull_.empty() || stationFileFull_.empty()) return std::nullopt;
+  const std::optional<std::string> stationText = FileText(stationFileFull_, kStationFileReadBytes);
+  const std::optional<std::string> mapText = FileText(tcpMapFull_, kStationMapReadBytes);
+  // A map that cannot be read routes nothing, as libh1tcp has logged.
+  if (!stationText || !mapText) return std::nullopt;
+  return tavhost::StationMapMismatch(*instance_, {stationFile_, *stationText},
+                                     {tcpMapPath, *mapText}, SkippedMapLineNumbers());
 }
 
 bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_view command,
@@ -155,6 +188,13 @@ bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_vi
   // then only time out on that station, so tavhost stops at the first such line instead.
   if (const std::string skipped = FirstSkippedMapLine(); !skipped.empty()) {
     ReportError(command, skipped);
+    exitCode = kExitUsage;
+    return false;
+  }
+  // A station reached with the protocol of another type would show its bytes in another
+  // layout: every value read would be wrong.
+  if (const std::optional<std::string> mismatch = host.StationMapMismatch()) {
+    ReportError(command, *mismatch);
     exitCode = kExitUsage;
     return false;
   }

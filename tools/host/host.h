@@ -34,6 +34,11 @@ class Host {
   int32_t Initialise(const std::string& stationFile, int32_t timeout);
   int32_t driverNumber() const { return driverNumber_; }
 
+  // Over libh1tcp, after Initialise: the first station whose map line names a protocol that
+  // cannot serve the type the station file gave it, as one line naming both lines. None on the
+  // simulated network, or when every mapped station fits.
+  std::optional<std::string> StationMapMismatch() const;
+
  private:
   void InstallNetwork();
 
@@ -41,6 +46,9 @@ class Host {
   std::unique_ptr<tav::DriverInstance> instance_ = std::make_unique<tav::DriverInstance>();
   bool networkInstalled_ = false;
   int32_t driverNumber_ = 0;
+  std::string stationFile_;      // as the user named it
+  std::string stationFileFull_;  // the same, from the folder the user was in
+  std::string tcpMapFull_;       // the station map, from the folder the user was in
 };
 
 // Where init, read and write take their stations from.

@@ -18,6 +18,11 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
       return;
     }
     const int32_t result = host.Initialise(options->stationFile, options->timeout);
+    if (const std::optional<std::string> mismatch = host.StationMapMismatch()) {
+      ReportError("init", *mismatch);
+      exitCode = kExitUsage;
+      return;
+    }
     exitCode = result == 0 ? kExitDone : kExitRefused;
     if (JsonOutput()) {
       EmitDocument({{"command", "init"},

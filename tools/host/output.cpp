@@ -3,11 +3,13 @@
 #include <fmt/chrono.h>
 #include <fmt/core.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <deque>
 #include <memory>
+#include <optional>
 
 namespace tavhost {
 
@@ -32,11 +34,27 @@ struct OutputState {
   std::deque<LogLine> pending;
   std::string last;
   std::string firstSkippedMapLine;
+  std::set<int> skippedMapLines;
 };
 
-// How libh1tcp logs a line of its station map that it skips.
+// How libh1tcp logs a line of its station map that it skips: "H1TCP: PATH line N skipped: why".
 constexpr std::string_view kH1TcpPrefix = "H1TCP: ";
 constexpr std::string_view kSkippedLine = " skipped: ";
+constexpr std::string_view kLineWord = " line ";
+
+// The line number before " skipped: " in such a message; none when there is no number.
+std::optional<int> SkippedLineNumber(std::string_view message, size_t skipped) {
+  const std::string_view head = message.substr(0, skipped);
+  const size_t word = head.rfind(kLineWord);
+  if (word == std::string_view::npos) return std::nullopt;
+  const std::string_view digits = head.substr(word + kLineWord.size());
+  int number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+    return std::nullopt;
+  }
+  return number;
+}
 
 OutputState& State() {
   static OutputState state;
@@ -99,9 +117,14 @@ void RecordDriverLog(int32_t level, const char* text, bool echo) {
     std::fflush(stderr);
   }
   const std::string_view message = line.text;
-  if (state.firstSkippedMapLine.empty() && message.starts_with(kH1TcpPrefix) &&
-      message.find(kSkippedLine) != std::string_view::npos) {
-    state.firstSkippedMapLine = message.substr(kH1TcpPrefix.size());
+  if (const size_t skipped = message.find(kSkippedLine);
+      message.starts_with(kH1TcpPrefix) && skipped != std::string_view::npos) {
+    if (state.firstSkippedMapLine.empty()) {
+      state.firstSkippedMapLine = message.substr(kH1TcpPrefix.size());
+    }
+    if (const std::optional<int> number = SkippedLineNumber(message, skipped)) {
+      state.skippedMapLines.insert(*number);
+    }
   }
   state.last = fmt::format("{} {}", line.time.substr(11), line.text);
   if (state.pending.size() == kMaxPendingLines) state.pending.pop_front();
@@ -114,6 +137,10 @@ std::string LastDriverLog() {
 
 std::string FirstSkippedMapLine() {
   return State().firstSkippedMapLine;
+}
+
+std::set<int> SkippedMapLineNumbers() {
+  return State().skippedMapLines;
 }
 
 void EmitDocument(Json document) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,8 @@ std::string LastDriverLog();
 // The first line of the station map that libh1tcp skipped, as it logged it ("PATH line N
 // skipped: why"); empty while it skipped none.
 std::string FirstSkippedMapLine();
+// The numbers of every line of the station map that libh1tcp skipped.
+std::set<int> SkippedMapLineNumbers();
 
 // Prints `document` as one line of JSON, with the log lines recorded since the previous document
 // under "log".
