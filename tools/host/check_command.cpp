@@ -106,10 +106,21 @@ void PrintMarked(const Refusal& refusal, const std::string& workText) {
   fmt::print("   {}{}\n", std::string(refusal.position, ' '), std::string(refusal.width, '^'));
 }
 
+// Why the transfers (commands 5 and 7) refuse a tag that command 3 accepts; none when they take
+// it or command 3 refused it.
+std::optional<std::string> TransferRefusalOf(const Verdict& parse) {
+  if (parse.result != 0) return std::nullopt;
+  return TransferRefusal(parse.block.areaTypeCode, parse.block.bitNumber);
+}
+
 void PrintVerdicts(const std::string& address, const Verdict& parse, const Verdict& check,
                    int32_t hostDataType, int32_t count) {
   const AddressReading& r = parse.reading;
-  fmt::print("{}  {}\n", address, parse.result == 0 ? "valid" : "refused");
+  const std::optional<std::string> transferRefusal = TransferRefusalOf(parse);
+  fmt::print("{}  {}\n", address,
+             parse.result != 0 ? "refused"
+             : transferRefusal ? "valid as an address, refused when read or written"
+                               : "valid");
   const AddressReading& shown = r.valid() ? r : check.reading;
   if (shown.valid()) {
     const uint8_t plcType = shown.stationView.plcType;
@@ -133,6 +144,9 @@ void PrintVerdicts(const std::string& address, const Verdict& parse, const Verdi
   const bool sameRefusal = !r.valid() && !c.valid() && r.refusal->rule == c.refusal->rule;
   fmt::print("  {:<14} result {}, element count {}{}\n", "command 4", check.result, count,
              c.valid() || sameRefusal ? "" : ": " + RefusalText(*c.refusal));
+  if (transferRefusal) {
+    fmt::print("  {:<14} refused (result 1): {}\n", "commands 5, 7", *transferRefusal);
+  }
 }
 
 Json ReadingJson(const Verdict& verdict) {
@@ -174,16 +188,23 @@ Json VerdictsJson(const std::string& address, const Verdict& parse, const Verdic
   }
   document["command3"] = ReadingJson(parse);
   document["command4"] = ReadingJson(check);
+  if (parse.result == 0) {
+    // Whether reading and writing the tag (commands 5 and 7) take it as well.
+    const std::optional<std::string> transferRefusal = TransferRefusalOf(parse);
+    document["transfer"] = transferRefusal ? Json{{"accepted", false}, {"reason", *transferRefusal}}
+                                           : Json{{"accepted", true}};
+  }
   document["agrees"] = parse.disagreement.empty() && check.disagreement.empty();
   return document;
 }
 
-// The exit code one address asks for: command 4's refusal of every string address is no fault.
+// The exit code one address asks for: command 4's refusal of every string address is no fault;
+// a tag that the transfers would refuse is one, although its address is valid.
 int ExitCodeOf(const Verdict& parse, const Verdict& check) {
   if (!parse.disagreement.empty() || !check.disagreement.empty()) return kExitDisagreement;
   const bool checkRefused = check.result != 0 && !(check.reading.refusal &&
                                                    check.reading.refusal->rule == "check-string");
-  return parse.result != 0 || checkRefused ? kExitRefused : kExitDone;
+  return parse.result != 0 || checkRefused || TransferRefusalOf(parse) ? kExitRefused : kExitDone;
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
     if (result != 0) {
       ReportError("read",
                   fmt::format("{}: read failed with {}: {}", options->address, result,
-                              TransferResultMeaning(result)),
+                              TransferFailureMeaning(*tag, result)),
                   std::move(document));
       return;
     }

@@ -207,6 +207,26 @@ size_t Tag::StringCharactersMoved() const {
   return StringLength() & ~uint32_t{1};
 }
 
+std::optional<std::string> TransferRefusal(uint32_t areaTypeCode, uint32_t bitNumber) {
+  if (bitNumber == tav::kNoBitNumber || !IsByteKind(areaTypeCode) || bitNumber < 8) {
+    return std::nullopt;
+  }
+  return fmt::format(
+      "bit {} lies beyond the byte: the driver reads and writes bits 0 to 7 of a "
+      "byte only (\"bit beyond the element\")",
+      bitNumber);
+}
+
+std::string TransferFailureMeaning(const Tag& tag, int32_t result) {
+  if (result == 1) {
+    if (std::optional<std::string> refusal =
+            TransferRefusal(tag.parsed.areaTypeCode, tag.parsed.bitNumber)) {
+      return "the driver refused the transfer: " + *refusal;
+    }
+  }
+  return std::string(TransferResultMeaning(result));
+}
+
 int32_t HostDataTypeOf(Host& host, const std::string& address) {
   // The rules answer as the driver does, without its log line for each try of an X address.
   const StationLookup stations = StationsOf(host.instance());

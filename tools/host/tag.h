@@ -60,6 +60,12 @@ std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t host
 int32_t ReadTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
 // Writes the tag's values from `values`; returns the driver's result.
 int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
+// Why commands 5 and 7 refuse a tag whose address command 3 accepts: a bit number beyond its
+// element (bits 8 to 15 of an input, output or flag byte). None when they take it.
+std::optional<std::string> TransferRefusal(uint32_t areaTypeCode, uint32_t bitNumber);
+// What a failed transfer of the tag means: the driver's reason when tavhost knows why it refused,
+// else what the result means.
+std::string TransferFailureMeaning(const Tag& tag, int32_t result);
 
 // The values of a host array as text, one per element, separated by blanks.
 std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values);

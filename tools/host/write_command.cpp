@@ -50,7 +50,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     if (written != 0) {
       ReportError("write",
                   fmt::format("{}: write failed with {}: {}", options->address, written,
-                              TransferResultMeaning(written)),
+                              TransferFailureMeaning(*tag, written)),
                   std::move(document));
       return;
     }
@@ -59,7 +59,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     if (read != 0) {
       ReportError("write",
                   fmt::format("{}: reading back failed with {}: {}", options->address, read,
-                              TransferResultMeaning(read)),
+                              TransferFailureMeaning(*tag, read)),
                   std::move(document));
       return;
     }
