@@ -11,6 +11,8 @@
 #include <span>
 #include <vector>
 
+#include "results.h"
+
 namespace tav::h1tcp {
 
 using Bytes = std::vector<uint8_t>;
@@ -103,15 +105,8 @@ struct S5Answer {
 Bytes S5AnswerHeader(const S5Answer& answer);
 std::optional<S5Answer> ParseS5AnswerHeader(ByteView header);
 
-// Status words an answered exchange reports: 0 good, then the simulator's numbers for the
-// refusals both know, then one range per protocol for what only it says.
-inline constexpr uint16_t kStatusGood = 0;
-inline constexpr uint16_t kStatusNoSuchArea = 1;
-inline constexpr uint16_t kStatusOutOfRange = 2;
-inline constexpr uint16_t kStatusTooLong = 3;
-inline constexpr uint16_t kStatusS5Error = 0x0500;  // | the acknowledgement's error byte
-inline constexpr uint16_t kStatusS7Item = 0x0700;   // | the item's return code
-// A header error of an S7 answer reports its class and code as they stand (0x8104, 0x8500...).
+// The status words an answered exchange reports (kStatusGood, kStatusS7Item...) are the H1
+// libraries' contract: vocabulary/h1_results.h.
 
 uint16_t StatusOfS7Item(uint8_t returnCode);
 uint16_t StatusOfS5Error(uint8_t error);

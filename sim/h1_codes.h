@@ -1,36 +1,9 @@
-// The results and status words of the simulated H1 driver library. The driver reacts to some of
-// them by number (3 and 14 from send read request; 6, 7, 3 and 9 from the receive operations; the
-// open's status word 0 or 3); the simulator answers those only where the situation means the
-// same, and tests force them as faults.
+// The simulated H1 driver library answers with the contract every H1 library keeps
+// (vocabulary/h1_results.h), named here as sim::h1.
 #pragma once
 
-#include <cstdint>
+#include "vocabulary/h1_results.h"
 
-namespace tav::sim::h1 {
-
-// Results of the operations.
-inline constexpr uint16_t kOk = 0;
-inline constexpr uint16_t kDriverNotOpen = 1;      // open driver was not called, or close was
-inline constexpr uint16_t kUnknownConnection = 2;  // no connection has this identifier
-inline constexpr uint16_t kBusy = 3;               // the request cannot be taken now: send again
-inline constexpr uint16_t kNotEstablished = 4;     // the connection is being set up
-inline constexpr uint16_t kConnectionBroken = 5;   // the connection broke: restart it
-inline constexpr uint16_t kNoData = 6;             // the response has not arrived yet
-inline constexpr uint16_t kReceiving = 7;          // the response is arriving
-inline constexpr uint16_t kNoRequest = 8;          // nothing was asked on this connection
-inline constexpr uint16_t kRequestLost = 9;        // the request was lost: send it again
-inline constexpr uint16_t kBadArgument = 10;       // a null pointer or an unusable record
-inline constexpr uint16_t kRejected = 11;          // the station refuses the connection's TSAPs
-inline constexpr uint16_t kNoIdentifier = 12;      // every connection identifier is in use
-inline constexpr uint16_t kAborted = 14;           // the request was aborted
-
-// Status words of an open (written into the connect record).
-inline constexpr uint16_t kConnectSettingUp = 3;  // accepted; the connection is being set up
-
-// Status words of an answered exchange (result 0): what the station said.
-inline constexpr uint16_t kStatusGood = 0;
-inline constexpr uint16_t kStatusNoSuchArea = 1;  // unknown area kind, or no such block
-inline constexpr uint16_t kStatusOutOfRange = 2;  // the range runs past the end of the area
-inline constexpr uint16_t kStatusTooLong = 3;     // more data than the transfer buffer holds
-
-}  // namespace tav::sim::h1
+namespace tav::sim {
+namespace h1 = tav::h1;
+}  // namespace tav::sim

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "vocabulary/ethernet_address.h"
+#include "vocabulary/h1_results.h"
 
 namespace tav {
 
@@ -74,18 +75,18 @@ static_assert(offsetof(RequestRecord, start) == 6);
 static_assert(offsetof(RequestRecord, length) == 8);
 static_assert(sizeof(RequestRecord) == 10);
 
-// Results of the library's operations, named by what the driver does on them. What they mean
-// inside the library is the library's business.
-inline constexpr uint16_t kH1Done = 0;  // every operation; connection state: the connection is up
+// Results of the library's operations, named by what the driver does on them
+// (vocabulary/h1_results.h says what they mean to the library).
+inline constexpr uint16_t kH1Done = h1::kOk;  // every operation; connection state: it is up
 // Send: the request was not taken; send it again after a pause. Receive: send it again.
-inline constexpr uint16_t kH1Busy = 3;
+inline constexpr uint16_t kH1Busy = h1::kBusy;
 // Receive: nothing has arrived yet; poll again after a millisecond.
-inline constexpr uint16_t kH1Waiting = 6;
-inline constexpr uint16_t kH1InProgress = 7;
+inline constexpr uint16_t kH1Waiting = h1::kNoData;
+inline constexpr uint16_t kH1InProgress = h1::kReceiving;
 // Receive read data: the request has to be sent again.
-inline constexpr uint16_t kH1Resend = 9;
+inline constexpr uint16_t kH1Resend = h1::kRequestLost;
 // Send read request: collect and drop whatever is pending, then give up.
-inline constexpr uint16_t kH1Abandon = 14;
+inline constexpr uint16_t kH1Abandon = h1::kAborted;
 
 constexpr bool IsWaiting(uint16_t result) {
   return result == kH1Waiting || result == kH1InProgress;
@@ -96,10 +97,10 @@ constexpr bool WantsResend(uint16_t result) {
 
 // Status words an open writes into the connect record that let the driver wait for the
 // connection: set up already, or being set up.
-inline constexpr uint16_t kOpenStatusDone = 0;
-inline constexpr uint16_t kOpenStatusPending = 3;
+inline constexpr uint16_t kOpenStatusDone = h1::kConnectDone;
+inline constexpr uint16_t kOpenStatusPending = h1::kConnectSettingUp;
 
 // The status word of an exchange the station answered well.
-inline constexpr uint16_t kStatusWordGood = 0;
+inline constexpr uint16_t kStatusWordGood = h1::kStatusGood;
 
 }  // namespace tav

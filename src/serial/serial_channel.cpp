@@ -1,11 +1,12 @@
 #include "serial/serial_channel.h"
 
 #include <cstring>
-#include <span>
+#include <iterator>
 #include <string_view>
 
 #include "abi/driver_instance.h"
 #include "serial/port_operations.h"
+#include "vocabulary/line_flags.h"
 
 namespace tav {
 namespace {
@@ -25,33 +26,13 @@ constexpr DWORD kQueueBytes = 1200;
 // Stands in for bytes received with a parity error, once error replacement is switched on.
 constexpr char kErrorReplacement = '\xFC';
 
-// One row of a DTR or RTS mode table: the mode applies when `lineFlags` has any of `anyOf` set.
-// The rows are tried from the top and the first match wins; the last row matches every value.
-struct ModeRule {
-  uint16_t anyOf;
-  DWORD mode;
-};
-constexpr uint16_t kEveryValue = 0;
-
-constexpr ModeRule kDtrModes[] = {
-    {0x0101, DTR_CONTROL_ENABLE},
-    {0x8000, DTR_CONTROL_HANDSHAKE},
-    {kEveryValue, DTR_CONTROL_DISABLE},
-};
-
-constexpr ModeRule kRtsModes[] = {
-    {0x0202, RTS_CONTROL_ENABLE},
-    {0x1000, RTS_CONTROL_HANDSHAKE},
-    {0x2000, RTS_CONTROL_TOGGLE},
-    {kEveryValue, RTS_CONTROL_DISABLE},
-};
-
-constexpr DWORD FirstMatchingMode(std::span<const ModeRule> rules, uint16_t lineFlags) {
-  for (const ModeRule& rule : rules) {
-    if (rule.anyOf == kEveryValue || (lineFlags & rule.anyOf) != 0) return rule.mode;
-  }
-  return rules.back().mode;
-}
+// The DCB's control modes, indexed by the line mode that lineFlags select
+// (vocabulary/line_flags.h); DTR has no toggle mode, and a DTR rule never selects it.
+constexpr DWORD kDtrControls[] = {DTR_CONTROL_DISABLE, DTR_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE,
+                                  DTR_CONTROL_DISABLE};
+constexpr DWORD kRtsControls[] = {RTS_CONTROL_DISABLE, RTS_CONTROL_ENABLE, RTS_CONTROL_HANDSHAKE,
+                                  RTS_CONTROL_TOGGLE};
+static_assert(static_cast<size_t>(LineMode::kToggle) + 1 == std::size(kRtsControls));
 
 constexpr BYTE LowByte(uint16_t value) {
   return static_cast<BYTE>(value & 0xFF);
@@ -119,11 +100,11 @@ void KeepPort(DriverInstance& instance, HANDLE port) {
 }  // namespace
 
 uint32_t DtrControlFor(uint16_t lineFlags) {
-  return FirstMatchingMode(kDtrModes, lineFlags);
+  return kDtrControls[static_cast<size_t>(RuleFor(kDtrRules, lineFlags).mode)];
 }
 
 uint32_t RtsControlFor(uint16_t lineFlags) {
-  return FirstMatchingMode(kRtsModes, lineFlags);
+  return kRtsControls[static_cast<size_t>(RuleFor(kRtsRules, lineFlags).mode)];
 }
 
 PortResult OpenPort(const char* name, const LineSettings& line, uint16_t lineFlags, HANDLE& port) {

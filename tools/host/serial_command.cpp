@@ -5,11 +5,13 @@
 // stored and how the device then runs.
 #include <fmt/core.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 
 #include "abi/port_parameters.h"
+#include "vocabulary/line_flags.h"
 #include "device_line.h"
 #include "host.h"
 #include "output.h"
@@ -23,13 +25,9 @@ struct Named {
   uint16_t code;
 };
 
-// PortParameters' parity and stop-bit codes, and the DriverInstance's lineFlags bits that choose
-// DTR and RTS.
+// PortParameters' parity and stop-bit codes.
 constexpr Named kParities[] = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4}};
 constexpr Named kStopBits[] = {{"1", 0}, {"1.5", 1}, {"2", 2}};
-constexpr Named kDtrModes[] = {{"off", 0}, {"on", 0x0001}, {"handshake", 0x8000}};
-constexpr Named kRtsModes[] = {
-    {"off", 0}, {"on", 0x0002}, {"handshake", 0x1000}, {"toggle", 0x2000}};
 
 constexpr size_t kPortNameSize = sizeof(tav::PortParameters::portName);
 constexpr int64_t kLastBaudRate = std::numeric_limits<uint16_t>::max();
@@ -59,13 +57,25 @@ std::vector<std::string> Names(const Named (&table)[N]) {
   return names;
 }
 
-// The mode the first matching row of the driver's DTR or RTS table gives `lineFlags`.
+// DTR and RTS modes by name, as the driver's rules give them (vocabulary/line_flags.h).
 template <size_t N>
-std::string ModeOf(const Named (&table)[N], uint16_t lineFlags) {
-  for (const Named& entry : table) {
-    if (entry.code != 0 && (lineFlags & entry.code) != 0) return std::string(entry.name);
+std::string ModeOf(const std::array<tav::LineModeRule, N>& rules, uint16_t lineFlags) {
+  return std::string(tav::RuleFor(rules, lineFlags).name);
+}
+
+template <size_t N>
+uint16_t RequestOf(const std::array<tav::LineModeRule, N>& rules, const std::string& name) {
+  for (const tav::LineModeRule& rule : rules) {
+    if (rule.name == name) return rule.request;
   }
-  return "off";
+  return 0;
+}
+
+template <size_t N>
+std::vector<std::string> ModeNames(const std::array<tav::LineModeRule, N>& rules) {
+  std::vector<std::string> names;
+  for (const tav::LineModeRule& rule : rules) names.emplace_back(rule.name);
+  return names;
 }
 
 struct PortOptions {
@@ -78,7 +88,9 @@ struct PortOptions {
   std::string rts = "off";
   int32_t timeout = 100;  // config: read time-out in 10 ms units
 
-  uint16_t LineFlags() const { return CodeOf(kDtrModes, dtr) | CodeOf(kRtsModes, rts); }
+  uint16_t LineFlags() const {
+    return static_cast<uint16_t>(RequestOf(tav::kDtrRules, dtr) | RequestOf(tav::kRtsRules, rts));
+  }
   tav::LineSettings Line() const {
     return {static_cast<uint16_t>(baudRate), static_cast<uint16_t>(dataBits),
             CodeOf(kStopBits, stopBits), CodeOf(kParities, parity)};
@@ -121,10 +133,10 @@ void AddPortOptions(CLI::App& command, PortOptions& options) {
       ->check(CLI::IsMember(Names(kStopBits)));
   command.add_option("--dtr", options.dtr, "DTR: off, on or handshake")
       ->capture_default_str()
-      ->check(CLI::IsMember(Names(kDtrModes)));
+      ->check(CLI::IsMember(ModeNames(tav::kDtrRules)));
   command.add_option("--rts", options.rts, "RTS: off, on, handshake or toggle")
       ->capture_default_str()
-      ->check(CLI::IsMember(Names(kRtsModes)));
+      ->check(CLI::IsMember(ModeNames(tav::kRtsRules)));
 }
 
 std::string PortName(const tav::DriverInstance& instance) {
@@ -140,8 +152,8 @@ Json PortJson(const tav::DriverInstance& instance, int32_t readTimeoutMs) {
                {"dataBits", line.dataBits},
                {"parity", NameOf(kParities, line.parity)},
                {"stopBits", NameOf(kStopBits, line.stopBits)},
-               {"dtr", ModeOf(kDtrModes, instance.lineFlags)},
-               {"rts", ModeOf(kRtsModes, instance.lineFlags)},
+               {"dtr", ModeOf(tav::kDtrRules, instance.lineFlags)},
+               {"rts", ModeOf(tav::kRtsRules, instance.lineFlags)},
                {"readTimeoutMs", readTimeoutMs}};
   Json device = nullptr;
   if (const std::optional<DeviceLine> d = ReadDeviceLine(instance.portHandle)) {

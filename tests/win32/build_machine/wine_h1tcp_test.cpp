@@ -81,6 +81,17 @@ Outcome Tavhost(const std::vector<std::string>& arguments) {
   return outcome;
 }
 
+// The line of `output` that starts with `prefix`, with its line end; "" when there is none. A
+// wineserver that a tavhost.exe started may write lines of its own into the same pipe.
+std::string LineStartingWith(const std::string& output, const std::string& prefix) {
+  for (size_t at = 0; at < output.size();) {
+    const size_t end = std::min(output.find('\n', at), output.size() - 1) + 1;
+    if (output.compare(at, prefix.size(), prefix) == 0) return output.substr(at, end - at);
+    at = end;
+  }
+  return "";
+}
+
 // A row: a tag written with `values` (tavhost's words) and what tavhost reads back.
 struct RoundTrip {
   const char* address;
@@ -119,7 +130,9 @@ class TcpStations : public ::testing::Test {
       SCOPED_TRACE(row.address);
       const Outcome written = Run("write", row.address, row.values);
       EXPECT_EQ(written.status, 0);
-      EXPECT_EQ(written.output, std::string(row.address) + ": " + row.readBack + "\n");
+      const std::string result = std::string(row.address) + ": ";
+      EXPECT_EQ(LineStartingWith(written.output, result), result + row.readBack + "\n")
+          << written.output;
     }
   }
 
@@ -140,12 +153,12 @@ class Snap7OverTcpDll : public TcpStations {
 
 TEST_F(Snap7OverTcpDll, EveryKindReadsBackWhatWasWritten) {
   ExpectRoundTrips({
-      {"01DB0020001", {"0x11", "0x22", "0xFF"}, "0x0011 0x0022 0x00FF"},
+      {"01DB0020001", {"0x11", "0x22", "0xFF"}, "0x11 0x22 0xFF"},
       {"01DW0020004", {"0x1234", "0xABCD"}, "0x1234 0xABCD"},
       {"01DD0020008", {"0x12345678", "0xCAFEBABE"}, "0x12345678 0xCAFEBABE"},
       {"01DF0020024", {"1.5", "-2.25e-20"}, "1.5 -2.25e-20"},
       {"01SB002004010", {"ABCDEFGHIJ"}, "\"ABCDEFGHIJ\""},
-      {"01IB0100", {"0x80", "0x7F"}, "0x0080 0x007F"},
+      {"01IB0100", {"0x80", "0x7F"}, "0x80 0x7F"},
       {"01QW0020", {"0x1234", "0x5678"}, "0x1234 0x5678"},
       {"01MW0030", {"0xFEDC"}, "0xFEDC"},
       // Type 6: the data block's words, S5 floats.
@@ -160,7 +173,7 @@ TEST_F(Snap7OverTcpDll, EveryKindReadsBackWhatWasWritten) {
 TEST_F(Snap7OverTcpDll, TheServerHoldsTheWordsWhereThePlcKeepsThem) {
   ASSERT_EQ(Run("write", "05DW0030010", {"0x1234", "0xABCD"}).status, 0);
   const Outcome bytes = Run("read", "01DB0030020", {"--count", "4"});
-  EXPECT_EQ(bytes.output, "01DB0030020: 0x0012 0x0034 0x00AB 0x00CD\n");
+  EXPECT_EQ(LineStartingWith(bytes.output, "01DB0030020: "), "01DB0030020: 0x12 0x34 0xAB 0xCD\n");
   const std::vector<std::string> events = server_.Events(3);
   EXPECT_NE(std::find(events.begin(), events.end(), "write DB 3 20 4 0"), events.end());
   EXPECT_NE(std::find(events.begin(), events.end(), "read DB 3 20 4 0"), events.end());
@@ -186,7 +199,7 @@ TEST_P(S5OverTcpDll, EveryKindReadsBackWhatWasWrittenAndTheStationHoldsIt) {
       {"04DF0100050", {"1.5", "-100"}, "1.5 -100"},
       {"04XW0100005", {"7", "8", "9"}, "0x0007 0x0008 0x0009"},
       {"04SB010006010", {"ABCDEFGHIJ"}, "\"ABCDEFGHIJ\""},
-      {"04QB0004", {"0x01", "0xFE"}, "0x0001 0x00FE"},
+      {"04QB0004", {"0x01", "0xFE"}, "0x01 0xFE"},
       {"04MW0020", {"0x1234", "0x5678"}, "0x1234 0x5678"},
   });
   const Bytes block = station_.Memory(h1tcp::kS5OrgDataBlock, 10);
