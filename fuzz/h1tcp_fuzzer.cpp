@@ -43,7 +43,7 @@ void StationMap(std::string_view text) {
     Require(!problem.text.empty(), "a problem without its reason");
     previous = problem.line;
   }
-  std::set<tav::h1tcp::EthernetAddress> addresses;
+  std::set<tav::EthernetAddress> addresses;
   for (const tav::h1tcp::Route& route : map.routes) {
     Require(!route.host.empty(), "a route without a host");
     Require(route.pduBytes >= 240 && route.pduBytes <= 960, "a PDU size beyond 240 to 960");

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   Require(loaded.error.empty(), "a network and an error");
-  std::set<tav::sim::EthernetAddress> addresses;
+  std::set<tav::EthernetAddress> addresses;
   for (const tav::sim::Station& station : loaded.network->stations()) {
     const auto type = static_cast<int>(station.type());
     Require(type >= 5 && type <= 7, "station type outside 5 to 7");
