@@ -33,7 +33,16 @@ if [ ! -x "${root}/usr/bin/git" ]; then
   mkdir -p "$(dirname "${root}")"
   started=${SECONDS}
   debootstrap --variant=minbase --include=git,ca-certificates bookworm "${root}" "${mirror}"
-  echo "fresh_check: debootstrap took $(( (SECONDS - started) / 60 )) min"
+  echo "fresh_check: debootstrap took $(( SECONDS - started )) s"
+fi
+# How this machine reaches the network goes in as it is: its name servers, and the certificate
+# authorities it adds to Debian's (where a proxy signs TLS connections, npm needs them to reach its
+# registry).
+cp /etc/resolv.conf "${root}/etc/resolv.conf"
+if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+  mkdir -p "${root}/usr/local/share/ca-certificates"
+  cp /usr/local/share/ca-certificates/*.crt "${root}/usr/local/share/ca-certificates/"
+  chroot "${root}" update-ca-certificates >/dev/null
 fi
 rm -rf "${root}/root/tavsh1"
 git clone --quiet "${repository}" "${root}/root/tavsh1"
@@ -46,11 +55,11 @@ mount -t proc proc "${root}/proc"
 mount --rbind /dev "${root}/dev"
 mount -t devpts -o newinstance,ptmxmode=0666 devpts "${root}/dev/pts"
 mount -t tmpfs tmpfs "${root}/dev/shm"
-cp /etc/resolv.conf "${root}/etc/resolv.conf" 2>/dev/null || true
 status=0
 for command in scripts/demo.sh scripts/test.sh; do
   started=${SECONDS}
   chroot "${root}" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \
+    NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt \
     bash -c "cd /root/tavsh1 && ${command}" > "${root}/root/$(basename "${command}" .sh).log" 2>&1
   result=$?
   echo "fresh_check: ${command} exit ${result} after $(( (SECONDS - started) / 60 )) min" \
