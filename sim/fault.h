@@ -9,24 +9,13 @@
 #include <optional>
 
 #include "sim/api.h"
+#include "vocabulary/h1_operations.h"
 
 namespace tav::sim {
 
-// The eleven operations of the H1 driver library.
-enum class Operation : uint8_t {
-  kOpenDriver,
-  kCloseDriver,
-  kOpenS5Connection,
-  kOpenS7Connection,
-  kConnectionState,
-  kRestartConnection,
-  kReleaseConnection,
-  kSendReadRequest,
-  kReceiveReadData,
-  kSendWriteRequest,
-  kReceiveWriteAcknowledge,
-};
-inline constexpr size_t kOperationCount = 11;
+// The eleven operations of the H1 driver library, as the vocabulary names them.
+using Operation = H1Operation;
+inline constexpr size_t kOperationCount = kH1OperationCount;
 
 // After letting `after` calls through, the operation answers `result` (and `statusWord` where it
 // hands one back) `times` times instead of doing its work. Exceptions, as a real library behaves:

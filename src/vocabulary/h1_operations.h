@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -30,6 +31,31 @@ inline constexpr std::array<H1OperationInfo, 11> kH1Operations{{
     {"H1SendWriteRequest", 106, 8},
     {"H1ReceiveWriteAcknowledge", 107, 8},
 }};
+
+// The operations by name in code: an index into kH1Operations, for whatever keeps one thing per
+// operation (faults queued on it, calls counted, a test's script).
+enum class H1Operation : uint8_t {
+  kOpenDriver,
+  kCloseDriver,
+  kOpenS5Connection,
+  kOpenS7Connection,
+  kConnectionState,
+  kRestartConnection,
+  kReleaseConnection,
+  kSendReadRequest,
+  kReceiveReadData,
+  kSendWriteRequest,
+  kReceiveWriteAcknowledge,
+};
+inline constexpr size_t kH1OperationCount = kH1Operations.size();
+
+constexpr const H1OperationInfo& InfoOf(H1Operation operation) {
+  return kH1Operations[static_cast<size_t>(operation)];
+}
+static_assert(InfoOf(H1Operation::kOpenDriver).name == "H1OpenDriver");
+static_assert(InfoOf(H1Operation::kOpenS7Connection).name == "H1OpenS7Connection");
+static_assert(InfoOf(H1Operation::kReceiveWriteAcknowledge).name == "H1ReceiveWriteAcknowledge");
+static_assert(static_cast<size_t>(H1Operation::kReceiveWriteAcknowledge) + 1 == kH1OperationCount);
 
 // The ordinal of the operation `name`; 0 for a name that is none.
 constexpr uint16_t H1OrdinalOf(std::string_view name) {

@@ -12,22 +12,11 @@
 #include <vector>
 
 #include "platform/h1_records.h"
+#include "vocabulary/h1_operations.h"
 
 namespace tav::fake {
 
-enum class H1Op {
-  kOpenDriver,
-  kCloseDriver,
-  kOpenS5Connection,
-  kOpenS7Connection,
-  kConnectionState,
-  kRestartConnection,
-  kReleaseConnection,
-  kSendReadRequest,
-  kReceiveReadData,
-  kSendWriteRequest,
-  kReceiveWriteAcknowledge,
-};
+using H1Op = H1Operation;
 
 inline constexpr size_t kConnectRecordBytes = sizeof(ConnectRecord);
 inline constexpr size_t kRequestRecordBytes = sizeof(RequestRecord);
