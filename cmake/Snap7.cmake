@@ -9,8 +9,6 @@ include_guard(GLOBAL)
 
 find_package(Threads REQUIRED)
 
-option(TAV_REQUIRE_SNAP7
-       "Fail the configuration when Snap7's sources cannot be had, not skip the tests using them" ON)
 set(TAV_SNAP7_VERSION 1.0.9)
 # The package's SHA-256: sources that differ from the ones the tests were written against are refused.
 set(TAV_SNAP7_SHA256 9f57bac2cf593e102e9a6fdb7eb7c42962413faeaf910259a891f420c46a62dd)

@@ -11,8 +11,6 @@ set(TAV_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "WINEPREFIX of the Window
 # Programs for the build machine itself: the 32-bit probe and the Linux side of the serial test.
 set(TAV_BUILD_MACHINE_PROGRAMS ${CMAKE_BINARY_DIR}/build_machine CACHE PATH
     "Folder of the build machine's test programs")
-# Test names of a second build of the DLL (the cdecl one) start with this.
-set(TAV_TEST_PREFIX "" CACHE STRING "Prefix of the test names")
 
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/win32/run_under_wine.sh)
