@@ -82,7 +82,7 @@ const Case kCases[] = {
      {"write", "08DW0100000", "5"},
      1,
      {},
-     {"write failed with 2: no connection"}},
+     {"write failed with 1: no connection to the station"}},
     {"InitOfAFileWithoutStations",
      {"init", "--station-file", "{tmp}/tavSH109.int"},
      1,

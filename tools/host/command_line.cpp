@@ -105,7 +105,7 @@ std::string VersionText(const std::string& libraryPath) {
   std::string text = fmt::format("tavhost {}\n", TAVHOST_VERSION);
   const DriverLibrary driver(libraryPath);
   if (!driver.loaded()) {
-    return text + fmt::format("driver: cannot load {}: {}\n", libraryPath, driver.error());
+    return text + fmt::format("driver: cannot load {}: {}", libraryPath, driver.error());
   }
   // Command 1 on a disabled InitBlock logs the driver's version line and does nothing else.
   const auto instance = std::make_unique<tav::DriverInstance>();
@@ -115,9 +115,10 @@ std::string VersionText(const std::string& libraryPath) {
   EchoDriverLog(true);
   const std::string logged = LastDriverLog();  // "HH:MM:SS.mmm line"
   const size_t blank = logged.find(' ');
-  return text + fmt::format("driver: {}\n", blank == std::string::npos
-                                                ? std::string("no version line logged")
-                                                : logged.substr(blank + 1));
+  // CLI11 ends the text with a line feed of its own.
+  return text + fmt::format("driver: {}", blank == std::string::npos
+                                              ? std::string("no version line logged")
+                                              : logged.substr(blank + 1));
 }
 
 }  // namespace tavhost

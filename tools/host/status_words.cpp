@@ -57,16 +57,16 @@ constexpr Meaning kS7HeaderClasses[] = {
 // What the library's result says of an exchange that never brought the station's answer.
 constexpr Meaning kLibraryResults[] = {
     {tav::h1::kDriverNotOpen, "the H1 library was not open"},
-    {tav::h1::kUnknownConnection, "the connection is unknown to the H1 library"},
+    {tav::h1::kUnknownConnection, "no connection to the station: the H1 library knows none"},
     {tav::h1::kBusy, "the H1 library stayed busy"},
-    {tav::h1::kNotEstablished, "the connection was still being set up"},
-    {tav::h1::kConnectionBroken, "the connection broke"},
+    {tav::h1::kNotEstablished, "no connection to the station yet: it is being set up"},
+    {tav::h1::kConnectionBroken, "no connection to the station: the connection broke"},
     {tav::h1::kNoData, "no answer came within the retry budget"},
     {tav::h1::kReceiving, "the answer came only in part within the retry budget"},
     {tav::h1::kNoRequest, "the H1 library knew of no request on the connection"},
     {tav::h1::kRequestLost, "the request was lost"},
     {tav::h1::kBadArgument, "the H1 library refused the request's record"},
-    {tav::h1::kRejected, "the station refuses the connection"},
+    {tav::h1::kRejected, "no connection to the station: it refuses the connection"},
     {tav::h1::kAborted, "the request was aborted"},
 };
 
@@ -103,7 +103,7 @@ std::optional<ExchangeOutcome> ExchangeOutcomeOf(std::string_view logLine,
 std::string StatusWordMeaning(uint16_t statusWord) {
   if (const auto words = Find(kStatusWords, statusWord)) return std::string(*words);
   const uint16_t protocol = statusWord & 0xFF00;
-  const uint8_t low = statusWord & 0xFF;
+  const auto low = static_cast<uint8_t>(statusWord & 0xFF);
   if (protocol == tav::h1::kStatusS7Item) {
     const auto words = Find(kS7ReturnCodes, low);
     return words ? fmt::format("{} (S7 return code 0x{:02X})", *words, low)
