@@ -151,7 +151,11 @@ const Case kCases[] = {
     {"ReadADoubleWordInDecimal", {"read", "--format", "decimal", "01DD0100002"}, 0, {": 123456\n"}},
     {"FloatsShowWhatTheSingleHolds", {"write", "01DF0100100", "3.14159265"}, 0, {": 3.1415927\n"}},
     {"FloatsWithFixedDecimals", {"read", "--precision", "3", "01DF0100010"}, 0, {": 21.500\n"}},
-    {"FormatTakesOnlyItsViews", {"read", "--format", "octal", "01DW0100000"}, 2, {}, {"octal"}},
+    {"FormatTakesOnlyItsViews",
+     {"read", "--format", "octal", "01DW0100000"},
+     2,
+     {},
+     {"'octal': --format takes hex, decimal, signed or binary"}},
     // watch: CSV with time stamps, and only what changed.
     {"WatchAsCsv",
      {"watch", "--csv", "--count", "2", "--interval", "0", "01DF0100010", "08DW0100000"},

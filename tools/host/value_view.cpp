@@ -2,7 +2,7 @@
 
 #include <fmt/core.h>
 
-#include <map>
+#include <string_view>
 
 namespace tavhost {
 
@@ -11,10 +11,26 @@ namespace {
 // Decimals beyond these show only the binary fraction's noise.
 constexpr int kMostDecimals = 17;
 
-const std::map<std::string, IntegerView> kIntegerViews = {{"hex", IntegerView::kHex},
-                                                          {"decimal", IntegerView::kDecimal},
-                                                          {"signed", IntegerView::kSigned},
-                                                          {"binary", IntegerView::kBinary}};
+struct NamedView {
+  std::string_view name;
+  IntegerView view;
+};
+constexpr NamedView kIntegerViews[] = {{"hex", IntegerView::kHex},
+                                       {"decimal", IntegerView::kDecimal},
+                                       {"signed", IntegerView::kSigned},
+                                       {"binary", IntegerView::kBinary}};
+
+const NamedView* FindView(std::string_view name) {
+  for (const NamedView& entry : kIntegerViews) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+std::string ViewProblem(const std::string& name) {
+  if (FindView(name) != nullptr) return "";
+  return fmt::format("'{}': --format takes hex, decimal, signed or binary", name);
+}
 
 int64_t Signed(uint32_t value, size_t bytes) {
   const unsigned bits = static_cast<unsigned>(8 * bytes);
@@ -27,10 +43,11 @@ int64_t Signed(uint32_t value, size_t bytes) {
 
 void AddValueViewOptions(CLI::App& command, ValueView& view) {
   command
-      .add_option("--format", view.integers,
-                  "How integers show: hex (0x..., the default), decimal, signed (two's "
-                  "complement of the element) or binary (0b...)")
-      ->transform(CLI::CheckedTransformer(kIntegerViews, CLI::ignore_case));
+      .add_option_function<std::string>(
+          "--format", [&view](const std::string& name) { view.integers = FindView(name)->view; },
+          "How integers show: hex (0x..., the default), decimal, signed (two's complement of "
+          "the element) or binary (0b...)")
+      ->check(CLI::Validator(ViewProblem, "hex|decimal|signed|binary", "integer view"));
   command
       .add_option("--precision", view.decimals,
                   "Floats with this many decimals (default: the digits that tell the stored "
