@@ -21,95 +21,16 @@
 #include <string>
 #include <vector>
 
+#include "host/tavhost_process.h"
 #include "support/pseudo_terminal.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using tav::testing::Outcome;
 using tav::testing::PseudoTerminal;
-
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-struct RunOptions {
-  fs::path folder;             // the working folder; empty: the test's
-  std::string interruptAfter;  // send Ctrl-C once standard output holds this
-};
-
-// Runs tavhost with `args` and collects what it writes; gives up after two minutes.
-Outcome RunTavhost(const std::vector<std::string>& args, const RunOptions& options = {}) {
-  int out[2];
-  int err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addclose(&actions, err[0]);
-  if (!options.folder.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.folder.c_str());
-  }
-  // The emulator first when there is one ("qemu-i386|-L|/"), then tavhost and its arguments.
-  std::vector<std::string> argv;
-  std::istringstream launcher(TAVHOST_LAUNCHER);
-  for (std::string part; std::getline(launcher, part, '|');) argv.push_back(part);
-  argv.push_back(TAVHOST_PATH);
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> pointers;
-  for (std::string& arg : argv) pointers.push_back(arg.data());
-  pointers.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned =
-      posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
-  Outcome run;
-  if (spawned != 0) return run;
-
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  bool interrupted = false;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* texts[2] = {&run.out, &run.err};
-  int open = 2;
-  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-    if (poll(fds, 2, 100) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
-      char buffer[65536];
-      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      if (got <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      } else {
-        texts[i]->append(buffer, static_cast<size_t>(got));
-      }
-    }
-    if (!options.interruptAfter.empty() && !interrupted &&
-        run.out.find(options.interruptAfter) != std::string::npos) {
-      kill(pid, SIGINT);
-      interrupted = true;
-    }
-  }
-  if (open > 0) {
-    kill(pid, SIGKILL);
-    for (pollfd& fd : fds) {
-      if (fd.fd >= 0) close(fd.fd);
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
-}
+using tav::testing::RunOptions;
+using tav::testing::RunTavhost;
 
 // Files the command lines name: {tmp} is a fresh folder holding them, {examples} the examples.
 class Files {

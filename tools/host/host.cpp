@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "abi/records.h"
+#include "file_problem.h"
 #include "h1_operations.h"
 #include "output.h"
 #include "sim/network_file.h"
@@ -132,13 +133,7 @@ std::optional<std::string> StationFileProblem(const std::string& stationFile) {
         "characters (driver numbers -9999 to 99999)",
         stationFile, kStationFileNameLength);
   }
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status)) return fmt::format("{}: no such file", stationFile);
-  if (!std::filesystem::is_regular_file(status)) {
-    return fmt::format("{}: not a file", stationFile);
-  }
-  return std::nullopt;
+  return FileReadProblem(stationFile);
 }
 
 int32_t Host::Initialise(const std::string& stationFile, int32_t timeout) {

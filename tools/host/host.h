@@ -71,8 +71,8 @@ std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName);
 // The name of the station file that driver `driverNumber` reads: the number with at least two
 // digits after its sign, "tavSH1-05.int" for -5.
 std::string StationFileName(int32_t driverNumber);
-// What keeps the driver from reading `stationFile`: a name that no driver number gives, or no
-// such file. None when it can read it.
+// What keeps the driver from reading `stationFile`: a name that no driver number gives, no such
+// file, or a file that cannot be read (and why). None when it can read it.
 std::optional<std::string> StationFileProblem(const std::string& stationFile);
 
 // Prints the configured stations of the PlcTable with their connections, and what the simulated

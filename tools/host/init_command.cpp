@@ -24,14 +24,22 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
       return;
     }
     exitCode = result == 0 ? kExitDone : kExitRefused;
+    const std::string failure =
+        result == 0
+            ? std::string()
+            : fmt::format("{}: initialisation failed with {}: the file configures no station",
+                          options->stationFile, result);
     if (JsonOutput()) {
-      EmitDocument({{"command", "init"},
-                    {"stationFile", options->stationFile},
-                    {"driverNumber", host.driverNumber()},
-                    {"result", result},
-                    {"stations", StationTableJson(host.instance())}});
+      Json document = {{"command", "init"},
+                       {"stationFile", options->stationFile},
+                       {"driverNumber", host.driverNumber()},
+                       {"result", result},
+                       {"stations", StationTableJson(host.instance())}};
+      if (!failure.empty()) document["error"] = failure;
+      EmitDocument(std::move(document));
       return;
     }
+    if (!failure.empty()) ReportError("init", failure);
     fmt::print("initialisation: result {}\n\n", result);
     PrintStationTable(host.instance());
   });

@@ -6,6 +6,8 @@
 #include <exception>
 #include <filesystem>
 
+#include "command_line.h"
+#include "file_problem.h"
 #include "host.h"
 #include "output.h"
 
@@ -29,15 +31,21 @@ int main(int argc, char** argv) {
   app.add_option("--tcp-map", host.tcpMapPath,
                  "Station map: run over TCP to real PLCs through libh1tcp instead of the "
                  "simulated network")
-      ->check(CLI::ExistingFile);
+      ->check(CLI::Validator(
+          [](const std::string& path) { return tavhost::FileReadProblem(path).value_or(""); },
+          "FILE", "readable file"));
   app.add_flag("--json", json, "Results as JSON, one document per line");
+  // After --driver: its callback has stored the path when this one runs.
+  app.set_version_flag(
+      "--version", [&host] { return tavhost::VersionText(host.libraryPath); },
+      "Print tavhost's version and the driver's version line, then exit");
   app.add_option("--log", logFile,
                  "Append the driver's log lines with a time stamp to this file (they go to "
                  "standard error as well)");
   app.require_subcommand(1);
   app.fallthrough();  // the global options may follow the subcommand
-  app.failure_message([](const CLI::App*, const CLI::Error& error) {
-    return fmt::format("tavhost: {}\n", error.what());
+  app.failure_message([](const CLI::App* failed, const CLI::Error& error) {
+    return tavhost::FailureMessage(*failed, error);
   });
   // Before any subcommand runs, and where the user typed the log file's path.
   app.parse_complete_callback([&json, &logFile] {

@@ -33,6 +33,7 @@ struct OutputState {
   std::unique_ptr<std::FILE, FileCloser> logFile;
   std::deque<LogLine> pending;
   std::string last;
+  uint64_t lines = 0;
   std::string firstSkippedMapLine;
   std::set<int> skippedMapLines;
 };
@@ -127,12 +128,17 @@ void RecordDriverLog(int32_t level, const char* text, bool echo) {
     }
   }
   state.last = fmt::format("{} {}", line.time.substr(11), line.text);
+  ++state.lines;
   if (state.pending.size() == kMaxPendingLines) state.pending.pop_front();
   state.pending.push_back(std::move(line));
 }
 
 std::string LastDriverLog() {
   return State().last;
+}
+
+uint64_t DriverLogCount() {
+  return State().lines;
 }
 
 std::string FirstSkippedMapLine() {

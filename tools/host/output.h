@@ -32,6 +32,8 @@ bool JsonOutput();
 void RecordDriverLog(int32_t level, const char* text, bool echo);
 // The newest line the driver logged, with its time of day; empty before the first.
 std::string LastDriverLog();
+// How many lines the driver has logged so far.
+uint64_t DriverLogCount();
 // The first line of the station map that libh1tcp skipped, as it logged it ("PATH line N
 // skipped: why"); empty while it skipped none.
 std::string FirstSkippedMapLine();

@@ -1,6 +1,7 @@
 // tavhost read: initialises quietly, then reads one tag (command 6, or 5 for a bit).
 #include <fmt/core.h>
 
+#include "command_line.h"
 #include "output.h"
 #include "tag.h"
 
@@ -12,6 +13,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
     std::string address;
     int64_t count = 1;
     std::optional<int32_t> hostDataType;
+    ValueView view;
   };
   auto options = std::make_shared<Options>();
   CLI::App* read = app.add_subcommand("read", "Read a tag from a simulated station");
@@ -19,7 +21,9 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
   read->add_option("--count", options->count, "Number of elements")->capture_default_str();
   read->add_option("--type", options->hostDataType,
                    "Host data type (default: from the address: 3 float, 4 double word, 6 bit, "
-                   "7 string)");
+                   "7 string)")
+      ->check(HostDataTypeCheck());
+  AddValueViewOptions(*read, options->view);
   AddStationOptions(*read, options->stations);
   read->callback([&host, &exitCode, options] {
     if (!InitialiseQuietly(host, options->stations, "read", exitCode)) return;
@@ -35,6 +39,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
                      {"count", tag->count},
                      {"result", result}};
     if (result != 0) {
+      AddExchangeOutcome(document);
       ReportError("read",
                   fmt::format("{}: read failed with {}: {}", options->address, result,
                               TransferFailureMeaning(*tag, result)),
@@ -46,7 +51,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
       EmitDocument(std::move(document));
       return;
     }
-    fmt::print("{}: {}\n", options->address, FormatValues(*tag, values));
+    fmt::print("{}: {}\n", options->address, FormatValues(*tag, values, options->view));
   });
 }
 

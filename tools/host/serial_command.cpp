@@ -5,16 +5,18 @@
 // stored and how the device then runs.
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 
 #include "abi/port_parameters.h"
-#include "vocabulary/line_flags.h"
 #include "device_line.h"
 #include "host.h"
 #include "output.h"
+#include "vocabulary/line_flags.h"
 
 namespace tavhost {
 
@@ -33,6 +35,10 @@ constexpr size_t kPortNameSize = sizeof(tav::PortParameters::portName);
 constexpr int64_t kLastBaudRate = std::numeric_limits<uint16_t>::max();
 constexpr int32_t kOpenReadTimeoutMs = 1000;
 constexpr int32_t kMsPerTimeoutUnit = 10;
+// The longest read time-out whose milliseconds still fit a signed 32-bit count.
+constexpr int32_t kLastTimeout = std::numeric_limits<int32_t>::max() / kMsPerTimeoutUnit;
+// 1.5 stop bits frame only 5-bit characters; a UART takes 2 for longer ones.
+constexpr int32_t kDataBitsOfOneAndAHalfStopBits = 5;
 
 template <size_t N>
 uint16_t CodeOf(const Named (&table)[N], const std::string& name) {
@@ -231,7 +237,9 @@ int32_t RunAction(Host& host, Action action, const SerialRun& run, int32_t& read
       instance.lineFlags = run.config.LineFlags();
       const int32_t result =
           host.driver().Run(&instance, tav::CommandCode::kConfigureSerialPort, &parameters);
-      readTimeoutMs = instance.retryBudget * kMsPerTimeoutUnit;
+      // The budget may come from elsewhere than --timeout: keep its milliseconds in range.
+      readTimeoutMs = static_cast<int32_t>(std::min<int64_t>(
+          int64_t{instance.retryBudget} * kMsPerTimeoutUnit, std::numeric_limits<int32_t>::max()));
       return result;
     }
     case Action::kClose:
@@ -242,8 +250,40 @@ int32_t RunAction(Host& host, Action action, const SerialRun& run, int32_t& read
 
 constexpr std::string_view kActionNames[] = {"open", "config", "close"};
 
+// What a UART cannot frame among the settings an action passes; none when they fit.
+std::optional<std::string> LineProblem(const SerialRun& run, Action action) {
+  if (action == Action::kClose) return std::nullopt;
+  const PortOptions& options = action == Action::kOpen ? run.open : run.config;
+  if (options.stopBits == "1.5" && options.dataBits != kDataBitsOfOneAndAHalfStopBits) {
+    return fmt::format("--stop-bits 1.5 goes with {} data bits only, not {} (use 1 or 2)",
+                       kDataBitsOfOneAndAHalfStopBits, options.dataBits);
+  }
+  return std::nullopt;
+}
+
+// The read time-out in 10 ms units: 0 keeps the instance's budget.
+std::string TimeoutProblem(const std::string& text) {
+  int64_t units = 0;
+  if (!CLI::detail::lexical_cast(text, units)) {
+    return fmt::format("'{}': the read time-out is a whole number of 10 ms units", text);
+  }
+  if (units < 0 || units > kLastTimeout) {
+    return fmt::format(
+        "{}: the read time-out counts 10 ms units from 0 to {} (its milliseconds fit 32 bits)",
+        text, kLastTimeout);
+  }
+  return "";
+}
+
 void Perform(Host& host, const SerialRun& run, int& exitCode) {
   exitCode = kExitDone;
+  for (const Action action : run.actions) {
+    if (const std::optional<std::string> problem = LineProblem(run, action)) {
+      ReportError(fmt::format("serial {}", kActionNames[static_cast<size_t>(action)]), *problem);
+      exitCode = kExitUsage;
+      return;
+    }
+  }
   int32_t readTimeoutMs = 0;
   for (const Action action : run.actions) {
     const std::string command = fmt::format("serial {}", kActionNames[static_cast<size_t>(action)]);
@@ -292,7 +332,7 @@ void AddSerialCommand(CLI::App& app, Host& host, int& exitCode) {
       ->add_option("--timeout", run->config.timeout,
                    "Read time-out in 10 ms units (0 keeps the instance's retry budget)")
       ->capture_default_str()
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::Validator(TimeoutProblem, "0..214748364", "read time-out"));
   CLI::App* close =
       serial->add_subcommand("close", "Close the port the instance holds (command 12)");
   const std::pair<CLI::App*, Action> actions[] = {

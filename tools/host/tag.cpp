@@ -64,6 +64,23 @@ tav::TransferBlock Block(const Tag& tag, std::vector<uint8_t>& values) {
   return tav::TransferBlockFor(tag.parsed, tag.address.c_str(), tag.count, values.data());
 }
 
+std::optional<ExchangeOutcome>& LastOutcome() {
+  static std::optional<ExchangeOutcome> outcome;
+  return outcome;
+}
+
+// Runs a transfer command on the tag and keeps what the driver logged of a failed exchange.
+int32_t Transfer(Host& host, tav::CommandCode command, const Tag& tag,
+                 std::vector<uint8_t>& values) {
+  tav::TransferBlock block = Block(tag, values);
+  const uint64_t linesBefore = DriverLogCount();
+  const int32_t result = host.driver().Run(&host.instance(), command, &block, host.driverNumber());
+  LastOutcome() = result != 0 && DriverLogCount() != linesBefore
+                      ? ExchangeOutcomeOf(LastDriverLog(), tag.address)
+                      : std::nullopt;
+  return result;
+}
+
 bool IsFloatKind(uint8_t kind) {
   return kind == tav::kAreaDataFloat || kind == tav::kAreaDataFloatOdd;
 }
@@ -224,7 +241,21 @@ std::string TransferFailureMeaning(const Tag& tag, int32_t result) {
       return "the driver refused the transfer: " + *refusal;
     }
   }
+  if (const std::optional<ExchangeOutcome> outcome = LastExchangeOutcome()) {
+    return ExchangeOutcomeMeaning(*outcome);
+  }
   return std::string(TransferResultMeaning(result));
+}
+
+std::optional<ExchangeOutcome> LastExchangeOutcome() {
+  return LastOutcome();
+}
+
+void AddExchangeOutcome(Json& document) {
+  if (const std::optional<ExchangeOutcome> outcome = LastExchangeOutcome()) {
+    document["h1Result"] = outcome->libraryResult;
+    document["statusWord"] = outcome->statusWord;
+  }
 }
 
 int32_t HostDataTypeOf(Host& host, const std::string& address) {
@@ -259,18 +290,16 @@ std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t host
 
 int32_t ReadTag(Host& host, const Tag& tag, std::vector<uint8_t>& values) {
   values.assign(tag.HostBytes(), 0);
-  tav::TransferBlock block = Block(tag, values);
   const tav::CommandCode command =
       tag.kind == ValueKind::kBit ? tav::CommandCode::kReadTag : tav::CommandCode::kReadBlock;
-  return host.driver().Run(&host.instance(), command, &block, host.driverNumber());
+  return Transfer(host, command, tag, values);
 }
 
 int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values) {
   values.resize(tag.HostBytes());
-  tav::TransferBlock block = Block(tag, values);
   const tav::CommandCode command =
       tag.kind == ValueKind::kBit ? tav::CommandCode::kWriteTag : tav::CommandCode::kWriteBlock;
-  return host.driver().Run(&host.instance(), command, &block, host.driverNumber());
+  return Transfer(host, command, tag, values);
 }
 
 std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::string& address,
@@ -369,7 +398,8 @@ Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values) {
   return list;
 }
 
-std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values) {
+std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values,
+                         const ValueView& view) {
   std::string text;
   auto add = [&text](const std::string& value) {
     if (!text.empty()) text += ' ';
@@ -401,15 +431,13 @@ std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values) {
     if (width == 2) {
       uint16_t word = 0;
       std::memcpy(&word, &values[at], sizeof word);
-      // A byte in two digits, unless its element holds more than a byte can.
-      add(tag.kind == ValueKind::kByte && word <= 0xFF ? fmt::format("0x{:02X}", word)
-                                                       : fmt::format("0x{:04X}", word));
+      add(IntegerText(word, tag.kind == ValueKind::kByte ? 1 : 2, view.integers));
       continue;
     }
     uint32_t raw = 0;
     std::memcpy(&raw, &values[at], sizeof raw);
-    add(tag.kind == ValueKind::kFloat ? fmt::format("{:g}", std::bit_cast<float>(raw))
-                                      : fmt::format("0x{:08X}", raw));
+    add(tag.kind == ValueKind::kFloat ? FloatText(std::bit_cast<float>(raw), view)
+                                      : IntegerText(raw, 4, view.integers));
   }
   return text;
 }

@@ -13,6 +13,8 @@
 #include "abi/address_block.h"
 #include "host.h"
 #include "output.h"
+#include "status_words.h"
+#include "value_view.h"
 
 namespace tavhost {
 
@@ -60,15 +62,23 @@ std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t host
 int32_t ReadTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
 // Writes the tag's values from `values`; returns the driver's result.
 int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
+// What the driver logged of the last failed ReadTag or WriteTag's exchange: the library's result
+// and the station's status word. None when the last transfer succeeded or logged no exchange.
+std::optional<ExchangeOutcome> LastExchangeOutcome();
+// The outcome as JSON members: "h1Result" and "statusWord", added to `document` when there is one.
+void AddExchangeOutcome(Json& document);
 // Why commands 5 and 7 refuse a tag whose address command 3 accepts: a bit number beyond its
 // element (bits 8 to 15 of an input, output or flag byte). None when they take it.
 std::optional<std::string> TransferRefusal(uint32_t areaTypeCode, uint32_t bitNumber);
 // What a failed transfer of the tag means: the driver's reason when tavhost knows why it refused,
-// else what the result means.
+// the station's status word or the library's result in words when the driver logged them, else
+// what the result means.
 std::string TransferFailureMeaning(const Tag& tag, int32_t result);
 
-// The values of a host array as text, one per element, separated by blanks.
-std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values);
+// The values of a host array as text, one per element, separated by blanks; integers and floats
+// as `view` shows them.
+std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values,
+                         const ValueView& view = {});
 // The values of a host array typed as the tag's kind: unsigned integers for bytes, words and
 // double words, numbers for floats, the text of a string, true or false for a bit.
 Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "command_line.h"
 #include "output.h"
 #include "tag.h"
 #include "terminal.h"
@@ -29,6 +30,7 @@ struct Watched {
   bool read = false;  // a read has succeeded once
   int32_t result = 0;
   bool changed = false;  // in the last cycle
+  bool news = false;     // the last cycle changed its value or its result, or was the first
   std::string lastChange = "-";
   int64_t reads = 0;
   int64_t failures = 0;
@@ -39,6 +41,8 @@ struct WatchState {
   int64_t cycles = 0;
   Clock::time_point start = Clock::now();
   size_t linesDrawn = 0;
+  ValueView view;
+  bool changesOnly = false;  // lines and documents only for tags with news
 
   double Seconds() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
   double PerSecond(int64_t count) const {
@@ -59,13 +63,16 @@ struct WatchState {
 
 void Poll(Host& host, Watched& watched) {
   std::vector<uint8_t> values;
+  const int32_t previousResult = watched.result;
   watched.result = ReadTag(host, watched.tag, values);
+  watched.news = watched.reads == 0 || watched.result != previousResult;
   ++watched.reads;
   watched.changed = false;
   if (watched.result != 0) {
     ++watched.failures;
     return;
   }
+  watched.news = watched.news || !watched.read || values != watched.values;
   if (!watched.read || values != watched.values) {
     watched.changed = true;
     watched.lastChange = TimeStamp().substr(11);  // the time of day
@@ -74,8 +81,32 @@ void Poll(Host& host, Watched& watched) {
   watched.read = true;
 }
 
-std::string ValueText(const Watched& watched) {
-  return watched.read ? FormatValues(watched.tag, watched.values) : "-";
+std::string ValueText(const Watched& watched, const ValueView& view) {
+  return watched.read ? FormatValues(watched.tag, watched.values, view) : "-";
+}
+
+bool Shown(const WatchState& state, const Watched& watched) {
+  return !state.changesOnly || watched.news;
+}
+
+// A CSV field: quoted, its quotes doubled, when it holds a separator, a quote or a line end.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+constexpr std::string_view kCsvHeader = "time,cycle,address,value,result,failures";
+
+void PrintCsv(const WatchState& state) {
+  const std::string time = TimeStamp();
+  for (const Watched& w : state.tags) {
+    if (!Shown(state, w)) continue;
+    fmt::print("{},{},{},{},{},{}\n", time, state.cycles, CsvField(w.tag.address),
+               w.result == 0 ? CsvField(ValueText(w, state.view)) : "", w.result, w.failures);
+  }
+  std::fflush(stdout);
 }
 
 std::string Cut(std::string text, size_t width) {
@@ -96,8 +127,8 @@ void DrawTable(WatchState& state, const std::string& lastLog) {
                               kValueColumn, "last change", "result", "failures", "req/s"));
   for (const Watched& w : state.tags) {
     lines.push_back(fmt::format("{:<14} {:<{}} {:<13} {:>6} {:>8} {:>7.1f}", w.tag.address,
-                                Cut(ValueText(w), kValueColumn), kValueColumn, w.lastChange,
-                                w.result, w.failures, state.PerSecond(w.reads)));
+                                Cut(ValueText(w, state.view), kValueColumn), kValueColumn,
+                                w.lastChange, w.result, w.failures, state.PerSecond(w.reads)));
   }
   lines.push_back(lastLog.empty() ? std::string() : "last log: " + lastLog);
   for (const std::string& line : lines) out += line + "\x1b[K\n";
@@ -109,14 +140,16 @@ void DrawTable(WatchState& state, const std::string& lastLog) {
 void PrintLines(const WatchState& state) {
   const std::string time = TimeStamp().substr(11);
   for (const Watched& w : state.tags) {
+    if (!Shown(state, w)) continue;
     fmt::print("{} cycle {} {} {} result {} failures {}\n", time, state.cycles, w.tag.address,
-               w.result == 0 ? ValueText(w) : "-", w.result, w.failures);
+               w.result == 0 ? ValueText(w, state.view) : "-", w.result, w.failures);
   }
   std::fflush(stdout);
 }
 
 void EmitDocuments(const WatchState& state) {
   for (const Watched& w : state.tags) {
+    if (!Shown(state, w)) continue;
     Json document = {{"command", "watch"},       {"cycle", state.cycles},
                      {"address", w.tag.address}, {"kind", KindName(w.tag.kind)},
                      {"result", w.result},       {"changed", w.changed},
@@ -159,8 +192,11 @@ void AddWatchCommand(CLI::App& app, Host& host, int& exitCode) {
     StationOptions stations;
     std::vector<std::string> addresses;
     std::optional<int32_t> hostDataType;
+    ValueView view;
     int64_t interval = 1000;
     int64_t cycles = 0;
+    bool csv = false;
+    bool changesOnly = false;
   };
   auto options = std::make_shared<Options>();
   CLI::App* watch =
@@ -172,8 +208,15 @@ void AddWatchCommand(CLI::App& app, Host& host, int& exitCode) {
   watch->add_option("--count", options->cycles, "Stop after this many cycles (0: at Ctrl-C)")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  watch->add_option("--type", options->hostDataType,
-                    "Host data type of every tag (default: from each address)");
+  watch
+      ->add_option("--type", options->hostDataType,
+                   "Host data type of every tag (default: from each address)")
+      ->check(HostDataTypeCheck());
+  watch->add_flag("--csv", options->csv,
+                  "One CSV line per tag and cycle, with a time stamp (after a header line)");
+  watch->add_flag("--changes-only", options->changesOnly,
+                  "Lines and JSON documents only for a tag whose value or result changed");
+  AddValueViewOptions(*watch, options->view);
   AddStationOptions(*watch, options->stations);
   watch->callback([&host, &exitCode, options] {
     if (!InitialiseQuietly(host, options->stations, "watch", exitCode)) return;
@@ -187,7 +230,11 @@ void AddWatchCommand(CLI::App& app, Host& host, int& exitCode) {
       state.tags.push_back(std::move(watched));
     }
 
-    const bool table = !JsonOutput() && PrepareTerminal();
+    state.view = options->view;
+    state.changesOnly = options->changesOnly;
+    const bool csv = options->csv && !JsonOutput();
+    const bool table = !JsonOutput() && !csv && PrepareTerminal();
+    if (csv) fmt::print("{}\n", kCsvHeader);
     // A table on the terminal shows the newest log line itself; anything else keeps the log on
     // standard error.
     if (table) EchoDriverLog(false);
@@ -200,6 +247,8 @@ void AddWatchCommand(CLI::App& app, Host& host, int& exitCode) {
         DrawTable(state, LastDriverLog());
       } else if (JsonOutput()) {
         EmitDocuments(state);
+      } else if (csv) {
+        PrintCsv(state);
       } else {
         PrintLines(state);
       }

@@ -2,6 +2,7 @@
 // back. The simulated stations live in the tavhost process, so a write lasts as long as it.
 #include <fmt/core.h>
 
+#include "command_line.h"
 #include "output.h"
 #include "tag.h"
 
@@ -13,6 +14,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     std::string address;
     std::vector<std::string> values;
     std::optional<int32_t> hostDataType;
+    ValueView view;
   };
   auto options = std::make_shared<Options>();
   CLI::App* write =
@@ -22,9 +24,12 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
       ->add_option("values", options->values,
                    "One value per element: integers (0x... for hexadecimal), floats, a text")
       ->required();
-  write->add_option("--type", options->hostDataType,
-                    "Host data type (default: from the address: 3 float, 4 double word, 6 bit, "
-                    "7 string)");
+  write
+      ->add_option("--type", options->hostDataType,
+                   "Host data type (default: from the address: 3 float, 4 double word, 6 bit, "
+                   "7 string)")
+      ->check(HostDataTypeCheck());
+  AddValueViewOptions(*write, options->view);
   AddStationOptions(*write, options->stations);
   write->callback([&host, &exitCode, options] {
     if (!InitialiseQuietly(host, options->stations, "write", exitCode)) return;
@@ -48,6 +53,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     const int32_t written = WriteTag(host, *tag, values);
     document["result"] = written;
     if (written != 0) {
+      AddExchangeOutcome(document);
       ReportError("write",
                   fmt::format("{}: write failed with {}: {}", options->address, written,
                               TransferFailureMeaning(*tag, written)),
@@ -57,6 +63,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     const int32_t read = ReadTag(host, *tag, values);
     document["readBackResult"] = read;
     if (read != 0) {
+      AddExchangeOutcome(document);
       ReportError("write",
                   fmt::format("{}: reading back failed with {}: {}", options->address, read,
                               TransferFailureMeaning(*tag, read)),
@@ -69,7 +76,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
       EmitDocument(std::move(document));
       return;
     }
-    fmt::print("{}: {}\n", options->address, FormatValues(*tag, values));
+    fmt::print("{}: {}\n", options->address, FormatValues(*tag, values, options->view));
   });
 }
 
