@@ -136,7 +136,8 @@ std::optional<std::string> StationFileProblem(const std::string& stationFile) {
   return FileReadProblem(stationFile);
 }
 
-int32_t Host::Initialise(const std::string& stationFile, int32_t timeout) {
+int32_t Host::Initialise(const std::string& requestedFile, int32_t timeout) {
+  const std::string& stationFile = quickStationFile.empty() ? requestedFile : quickStationFile;
   const std::filesystem::path path(stationFile);
   const std::optional<int32_t> number = DriverNumberOfStationFile(path.filename().string());
   if (!number) {

@@ -9,6 +9,7 @@
 #include "command_line.h"
 #include "file_problem.h"
 #include "host.h"
+#include "quick_target.h"
 #include "output.h"
 
 int main(int argc, char** argv) {
@@ -34,6 +35,20 @@ int main(int argc, char** argv) {
       ->check(CLI::Validator(
           [](const std::string& path) { return tavhost::FileReadProblem(path).value_or(""); },
           "FILE", "readable file"));
+  std::string plc;
+  int slot = 2;
+  bool s5 = false;
+  CLI::Option* plcOption =
+      app.add_option("--plc", plc,
+                     "One PLC over TCP, without station file or map: HOST[:PORT], station 01 "
+                     "(an S7 CPU on port 102 unless given)")
+          ->excludes("--network")
+          ->excludes("--tcp-map");
+  app.add_option("--slot", slot, "With --plc: the S7 CPU's slot (1 to 255)")
+      ->capture_default_str()
+      ->needs(plcOption);
+  app.add_flag("--s5", s5, "With --plc: an S5 station, fetch/write over plain TCP on PORT")
+      ->needs(plcOption);
   app.add_flag("--json", json, "Results as JSON, one document per line");
   // After --driver: its callback has stored the path when this one runs.
   app.set_version_flag(
@@ -48,9 +63,18 @@ int main(int argc, char** argv) {
     return tavhost::FailureMessage(*failed, error);
   });
   // Before any subcommand runs, and where the user typed the log file's path.
-  app.parse_complete_callback([&json, &logFile] {
+  app.parse_complete_callback([&] {
     std::string error;
     if (!tavhost::ConfigureOutput(json, logFile, error)) throw CLI::ValidationError(error);
+    if (plc.empty()) return;
+    for (const CLI::App* command : app.get_subcommands()) {
+      const CLI::Option* stationFile = command->get_option_no_throw("--station-file");
+      if (stationFile != nullptr && stationFile->count() > 0) {
+        throw CLI::ValidationError("--plc writes its own station file: leave out --station-file");
+      }
+    }
+    error = tavhost::UseQuickTarget(plc, slot, s5, host.tcpMapPath, host.quickStationFile);
+    if (!error.empty()) throw CLI::ValidationError(error);
   });
 
   tavhost::AddInfoCommand(app, host, exitCode);
