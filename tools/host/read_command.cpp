@@ -2,6 +2,7 @@
 #include <fmt/core.h>
 
 #include "output.h"
+#include "recovery.h"
 #include "tag.h"
 
 namespace tavhost {
@@ -37,7 +38,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
     if (result != 0) {
       ReportError("read",
                   fmt::format("{}: read failed with {}: {}", options->address, result,
-                              TransferFailureMeaning(*tag, result)),
+                              TransferFailureText(host, *tag, result)),
                   std::move(document));
       return;
     }

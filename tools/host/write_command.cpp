@@ -3,6 +3,7 @@
 #include <fmt/core.h>
 
 #include "output.h"
+#include "recovery.h"
 #include "tag.h"
 
 namespace tavhost {
@@ -50,7 +51,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     if (written != 0) {
       ReportError("write",
                   fmt::format("{}: write failed with {}: {}", options->address, written,
-                              TransferFailureMeaning(*tag, written)),
+                              TransferFailureText(host, *tag, written)),
                   std::move(document));
       return;
     }
@@ -59,7 +60,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     if (read != 0) {
       ReportError("write",
                   fmt::format("{}: reading back failed with {}: {}", options->address, read,
-                              TransferFailureMeaning(*tag, read)),
+                              TransferFailureText(host, *tag, read)),
                   std::move(document));
       return;
     }
