@@ -112,11 +112,11 @@ void AddStationOptions(CLI::App& command, StationOptions& options) {
                   "Station file tavSH1NN.int (NN: the driver number)")
       ->capture_default_str();
   command
-      .add_option("--timeout", options.timeout,
-                  fmt::format("Milliseconds a station's connection may take to come up, 1 to {} "
-                              "(below {} counts as {}); a transfer waits up to ten times as long",
-                              kLongestTimeoutMs, kSmallestDriverTimeoutMs,
-                              kSmallestDriverTimeoutMs))
+      .add_option(
+          "--timeout", options.timeout,
+          fmt::format("Milliseconds a station's connection may take to come up, 1 to {} "
+                      "(below {} counts as {}); a transfer waits up to ten times as long",
+                      kLongestTimeoutMs, kSmallestDriverTimeoutMs, kSmallestDriverTimeoutMs))
       ->capture_default_str()
       ->check(CLI::Validator(TimeoutProblem, "MILLISECONDS"));
 }
@@ -222,8 +222,7 @@ bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_vi
     return false;
   }
   EchoDriverLog(false);
-  const int32_t initialised =
-      host.Initialise(options.stationFile, DriverTimeout(options.timeout));
+  const int32_t initialised = host.Initialise(options.stationFile, DriverTimeout(options.timeout));
   EchoDriverLog(true);
   // libh1tcp skips a broken line of the station map and goes on; a command run over it would
   // then only time out on that station, so tavhost stops at the first such line instead.

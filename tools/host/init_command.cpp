@@ -25,13 +25,13 @@ void PrintStatuses(const std::vector<StationStatus>& statuses) {
 }
 
 // The station table's objects with "up" and, for a station that is down, "reason".
-Json StationsJson(const tav::DriverInstance& instance,
-                  const std::vector<StationStatus>& statuses) {
+Json StationsJson(const tav::DriverInstance& instance, const std::vector<StationStatus>& statuses) {
   Json stations = StationTableJson(instance);
   for (Json& station : stations) {
     const int number = station["number"].get<int>();
-    const auto status = std::find_if(statuses.begin(), statuses.end(),
-                                     [number](const StationStatus& s) { return s.station == number; });
+    const auto status =
+        std::find_if(statuses.begin(), statuses.end(),
+                     [number](const StationStatus& s) { return s.station == number; });
     if (status == statuses.end()) continue;
     station["up"] = status->up;
     if (!status->up) station["reason"] = status->reason;
@@ -62,7 +62,8 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
     }
     std::vector<std::string> log;
     ObserveDriverLog([&log](std::string_view line) { log.emplace_back(line); });
-    const int32_t result = host.Initialise(stationOptions.stationFile, DriverTimeout(stationOptions.timeout));
+    const int32_t result =
+        host.Initialise(stationOptions.stationFile, DriverTimeout(stationOptions.timeout));
     ObserveDriverLog(nullptr);
     if (const std::optional<std::string> mismatch = host.StationMapMismatch()) {
       ReportError("init", *mismatch);
@@ -71,11 +72,11 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
     }
     const std::vector<StationStatus> statuses =
         StationStatuses(host.instance(), log, host.timeout());
-    const bool anyDown = std::any_of(statuses.begin(), statuses.end(),
-                                     [](const StationStatus& s) { return !s.up; });
-    exitCode = result != 0                        ? kExitRefused
+    const bool anyDown =
+        std::any_of(statuses.begin(), statuses.end(), [](const StationStatus& s) { return !s.up; });
+    exitCode = result != 0                      ? kExitRefused
                : options->requireAll && anyDown ? kExitStationDown
-                                                 : kExitDone;
+                                                : kExitDone;
     if (JsonOutput()) {
       EmitDocument({{"command", "init"},
                     {"stationFile", stationOptions.stationFile},

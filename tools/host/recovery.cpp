@@ -40,7 +40,8 @@ bool IsMapLine(std::string_view line) {
 std::string ReasonFrom(std::string_view h1Line, std::string_view driverLine,
                        std::string_view fallback) {
   if (!h1Line.empty()) return std::string(h1Line.substr(kH1TcpPrefix.size()));
-  if (!driverLine.empty()) return fmt::format("{} (the driver logged \"{}\")", fallback, driverLine);
+  if (!driverLine.empty())
+    return fmt::format("{} (the driver logged \"{}\")", fallback, driverLine);
   return std::string(fallback);
 }
 
@@ -49,9 +50,10 @@ std::string ReasonFrom(std::string_view h1Line, std::string_view driverLine,
 StationRecovery::StationRecovery(Host& host, std::string command, Say say, Backoff backoff)
     : host_(host),
       command_(std::move(command)),
-      health_([this](int station) { Reconnect(station); },
-              say ? std::move(say) : Say([this](std::string_view line) { SayOnStandardError(line); }),
-              std::chrono::steady_clock::now, backoff) {
+      health_(
+          [this](int station) { Reconnect(station); },
+          say ? std::move(say) : Say([this](std::string_view line) { SayOnStandardError(line); }),
+          std::chrono::steady_clock::now, backoff) {
   ObserveDriverLog([this](std::string_view line) {
     if (line.starts_with(kH1TcpPrefix)) {
       if (!IsMapLine(line)) newestH1Line_ = line;
@@ -73,8 +75,7 @@ void StationRecovery::SayOnStandardError(std::string_view line) const {
 
 void StationRecovery::Reconnect(int station) {
   tav::ReconnectBlock block{station};
-  host_.driver().Run(&host_.instance(), tav::CommandCode::kReconnect, &block,
-                     host_.driverNumber());
+  host_.driver().Run(&host_.instance(), tav::CommandCode::kReconnect, &block, host_.driverNumber());
 }
 
 template <typename Transfer>
@@ -129,12 +130,11 @@ std::vector<StationStatus> StationStatuses(const tav::DriverInstance& instance,
     }
     const std::optional<int> station = StationOfLine(line);
     if (!station || *station < 0 || *station >= tav::kStationCount) continue;
-    const bool failed = line.find("FAIL") != std::string::npos ||
-                        line.find("Failed") != std::string::npos;
+    const bool failed =
+        line.find("FAIL") != std::string::npos || line.find("Failed") != std::string::npos;
     if (failed && reasons[static_cast<size_t>(*station)].empty()) {
       reasons[static_cast<size_t>(*station)] = ReasonFrom(
-          newestH1Line, line,
-          fmt::format("no connection within {}", TimeoutText(timeoutMs)));
+          newestH1Line, line, fmt::format("no connection within {}", TimeoutText(timeoutMs)));
     }
     newestH1Line.clear();
   }

@@ -70,9 +70,10 @@ void StationHealth::AfterTransfer(int station, bool noConnection, std::string_vi
     entry.downSince = now;
     entry.attempts = 0;
     entry.delay = backoff_.first;
-    say_(fmt::format("station {:02} is down: {}; reconnecting (command 2) in {:.1f} s, then at "
-                     "doubling intervals up to {:.0f} s",
-                     station, reason, Seconds(entry.delay), Seconds(backoff_.longest)));
+    say_(
+        fmt::format("station {:02} is down: {}; reconnecting (command 2) in {:.1f} s, then at "
+                    "doubling intervals up to {:.0f} s",
+                    station, reason, Seconds(entry.delay), Seconds(backoff_.longest)));
   } else {
     // A reconnect that did not bring the station back: wait twice as long for the next. The
     // reason shown is the newest; it was said when the station went down.
@@ -87,8 +88,7 @@ std::chrono::milliseconds StationHealth::UntilReconnect(int station) const {
     return std::chrono::milliseconds(0);
   }
   const auto left = At(station).nextAttempt - clock_();
-  return std::max(std::chrono::milliseconds(0),
-                  std::chrono::ceil<std::chrono::milliseconds>(left));
+  return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(left));
 }
 
 int StationHealth::DownCount() const {
