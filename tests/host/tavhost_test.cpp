@@ -229,6 +229,12 @@ const Case kCases[] = {
      {"cycle 3 01DF0100010 21.5 result 0 failures 0 station up",
       "cycle 3 08DW0100000 - result 2 failures 1 station down",
       "watch done: 3 cycles, 4 requests"}},
+    // A second tag of a station found down is not read, and shows what a read would give.
+    {"WatchLeavesTheOtherTagsOfAStationThatIsDown",
+     {"watch", "--count", "1", "08DW0100000", "08DW0100002"},
+     1,
+     {"cycle 1 08DW0100000 - result 2 failures 1 station down",
+      "cycle 1 08DW0100002 - result 2 failures 0 station down", "1 requests"}},
     {"WatchAsJson",
      {"--json", "watch", "--count", "2", "--interval", "0", "01DW010000003"},
      0,

@@ -59,14 +59,18 @@ struct WatchState {
   }
 };
 
-// Reads the tag, unless its station is down and not yet due for a reconnect: the tag then keeps
-// its last result (2) and is not counted as read.
+// Reads the tag, unless its station is down and not yet due for a reconnect: the tag then shows
+// the result a read would give (2, no connection) and is not counted as read.
 void Poll(StationRecovery& recovery, Watched& watched) {
+  constexpr int32_t kNoConnection = 2;
   std::vector<uint8_t> values;
   const std::optional<int32_t> result = recovery.Read(watched.tag, values);
   watched.station = recovery.health().State(watched.tag.parsed.plcNumber);
   watched.changed = false;
-  if (!result) return;
+  if (!result) {
+    watched.result = kNoConnection;
+    return;
+  }
   watched.result = *result;
   ++watched.reads;
   if (watched.result != 0) {
