@@ -28,7 +28,7 @@ expect() {
 
 expect "info init demo read write check watch serial" tavhost ""
 expect "read" tavhost r
-expect "--help --driver --network --tcp-map --json --version --log" tavhost --
+expect "--help --driver --network --tcp-map --plc --slot --s5 --json --version --log" tavhost --
 expect "--station-file" tavhost read --st
 expect "--count" tavhost --json watch --co
 expect "open config close" tavhost serial ""

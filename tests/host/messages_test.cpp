@@ -161,7 +161,7 @@ const Case kCases[] = {
      {"watch", "--csv", "--count", "2", "--interval", "0", "01DF0100010", "08DW0100000"},
      1,
      {"time,cycle,address,value,result,failures\n", ",2,01DF0100010,21.5,0,0\n",
-      ",2,08DW0100000,,2,2\n"}},
+      ",2,08DW0100000,,2,1\n"}},
     {"WatchOnlyChanges",
      {"watch", "--changes-only", "--count", "3", "--interval", "0", "01DF0100010"},
      0,

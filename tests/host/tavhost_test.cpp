@@ -145,8 +145,17 @@ const Case kCases[] = {
     {"WatchPollsForCountCycles",
      {"watch", "--count", "3", "--interval", "10", "01DF0100010", "08DW0100000"},
      1,
-     {"cycle 3 01DF0100010 21.5 result 0 failures 0", "cycle 3 08DW0100000 - result 2 failures 3",
-      "watch done: 3 cycles, 6 requests"}},
+     // The switched-off station is read once, found down and then left alone until its first
+     // reconnect, half a second later.
+     {"cycle 3 01DF0100010 21.5 result 0 failures 0 station up",
+      "cycle 3 08DW0100000 - result 2 failures 1 station down",
+      "watch done: 3 cycles, 4 requests"}},
+    // A second tag of a station found down is not read, and shows what a read would give.
+    {"WatchLeavesTheOtherTagsOfAStationThatIsDown",
+     {"watch", "--count", "1", "08DW0100000", "08DW0100002"},
+     1,
+     {"cycle 1 08DW0100000 - result 2 failures 1 station down",
+      "cycle 1 08DW0100002 - result 2 failures 0 station down", "1 requests"}},
     {"WatchAsJson",
      {"--json", "watch", "--count", "2", "--interval", "0", "01DW010000003"},
      0,

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "sim/network.h"
+#include "simulation_control.h"
 
 #pragma GCC visibility push(default)
 #include "platform/h1_library.h"
@@ -31,7 +32,10 @@ void Bind(void* library, const char* name, Function& function) {
   }
 }
 
+// Every operation on the simulated network first takes in a changed simulation file, so that a
+// station switched on or off shows even inside one long request (a connection wait).
 tav::sim::Network& Simulated() {
+  RefreshSimulation();
   return tav::sim::ActiveNetwork();
 }
 

@@ -15,6 +15,7 @@
 #include "h1_operations.h"
 #include "output.h"
 #include "sim/network_file.h"
+#include "simulation_control.h"
 #include "station_map_check.h"
 
 namespace tavhost {
@@ -70,7 +71,41 @@ void Host::InstallNetwork() {
     std::exit(kExitUsage);
   }
   tav::sim::InstallNetwork(std::move(*loaded.network));
+  FollowSimulationFile(networkPath);
 }
+
+int32_t DriverTimeout(int32_t timeoutMs) {
+  return std::max(timeoutMs, kSmallestDriverTimeoutMs);
+}
+
+std::string TimeoutText(int32_t timeoutMs) {
+  const int32_t driverTimeout = DriverTimeout(timeoutMs);
+  return fmt::format(
+      "the time-out of {} ms (a connection waits up to {} ms, a transfer up to {} ms; --timeout)",
+      timeoutMs, driverTimeout, int64_t{driverTimeout} * 10);
+}
+
+namespace {
+
+// --timeout in whole milliseconds from 1 to the longest; a precise line for anything else.
+std::string TimeoutProblem(const std::string& text) {
+  int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || end != text.data() + text.size() ||
+      (error != std::errc() && error != std::errc::result_out_of_range)) {
+    return fmt::format("'{}' is no whole number of milliseconds", text);
+  }
+  if (error == std::errc::result_out_of_range || value > kLongestTimeoutMs) {
+    return fmt::format(
+        "{} ms is too long: at most {} ms (a connection then waits up to a minute, a transfer "
+        "up to ten)",
+        text, kLongestTimeoutMs);
+  }
+  if (value < 1) return fmt::format("{} ms is too short: at least 1 ms", text);
+  return {};
+}
+
+}  // namespace
 
 void AddStationOptions(CLI::App& command, StationOptions& options) {
   command
@@ -78,9 +113,13 @@ void AddStationOptions(CLI::App& command, StationOptions& options) {
                   "Station file tavSH1NN.int (NN: the driver number)")
       ->capture_default_str();
   command
-      .add_option("--timeout", options.timeout,
-                  "The host's time-out; the retry budget is ten times it, at least 100")
-      ->capture_default_str();
+      .add_option(
+          "--timeout", options.timeout,
+          fmt::format("Milliseconds a station's connection may take to come up, 1 to {} "
+                      "(below {} counts as {}); a transfer waits up to ten times as long",
+                      kLongestTimeoutMs, kSmallestDriverTimeoutMs, kSmallestDriverTimeoutMs))
+      ->capture_default_str()
+      ->check(CLI::Validator(TimeoutProblem, "MILLISECONDS"));
 }
 
 std::string StationFileName(int32_t driverNumber) {
@@ -156,6 +195,7 @@ int32_t Host::Initialise(const std::string& requestedFile, int32_t timeout) {
     std::exit(kExitUsage);
   }
   driverNumber_ = *number;
+  timeout_ = timeout;
   tav::InitBlock block{{}, 1, timeout};
   return driver().Run(instance_.get(), tav::CommandCode::kInitialise, &block, driverNumber_);
 }
@@ -178,7 +218,7 @@ bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_vi
     return false;
   }
   EchoDriverLog(false);
-  const int32_t initialised = host.Initialise(options.stationFile, options.timeout);
+  const int32_t initialised = host.Initialise(options.stationFile, DriverTimeout(options.timeout));
   EchoDriverLog(true);
   // libh1tcp skips a broken line of the station map and goes on; a command run over it would
   // then only time out on that station, so tavhost stops at the first such line instead.

@@ -34,6 +34,8 @@ class Host {
   // for it. Returns the driver's result; exits the program when the file name has another form.
   int32_t Initialise(const std::string& stationFile, int32_t timeout);
   int32_t driverNumber() const { return driverNumber_; }
+  // The host's time-out that Initialise passed to command 1 (--timeout's milliseconds).
+  int32_t timeout() const { return timeout_; }
 
   // Over libh1tcp, after Initialise: the first station whose map line names a protocol that
   // cannot serve the type the station file gave it, as one line naming both lines. None on the
@@ -47,15 +49,29 @@ class Host {
   std::unique_ptr<tav::DriverInstance> instance_ = std::make_unique<tav::DriverInstance>();
   bool networkInstalled_ = false;
   int32_t driverNumber_ = 0;
+  int32_t timeout_ = 0;
   std::string stationFile_;      // as the user named it
   std::string stationFileFull_;  // the same, from the folder the user was in
   std::string tcpMapFull_;       // the station map, from the folder the user was in
 };
 
+// --timeout, in milliseconds: how long a station's connection may take to come up (the host's
+// time-out that command 1 takes: the driver polls a connection that many times, 1 ms apart);
+// a transfer waits up to ten times as long for its answer. The driver takes any time-out below
+// 10 ms as 100 ms, so tavhost passes at least 10: a longer --timeout never waits less.
+inline constexpr int32_t kDefaultTimeoutMs = 1000;
+inline constexpr int32_t kSmallestDriverTimeoutMs = 10;
+inline constexpr int32_t kLongestTimeoutMs = 60'000;
+// The host's time-out that command 1 gets for --timeout `timeoutMs`.
+int32_t DriverTimeout(int32_t timeoutMs);
+// What a failure ran into: "the time-out of 1000 ms (a connection waits up to 1000 ms, a
+// transfer up to 10000 ms; --timeout)".
+std::string TimeoutText(int32_t timeoutMs);
+
 // Where init, read and write take their stations from.
 struct StationOptions {
   std::string stationFile = ExampleStationFile();
-  int32_t timeout = 0;
+  int32_t timeout = kDefaultTimeoutMs;
 };
 void AddStationOptions(CLI::App& command, StationOptions& options);
 

@@ -1,40 +1,93 @@
-// tavhost init: command 1 on a station file, then the station table.
+// tavhost init: command 1 on a station file, then the station table and whether each station's
+// connection came up, with the reason when it did not. With --require-all it is a health check:
+// it fails when a configured station is down.
 #include <fmt/core.h>
+
+#include <algorithm>
 
 #include "host.h"
 #include "output.h"
+#include "recovery.h"
 
 namespace tavhost {
 
+namespace {
+
+void PrintStatuses(const std::vector<StationStatus>& statuses) {
+  fmt::print("\n");
+  for (const StationStatus& status : statuses) {
+    if (status.up) {
+      fmt::print("station {:02}: up\n", status.station);
+    } else {
+      fmt::print("station {:02}: down: {}\n", status.station, status.reason);
+    }
+  }
+}
+
+// The station table's objects with "up" and, for a station that is down, "reason".
+Json StationsJson(const tav::DriverInstance& instance, const std::vector<StationStatus>& statuses) {
+  Json stations = StationTableJson(instance);
+  for (Json& station : stations) {
+    const int number = station["number"].get<int>();
+    const auto status =
+        std::find_if(statuses.begin(), statuses.end(),
+                     [number](const StationStatus& s) { return s.station == number; });
+    if (status == statuses.end()) continue;
+    station["up"] = status->up;
+    if (!status->up) station["reason"] = status->reason;
+  }
+  return stations;
+}
+
+}  // namespace
+
 void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
-  auto options = std::make_shared<StationOptions>();
+  struct Options {
+    StationOptions stations;
+    bool requireAll = false;
+  };
+  auto options = std::make_shared<Options>();
   CLI::App* init = app.add_subcommand(
       "init", "Initialise the driver from a station file (command 1); show its stations");
-  AddStationOptions(*init, *options);
+  AddStationOptions(*init, options->stations);
+  init->add_flag("--require-all", options->requireAll,
+                 fmt::format("Exit with {} when a configured station is down (a health check)",
+                             kExitStationDown));
   init->callback([&host, &exitCode, options] {
-    if (const std::optional<std::string> problem = StationFileProblem(options->stationFile)) {
+    const StationOptions& stationOptions = options->stations;
+    if (const std::optional<std::string> problem = StationFileProblem(stationOptions.stationFile)) {
       ReportError("init", *problem);
       exitCode = kExitUsage;
       return;
     }
-    const int32_t result = host.Initialise(options->stationFile, options->timeout);
+    std::vector<std::string> log;
+    ObserveDriverLog([&log](std::string_view line) { log.emplace_back(line); });
+    const int32_t result =
+        host.Initialise(stationOptions.stationFile, DriverTimeout(stationOptions.timeout));
+    ObserveDriverLog(nullptr);
     if (const std::optional<std::string> mismatch = host.StationMapMismatch()) {
       ReportError("init", *mismatch);
       exitCode = kExitUsage;
       return;
     }
-    exitCode = result == 0 ? kExitDone : kExitRefused;
+    const std::vector<StationStatus> statuses =
+        StationStatuses(host.instance(), log, host.timeout());
+    const bool anyDown =
+        std::any_of(statuses.begin(), statuses.end(), [](const StationStatus& s) { return !s.up; });
+    exitCode = result != 0                      ? kExitRefused
+               : options->requireAll && anyDown ? kExitStationDown
+                                                : kExitDone;
     const std::string failure =
         result == 0
             ? std::string()
             : fmt::format("{}: initialisation failed with {}: the file configures no station",
-                          options->stationFile, result);
+                          stationOptions.stationFile, result);
     if (JsonOutput()) {
       Json document = {{"command", "init"},
-                       {"stationFile", options->stationFile},
+                       {"stationFile", stationOptions.stationFile},
                        {"driverNumber", host.driverNumber()},
                        {"result", result},
-                       {"stations", StationTableJson(host.instance())}};
+                       {"stations", StationsJson(host.instance(), statuses)}};
       if (!failure.empty()) document["error"] = failure;
       EmitDocument(std::move(document));
       return;
@@ -42,6 +95,7 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
     if (!failure.empty()) ReportError("init", failure);
     fmt::print("initialisation: result {}\n\n", result);
     PrintStationTable(host.instance());
+    if (!statuses.empty()) PrintStatuses(statuses);
   });
 }
 

@@ -36,6 +36,7 @@ struct OutputState {
   uint64_t lines = 0;
   std::string firstSkippedMapLine;
   std::set<int> skippedMapLines;
+  std::function<void(std::string_view)> observer;
 };
 
 // How libh1tcp logs a line of its station map that it skips: "H1TCP: PATH line N skipped: why".
@@ -127,10 +128,15 @@ void RecordDriverLog(int32_t level, const char* text, bool echo) {
       state.skippedMapLines.insert(*number);
     }
   }
+  if (state.observer) state.observer(line.text);
   state.last = fmt::format("{} {}", line.time.substr(11), line.text);
   ++state.lines;
   if (state.pending.size() == kMaxPendingLines) state.pending.pop_front();
   state.pending.push_back(std::move(line));
+}
+
+void ObserveDriverLog(std::function<void(std::string_view text)> observer) {
+  State().observer = std::move(observer);
 }
 
 std::string LastDriverLog() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -21,6 +22,7 @@ inline constexpr int kExitRefused = 1;       // the driver refused a request or 
 inline constexpr int kExitUsage = 2;         // the command line or a file it names is wrong
 inline constexpr int kExitDisagreement = 3;  // check: tavhost's rules and the driver disagree
 inline constexpr int kExitInternal = 4;      // tavhost itself failed
+inline constexpr int kExitStationDown = 5;   // init --require-all: a configured station is down
 
 // Chooses JSON or text results and opens the log file (appending; none when `logFile` is empty).
 // Returns false with `error` set when the log file cannot be opened.
@@ -30,6 +32,8 @@ bool JsonOutput();
 // A line the driver logged through `err`: it goes to the log file, waits for the next JSON
 // document and, when `echo` is set, goes to standard error as "[log LEVEL] text".
 void RecordDriverLog(int32_t level, const char* text, bool echo);
+// Hands every line the driver logs from now on to `observer` as well (none: no longer).
+void ObserveDriverLog(std::function<void(std::string_view text)> observer);
 // The newest line the driver logged, with its time of day; empty before the first.
 std::string LastDriverLog();
 // How many lines the driver has logged so far.

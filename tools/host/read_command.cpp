@@ -3,6 +3,7 @@
 
 #include "command_line.h"
 #include "output.h"
+#include "recovery.h"
 #include "tag.h"
 
 namespace tavhost {
@@ -42,7 +43,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
       AddExchangeOutcome(document);
       ReportError("read",
                   fmt::format("{}: read failed with {}: {}", options->address, result,
-                              TransferFailureMeaning(*tag, result)),
+                              TransferFailureText(host, *tag, result)),
                   std::move(document));
       return;
     }

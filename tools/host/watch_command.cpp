@@ -10,6 +10,7 @@
 
 #include "command_line.h"
 #include "output.h"
+#include "recovery.h"
 #include "tag.h"
 #include "terminal.h"
 
@@ -26,12 +27,14 @@ constexpr size_t kValueColumn = 32;
 
 struct Watched {
   Tag tag;
+  StationState station = StationState::kUnknown;  // the tag's station, after the last cycle
   std::vector<uint8_t> values;
   bool read = false;  // a read has succeeded once
   int32_t result = 0;
   bool changed = false;  // in the last cycle
   bool news = false;     // the last cycle changed its value or its result, or was the first
   std::string lastChange = "-";
+  int64_t polls = 0;  // cycles that looked at the tag, read or skipped while its station is down
   int64_t reads = 0;
   int64_t failures = 0;
 };
@@ -61,13 +64,23 @@ struct WatchState {
   }
 };
 
-void Poll(Host& host, Watched& watched) {
+// Reads the tag, unless its station is down and not yet due for a reconnect: the tag then shows
+// the result a read would give (2, no connection) and is not counted as read.
+void Poll(StationRecovery& recovery, Watched& watched) {
+  constexpr int32_t kNoConnection = 2;
   std::vector<uint8_t> values;
   const int32_t previousResult = watched.result;
-  watched.result = ReadTag(host, watched.tag, values);
-  watched.news = watched.reads == 0 || watched.result != previousResult;
-  ++watched.reads;
+  const bool first = watched.polls++ == 0;
+  const std::optional<int32_t> result = recovery.Read(watched.tag, values);
+  watched.station = recovery.health().State(watched.tag.parsed.plcNumber);
+  watched.news = first || result.value_or(kNoConnection) != previousResult;
   watched.changed = false;
+  if (!result) {
+    watched.result = kNoConnection;
+    return;
+  }
+  watched.result = *result;
+  ++watched.reads;
   if (watched.result != 0) {
     ++watched.failures;
     return;
@@ -116,21 +129,24 @@ std::string Cut(std::string text, size_t width) {
 
 // The table, drawn over the previous one: the cursor goes back up to its first line and every
 // line is cleared to its end.
-void DrawTable(WatchState& state, const std::string& lastLog) {
+void DrawTable(WatchState& state, const std::string& lastLog, const std::string& lastEvent) {
   std::string out;
   if (state.linesDrawn > 0) out += fmt::format("\x1b[{}A", state.linesDrawn);
   std::vector<std::string> lines;
   lines.push_back(fmt::format("cycle {}, {:.1f} s, {:.1f} requests/s, {} failures (Ctrl-C ends)",
                               state.cycles, state.Seconds(), state.PerSecond(state.Requests()),
                               state.Failures()));
-  lines.push_back(fmt::format("{:<14} {:<{}} {:<13} {:>6} {:>8} {:>7}", "tag", "value",
-                              kValueColumn, "last change", "result", "failures", "req/s"));
+  lines.push_back(fmt::format("{:<14} {:<{}} {:<13} {:>6} {:>8} {:>7} {}", "tag", "value",
+                              kValueColumn, "last change", "result", "failures", "req/s",
+                              "station"));
   for (const Watched& w : state.tags) {
-    lines.push_back(fmt::format("{:<14} {:<{}} {:<13} {:>6} {:>8} {:>7.1f}", w.tag.address,
+    lines.push_back(fmt::format("{:<14} {:<{}} {:<13} {:>6} {:>8} {:>7.1f} {}", w.tag.address,
                                 Cut(ValueText(w, state.view), kValueColumn), kValueColumn,
-                                w.lastChange, w.result, w.failures, state.PerSecond(w.reads)));
+                                w.lastChange, w.result, w.failures, state.PerSecond(w.reads),
+                                StationStateName(w.station)));
   }
   lines.push_back(lastLog.empty() ? std::string() : "last log: " + lastLog);
+  lines.push_back(lastEvent.empty() ? std::string() : "last event: " + lastEvent);
   for (const std::string& line : lines) out += line + "\x1b[K\n";
   state.linesDrawn = lines.size();
   fmt::print("{}", out);
@@ -141,8 +157,9 @@ void PrintLines(const WatchState& state) {
   const std::string time = TimeStamp().substr(11);
   for (const Watched& w : state.tags) {
     if (!Shown(state, w)) continue;
-    fmt::print("{} cycle {} {} {} result {} failures {}\n", time, state.cycles, w.tag.address,
-               w.result == 0 ? ValueText(w, state.view) : "-", w.result, w.failures);
+    fmt::print("{} cycle {} {} {} result {} failures {} station {}\n", time, state.cycles,
+               w.tag.address, w.result == 0 ? ValueText(w, state.view) : "-", w.result,
+               w.failures, StationStateName(w.station));
   }
   std::fflush(stdout);
 }
@@ -153,7 +170,7 @@ void EmitDocuments(const WatchState& state) {
     Json document = {{"command", "watch"},       {"cycle", state.cycles},
                      {"address", w.tag.address}, {"kind", KindName(w.tag.kind)},
                      {"result", w.result},       {"changed", w.changed},
-                     {"failures", w.failures}};
+                     {"failures", w.failures},   {"station", StationStateName(w.station)}};
     if (w.result == 0) document["values"] = ValuesToJson(w.tag, w.values);
     EmitDocument(std::move(document));
   }
@@ -235,16 +252,22 @@ void AddWatchCommand(CLI::App& app, Host& host, int& exitCode) {
     const bool csv = options->csv && !JsonOutput();
     const bool table = !JsonOutput() && !csv && PrepareTerminal();
     if (csv) fmt::print("{}\n", kCsvHeader);
-    // A table on the terminal shows the newest log line itself; anything else keeps the log on
-    // standard error.
+    // A table on the terminal shows the newest log line and the newest change of a station's
+    // state itself; anything else keeps both on standard error.
     if (table) EchoDriverLog(false);
+    std::string lastEvent;
+    StationRecovery recovery(host, "watch",
+                             table ? StationRecovery::Say([&lastEvent](std::string_view line) {
+                               lastEvent = fmt::format("{} {}", TimeStamp().substr(11), line);
+                             })
+                                   : StationRecovery::Say());
     CatchInterrupt();
     state.start = Clock::now();
     while (!Interrupted()) {
-      for (Watched& w : state.tags) Poll(host, w);
+      for (Watched& w : state.tags) Poll(recovery, w);
       ++state.cycles;
       if (table) {
-        DrawTable(state, LastDriverLog());
+        DrawTable(state, LastDriverLog(), lastEvent);
       } else if (JsonOutput()) {
         EmitDocuments(state);
       } else if (csv) {

@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "output.h"
+#include "recovery.h"
 #include "tag.h"
 
 namespace tavhost {
@@ -56,7 +57,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
       AddExchangeOutcome(document);
       ReportError("write",
                   fmt::format("{}: write failed with {}: {}", options->address, written,
-                              TransferFailureMeaning(*tag, written)),
+                              TransferFailureText(host, *tag, written)),
                   std::move(document));
       return;
     }
@@ -66,7 +67,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
       AddExchangeOutcome(document);
       ReportError("write",
                   fmt::format("{}: reading back failed with {}: {}", options->address, read,
-                              TransferFailureMeaning(*tag, read)),
+                              TransferFailureText(host, *tag, read)),
                   std::move(document));
       return;
     }
