@@ -213,23 +213,45 @@ constexpr bool EveryRuleHasWording() {
 }
 static_assert(EveryRuleHasWording());
 
-// Why a familiar form has no 13-character equivalent.
-constexpr std::string_view kFamiliarWordings[] = {
-    "",
-    "the station before the colon has two digits, as in 05:DB10.DBW4",
-    "no address form: use DBn.DBXb.x, DBn.DBB/DBW/DBDb, IB/IW/QB/QW/MB/MWb, I/Q/Mb.x or the "
-    "13-character form",
-    "the 13-character form has data blocks 0 to 999",
-    "the 13-character form has byte offsets 0 to 9999",
-    "a DBX names a bit: give its number, as in DB10.DBX4.3",
-    "a bit of a byte is 0 to 7",
-    "only a bit address (DBX, or I, Q, M without a data type) takes a bit number",
-    "the inputs, outputs and flags have bytes and words only: read two words (MW, --count 2) "
-    "instead of a double word",
-    "the station's data blocks count words, the familiar forms bytes: write the 13-character "
-    "form (offset in words)",
+// Why a familiar form has no 13-character equivalent, in the grammar's order.
+struct FamiliarWording {
+  tav::FamiliarRule rule;
+  std::string_view name;
+  std::string_view reason;
 };
-static_assert(std::size(kFamiliarWordings) == tav::kFamiliarRuleCount);
+
+constexpr FamiliarWording kFamiliarWordings[] = {
+    {tav::FamiliarRule::kNone, "translated", ""},
+    {tav::FamiliarRule::kStation, "familiar-station",
+     "the station before the colon has two digits, as in 05:DB10.DBW4"},
+    {tav::FamiliarRule::kForm, "familiar-form",
+     "no address form: write DBn.DBXb.x, DBn.DBBb, DBn.DBWb, DBn.DBDb, IBb, IWb, Ib.x (Q, M "
+     "alike) or the 13-character form"},
+    {tav::FamiliarRule::kBlockRange, "familiar-block",
+     "the 13-character form has data blocks 0 to 999"},
+    {tav::FamiliarRule::kOffsetRange, "familiar-offset",
+     "the 13-character form has byte offsets 0 to 9999"},
+    {tav::FamiliarRule::kBitMissing, "familiar-bit-missing",
+     "a DBX names a bit: give its number, as in DB10.DBX4.3"},
+    {tav::FamiliarRule::kBitRange, "familiar-bit-range", "a bit of a byte is 0 to 7"},
+    {tav::FamiliarRule::kBitNotAllowed, "familiar-bit-not-allowed",
+     "only a bit address (DBX, or I, Q, M without a data type) takes a bit number"},
+    {tav::FamiliarRule::kAreaDoubleWord, "familiar-area-double-word",
+     "the inputs, outputs and flags have bytes and words only, no double words: read two words "
+     "(MW, --count 2) instead"},
+    {tav::FamiliarRule::kWordBlockStation, "familiar-word-block",
+     "the station's data blocks count words, the familiar forms bytes: write the 13-character "
+     "form, its offset in words"},
+};
+
+constexpr bool EveryFamiliarRuleHasWording() {
+  if (std::size(kFamiliarWordings) != tav::kFamiliarRuleCount) return false;
+  for (size_t i = 0; i < std::size(kFamiliarWordings); ++i) {
+    if (static_cast<size_t>(kFamiliarWordings[i].rule) != i) return false;
+  }
+  return true;
+}
+static_assert(EveryFamiliarRuleHasWording());
 
 }  // namespace
 
@@ -283,8 +305,12 @@ std::string_view RuleName(AddressRule rule) {
   return kWordings[static_cast<size_t>(rule)].name;
 }
 
+std::string_view FamiliarRuleName(tav::FamiliarRule rule) {
+  return kFamiliarWordings[static_cast<size_t>(rule)].name;
+}
+
 std::string FamiliarRefusalText(std::string_view address, tav::FamiliarRule rule) {
-  return fmt::format("{}: {}", address, kFamiliarWordings[static_cast<size_t>(rule)]);
+  return fmt::format("{}: {}", address, kFamiliarWordings[static_cast<size_t>(rule)].reason);
 }
 
 StationLookup StationsOf(const tav::DriverInstance& instance) {

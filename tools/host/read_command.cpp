@@ -19,7 +19,8 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
   read->add_option("--count", options->count, "Number of elements")->capture_default_str();
   read->add_option("--type", options->hostDataType,
                    "Host data type (default: from the address: 3 float, 4 double word, 6 bit, "
-                   "7 string)");
+                   "7 string)")
+      ->transform(HostDataTypeNames());
   AddStationOptions(*read, options->stations);
   read->callback([&host, &exitCode, options] {
     if (!InitialiseQuietly(host, options->stations, "read", exitCode)) return;

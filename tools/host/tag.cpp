@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "abi/area_type.h"
 #include "abi/transfer_block.h"
@@ -227,6 +228,26 @@ std::string TransferFailureMeaning(const Tag& tag, int32_t result) {
   return std::string(TransferResultMeaning(result));
 }
 
+std::optional<std::string> ThirteenCharacterForm(Host& host, std::string_view command,
+                                                 const std::string& address,
+                                                 std::optional<int32_t> hostDataType,
+                                                 int& exitCode) {
+  if (!tav::IsFamiliarAddress(address)) return address;
+  const tav::FamiliarTranslation translation = tav::TranslateFamiliarAddress(
+      address, hostDataType == tav::kHostTypeFloat, StationsOf(host.instance()));
+  if (translation.translated()) return std::string(translation.address());
+  exitCode = kExitRefused;
+  ReportError(command, FamiliarRefusalText(address, translation.rule),
+              {{"address", address}, {"rule", FamiliarRuleName(translation.rule)}});
+  return std::nullopt;
+}
+
+CLI::Transformer HostDataTypeNames() {
+  const std::map<std::string, int32_t> names = {
+      {"float", tav::kHostTypeFloat}, {"bit", tav::kHostTypeBit}, {"string", tav::kHostTypeString}};
+  return CLI::Transformer(names, CLI::ignore_case);
+}
+
 int32_t HostDataTypeOf(Host& host, const std::string& address) {
   // The rules answer as the driver does, without its log line for each try of an X address.
   const StationLookup stations = StationsOf(host.instance());
@@ -273,8 +294,12 @@ int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values) {
   return host.driver().Run(&host.instance(), command, &block, host.driverNumber());
 }
 
-std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::string& address,
+std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::string& typed,
                               std::optional<int32_t> hostDataType, int64_t count, int& exitCode) {
+  const std::optional<std::string> thirteen =
+      ThirteenCharacterForm(host, command, typed, hostDataType, exitCode);
+  if (!thirteen) return std::nullopt;
+  const std::string& address = *thirteen;
   exitCode = kExitUsage;
   if (address.size() > kAddressCharacters) {
     ReportError(command,

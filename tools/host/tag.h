@@ -42,6 +42,17 @@ struct Tag {
   size_t StringCharactersMoved() const;
 };
 
+// The 13-character form of `address`: the address itself, or the translation of a familiar form
+// ("DB10.DBW4", a DBD as a float with host data type 3). A familiar form with no 13-character
+// equivalent is reported under `command`, with `exitCode` set; then nothing.
+std::optional<std::string> ThirteenCharacterForm(Host& host, std::string_view command,
+                                                 const std::string& address,
+                                                 std::optional<int32_t> hostDataType,
+                                                 int& exitCode);
+
+// The names --type takes beside the numbers: float 3, bit 6, string 7.
+CLI::Transformer HostDataTypeNames();
+
 // The host data type an address asks for, as the driver's parser sees it (command 3): 6 when it
 // names a bit, 7 for a string, 3 for a float, 4 for a double word, 0 otherwise.
 int32_t HostDataTypeOf(Host& host, const std::string& address);

@@ -172,8 +172,10 @@ void AddWatchCommand(CLI::App& app, Host& host, int& exitCode) {
   watch->add_option("--count", options->cycles, "Stop after this many cycles (0: at Ctrl-C)")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  watch->add_option("--type", options->hostDataType,
-                    "Host data type of every tag (default: from each address)");
+  watch
+      ->add_option("--type", options->hostDataType,
+                   "Host data type of every tag (default: from each address)")
+      ->transform(HostDataTypeNames());
   AddStationOptions(*watch, options->stations);
   watch->callback([&host, &exitCode, options] {
     if (!InitialiseQuietly(host, options->stations, "watch", exitCode)) return;

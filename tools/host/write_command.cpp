@@ -22,9 +22,11 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
       ->add_option("values", options->values,
                    "One value per element: integers (0x... for hexadecimal), floats, a text")
       ->required();
-  write->add_option("--type", options->hostDataType,
-                    "Host data type (default: from the address: 3 float, 4 double word, 6 bit, "
-                    "7 string)");
+  write
+      ->add_option("--type", options->hostDataType,
+                   "Host data type (default: from the address: 3 float, 4 double word, 6 bit, "
+                   "7 string)")
+      ->transform(HostDataTypeNames());
   AddStationOptions(*write, options->stations);
   write->callback([&host, &exitCode, options] {
     if (!InitialiseQuietly(host, options->stations, "write", exitCode)) return;
