@@ -24,7 +24,7 @@ enum class FamiliarRule : uint8_t {
   kForm,              // no form of the table: an unknown area or data type, a missing number
   kBlockRange,        // a data block above 999
   kOffsetRange,       // a byte offset above 9999
-  kBitMissing,        // DBX without a bit number
+  kBitMissing,        // DBX, I, Q, M without a bit number
   kBitRange,          // a bit above 7
   kBitNotAllowed,     // a bit number after a byte, word or double word
   kAreaDoubleWord,    // ID, QD, MD: the input, output and flag areas have bytes and words only

@@ -232,7 +232,7 @@ constexpr FamiliarWording kFamiliarWordings[] = {
     {tav::FamiliarRule::kOffsetRange, "familiar-offset",
      "the 13-character form has byte offsets 0 to 9999"},
     {tav::FamiliarRule::kBitMissing, "familiar-bit-missing",
-     "a DBX names a bit: give its number, as in DB10.DBX4.3"},
+     "a bit address names its bit, as DB10.DBX4.3 and M10.3 do"},
     {tav::FamiliarRule::kBitRange, "familiar-bit-range", "a bit of a byte is 0 to 7"},
     {tav::FamiliarRule::kBitNotAllowed, "familiar-bit-not-allowed",
      "only a bit address (DBX, or I, Q, M without a data type) takes a bit number"},
