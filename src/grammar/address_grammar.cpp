@@ -6,6 +6,7 @@
 
 #include "abi/area_type.h"
 #include "abi/driver_instance.h"
+#include "vocabulary/element_kinds.h"
 
 namespace tav {
 namespace {
@@ -36,8 +37,9 @@ constexpr uint32_t kStringLastBlock = 255;
 constexpr uint32_t kStringMaxLength = 80;
 constexpr uint32_t kLastBitNumber = 15;
 constexpr uint32_t kLastByteBitNumber = 7;
-constexpr uint32_t kWordWidth = 16;
-constexpr uint32_t kDoubleWordWidth = 32;
+constexpr uint32_t kWordWidth = InfoOf(ElementKind::kWord).elementWidth;
+constexpr uint32_t kDoubleWordWidth = InfoOf(ElementKind::kDoubleWord).elementWidth;
+static_assert(InfoOf(ElementKind::kFloat).elementWidth == kDoubleWordWidth);
 constexpr int32_t kMaxCheckedElements = 1000;
 
 // The characters each of the 13 positions may hold, one table per form; position 2 tells the

@@ -9,6 +9,7 @@
 #include "abi/address_block.h"
 #include "abi/area_type.h"
 #include "abi/driver_instance.h"
+#include "vocabulary/element_kinds.h"
 
 namespace tavhost {
 
@@ -354,28 +355,6 @@ std::string AreaName(const AddressReading& reading) {
 
 namespace {
 
-struct ElementRule {
-  uint32_t code;  // the whole AreaTypeCode, without the extended qualifier
-  std::string_view name;
-};
-
-constexpr ElementRule kElementNames[] = {
-    {tav::kAreaDataByte, "byte"},
-    {tav::kAreaDataWord, "word"},
-    {tav::kAreaDataWordOdd, "word at an odd byte"},
-    {tav::kAreaDataDouble, "double word"},
-    {tav::kAreaDataDoubleOdd, "double word off its boundary"},
-    {tav::kAreaDataFloat, "float"},
-    {tav::kAreaDataFloatOdd, "float off its boundary"},
-    {tav::kAreaString, "string"},
-    {tav::kAreaInputBytes, "byte"},
-    {tav::kAreaOutputBytes, "byte"},
-    {tav::kAreaFlagBytes, "byte"},
-    {tav::kAreaInputWords, "word"},
-    {tav::kAreaOutputWords, "word"},
-    {tav::kAreaFlagWords, "word"},
-};
-
 uint32_t WithoutExtended(uint32_t code) {
   return tav::AreaQualifier(code) == tav::kQualifierExtended ? tav::KindByte(code) : code;
 }
@@ -383,10 +362,8 @@ uint32_t WithoutExtended(uint32_t code) {
 }  // namespace
 
 std::string ElementName(uint32_t areaTypeCode) {
-  const uint32_t code = WithoutExtended(areaTypeCode);
-  for (const ElementRule& rule : kElementNames) {
-    if (rule.code == code) return std::string(rule.name);
-  }
+  const tav::AreaKindInfo* area = tav::AreaKindOf(areaTypeCode);
+  if (area != nullptr) return std::string(area->name);
   return fmt::format("kind 0x{:04X}", areaTypeCode);
 }
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 
 #include "abi/area_type.h"
@@ -16,6 +17,7 @@
 #include "address_rules.h"
 #include "cp437.h"
 #include "output.h"
+#include "vocabulary/element_kinds.h"
 
 namespace tavhost {
 
@@ -25,36 +27,26 @@ constexpr int32_t kHostTypeWords = 0;
 constexpr size_t kValueCellBytes = 4;
 constexpr uint32_t kValueCellShift = 16;  // a 16-bit element lies in bytes 2 and 3 of its cell
 
+// The element kind of a code the grammar gives; words for any other.
+tav::ElementKind ElementOf(uint32_t areaTypeCode) {
+  const tav::AreaKindInfo* area = tav::AreaKindOf(areaTypeCode);
+  return area != nullptr ? area->element : tav::ElementKind::kWord;
+}
+
 // Whether the AreaTypeCode names bytes: of a data block (extended or not), or of inputs,
 // outputs or flags. The host holds each in a 16-bit element; the station holds 8 bits.
 bool IsByteKind(uint32_t areaTypeCode) {
-  switch (tav::KindByte(areaTypeCode)) {
-    case tav::kAreaDataByte:
-      return true;
-    case tav::kAreaInputs:
-    case tav::kAreaOutputs:
-    case tav::kAreaFlags:
-      return tav::AreaQualifier(areaTypeCode) == tav::kQualifierBytes;
-    default:
-      return false;
-  }
+  return ElementOf(areaTypeCode) == tav::ElementKind::kByte;
 }
+
+// The host element of each element kind, in the vocabulary's order.
+constexpr ValueKind kValueKinds[] = {ValueKind::kWord,       ValueKind::kByte,  ValueKind::kWord,
+                                     ValueKind::kDoubleWord, ValueKind::kFloat, ValueKind::kString};
+static_assert(std::size(kValueKinds) == tav::kElementKinds);
 
 ValueKind KindOf(const tav::AddressBlock& parsed) {
   if (parsed.bitNumber != tav::kNoBitNumber) return ValueKind::kBit;
-  if (IsByteKind(parsed.areaTypeCode)) return ValueKind::kByte;
-  switch (tav::KindByte(parsed.areaTypeCode)) {
-    case tav::kAreaDataDouble:
-    case tav::kAreaDataDoubleOdd:
-      return ValueKind::kDoubleWord;
-    case tav::kAreaDataFloat:
-    case tav::kAreaDataFloatOdd:
-      return ValueKind::kFloat;
-    case tav::kAreaString:
-      return ValueKind::kString;
-    default:
-      return ValueKind::kWord;
-  }
+  return kValueKinds[static_cast<size_t>(ElementOf(parsed.areaTypeCode))];
 }
 
 size_t ElementBytes(ValueKind kind) {
@@ -65,31 +57,10 @@ tav::TransferBlock Block(const Tag& tag, std::vector<uint8_t>& values) {
   return tav::TransferBlockFor(tag.parsed, tag.address.c_str(), tag.count, values.data());
 }
 
-bool IsFloatKind(uint8_t kind) {
-  return kind == tav::kAreaDataFloat || kind == tav::kAreaDataFloatOdd;
-}
-bool IsDoubleWordKind(uint8_t kind) {
-  return kind == tav::kAreaDataDouble || kind == tav::kAreaDataDoubleOdd;
-}
-bool IsStringKind(uint8_t kind) {
-  return kind == tav::kAreaString;
-}
-bool AnyKind(uint8_t /*kind*/) {
-  return true;
-}
-
 // The host data types an address may ask for, most particular first: the parser accepts a bit
-// type only with bit digits, and the others when the kind it finds is theirs.
-struct TypeCandidate {
-  int32_t hostDataType;
-  bool (*fits)(uint8_t kind);
-};
-constexpr TypeCandidate kTypeCandidates[] = {
-    {tav::kHostTypeBit, AnyKind},
-    {tav::kHostTypeString, IsStringKind},
-    {tav::kHostTypeFloat, IsFloatKind},
-    {tav::kHostTypeInteger, IsDoubleWordKind},
-};
+// type only with bit digits, and the others when the kind it finds asks for them.
+constexpr int32_t kTypeCandidates[] = {tav::kHostTypeBit, tav::kHostTypeString, tav::kHostTypeFloat,
+                                       tav::kHostTypeInteger};
 
 // An integer as typed: an optional minus, then decimal digits or 0x and hexadecimal digits, and
 // nothing else (a second sign, "0x-5", is no number). Magnitudes beyond every element saturate,
@@ -251,11 +222,13 @@ CLI::Transformer HostDataTypeNames() {
 int32_t HostDataTypeOf(Host& host, const std::string& address) {
   // The rules answer as the driver does, without its log line for each try of an X address.
   const StationLookup stations = StationsOf(host.instance());
-  for (const TypeCandidate& candidate : kTypeCandidates) {
+  for (const int32_t candidate : kTypeCandidates) {
     const AddressReading reading =
-        ReadAddress(address, AddressCommand::kParse, candidate.hostDataType, 1, stations);
-    if (reading.valid() && candidate.fits(tav::KindByte(reading.areaTypeCode))) {
-      return candidate.hostDataType;
+        ReadAddress(address, AddressCommand::kParse, candidate, 1, stations);
+    if (!reading.valid()) continue;
+    if (candidate == tav::kHostTypeBit ||
+        tav::InfoOf(ElementOf(reading.areaTypeCode)).hostDataType == candidate) {
+      return candidate;
     }
   }
   return kHostTypeWords;
@@ -343,21 +316,11 @@ std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::s
 }
 
 std::string_view KindName(ValueKind kind) {
-  switch (kind) {
-    case ValueKind::kByte:
-      return "byte";
-    case ValueKind::kWord:
-      return "word";
-    case ValueKind::kDoubleWord:
-      return "double word";
-    case ValueKind::kFloat:
-      return "float";
-    case ValueKind::kString:
-      return "string";
-    case ValueKind::kBit:
-      break;
+  if (kind == ValueKind::kBit) return "bit";
+  for (size_t element = 0; element < tav::kElementKinds; ++element) {
+    if (kValueKinds[element] == kind) return tav::kElementKindTable[element].name;
   }
-  return "bit";
+  return "word";
 }
 
 Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values) {
