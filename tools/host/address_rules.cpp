@@ -353,14 +353,6 @@ std::string AreaName(const AddressReading& reading) {
   }
 }
 
-namespace {
-
-uint32_t WithoutExtended(uint32_t code) {
-  return tav::AreaQualifier(code) == tav::kQualifierExtended ? tav::KindByte(code) : code;
-}
-
-}  // namespace
-
 std::string ElementName(uint32_t areaTypeCode) {
   const tav::AreaKindInfo* area = tav::AreaKindOf(areaTypeCode);
   if (area != nullptr) return std::string(area->name);
@@ -381,32 +373,6 @@ std::string HostDataTypeName(int32_t hostDataType) {
     default:
       return fmt::format("{} (no special type)", hostDataType);
   }
-}
-
-size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType) {
-  const uint32_t code = WithoutExtended(areaTypeCode);
-  switch (tav::KindByte(code)) {
-    case tav::kAreaDataByte:
-      // Bytes of a data block count bytes on S7 stations; on the word-addressed stations each
-      // byte travels in a word of its own.
-      return plcType == tav::kPlcTypeS7 ? 1 : 2;
-    case tav::kAreaDataDouble:
-    case tav::kAreaDataDoubleOdd:
-    case tav::kAreaDataFloat:
-    case tav::kAreaDataFloatOdd:
-      return 4;
-    case tav::kAreaInputs:
-    case tav::kAreaOutputs:
-    case tav::kAreaFlags:
-      return tav::AreaQualifier(code) == tav::kQualifierWords ? 2 : 1;
-    default:
-      return 2;
-  }
-}
-
-int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType) {
-  return static_cast<int32_t>(tav::kTransferBufferSize /
-                              TransferBytesPerElement(areaTypeCode, plcType));
 }
 
 }  // namespace tavhost

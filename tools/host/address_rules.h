@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,10 +79,5 @@ std::string StationTypeName(uint8_t plcType);         // "S7 (type 7)"
 std::string AreaName(const AddressReading& reading);  // "data block 10", "flags"
 std::string ElementName(uint32_t areaTypeCode);       // "float at byte 4n+2"
 std::string HostDataTypeName(int32_t hostDataType);   // "3 (float)"
-
-// Bytes one element of the kind takes in the driver's 10,000-byte TransferBuffer at a station of
-// `plcType`: the most elements one transfer moves is 10,000 divided by it.
-size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType);
-int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType);
 
 }  // namespace tavhost

@@ -42,6 +42,11 @@ struct Tag {
   size_t StringCharactersMoved() const;
 };
 
+// Bytes one element of the kind takes in the driver's 10,000-byte TransferBuffer at a station of
+// `plcType`: the most elements one transfer moves is 10,000 divided by it.
+size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType);
+int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType);
+
 // The 13-character form of `address`: the address itself, or the translation of a familiar form
 // ("DB10.DBW4", a DBD as a float with host data type 3). A familiar form with no 13-character
 // equivalent is reported under `command`, with `exitCode` set; then nothing.
