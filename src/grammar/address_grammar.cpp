@@ -1,6 +1,5 @@
 #include "grammar/address_grammar.h"
 
-#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -78,6 +77,23 @@ constexpr CharacterClasses kAreaClasses = {
     " ",            //
 };
 
+// For each character, the positions of a form that allow it (bit p for position p): one look-up
+// per position.
+using PositionMasks = std::array<uint16_t, 256>;
+
+constexpr PositionMasks MasksOf(const CharacterClasses& classes) {
+  PositionMasks masks{};
+  for (size_t position = 0; position < kAddressLength; ++position) {
+    for (const char c : classes[position]) {
+      masks[static_cast<unsigned char>(c)] |= static_cast<uint16_t>(1u << position);
+    }
+  }
+  return masks;
+}
+
+constexpr PositionMasks kDataBlockMasks = MasksOf(kDataBlockClasses);
+constexpr PositionMasks kAreaMasks = MasksOf(kAreaClasses);
+
 // Where in the text each rule points.
 enum class Span : uint8_t {
   kCharacter,
@@ -147,12 +163,12 @@ constexpr uint32_t OddVariant(uint32_t code) {
 
 // The form position 2 asks for, and the first position whose character that form does not allow.
 [[nodiscard]] AddressRule ReadCharacters(Reading& r) {
-  const bool area =
-      kAreaClasses[kAreaPosition].find(r.text[kAreaPosition]) != std::string_view::npos;
+  const auto at = [&r](size_t position) { return static_cast<unsigned char>(r.text[position]); };
+  const bool area = (kAreaMasks[at(kAreaPosition)] >> kAreaPosition & 1u) != 0;
   r.parts.form = area ? AddressForm::kArea : AddressForm::kDataBlock;
-  const CharacterClasses& classes = area ? kAreaClasses : kDataBlockClasses;
+  const PositionMasks& masks = area ? kAreaMasks : kDataBlockMasks;
   for (size_t position = 0; position < kAddressLength; ++position) {
-    if (classes[position].find(r.text[position]) == std::string_view::npos) {
+    if ((masks[at(position)] >> position & 1u) == 0) {
       r.characterPosition = static_cast<uint8_t>(position);
       return AddressRule::kCharacter;
     }
@@ -346,22 +362,11 @@ std::pair<size_t, size_t> SpanOf(AddressRule rule, const Reading& r) {
 
 }  // namespace
 
-// Only ASCII letters change; the host's code page may put other letters above 127.
-void NormaliseAddress(const char* text, std::span<char, kAddressLength> normalised) {
-  size_t length = 0;
-  if (text != nullptr) {
-    for (; length < kAddressLength && text[length] != '\0'; ++length) {
-      const char c = text[length];
-      normalised[length] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-  }
-  std::fill(normalised.begin() + static_cast<std::ptrdiff_t>(length), normalised.end(), kBlank);
-}
-
 AddressVerdict ReadAddressText(std::span<const char, kAddressLength> text, AddressCommand command,
                                StationTypes stations, AddressBlock& block) {
   Reading reading{text, command, block, {}};
   const AddressRule rule = Read(reading, stations);
+  if (rule == AddressRule::kNone) return {rule, 0, 0, reading.parts};
   const auto [position, width] = SpanOf(rule, reading);
   return {rule, static_cast<uint8_t>(position), static_cast<uint8_t>(width), reading.parts};
 }

@@ -86,9 +86,19 @@ struct StationTypes {
   std::optional<uint8_t> (*typeOf)(const void* context, int32_t station);
 };
 
-// Copies at most 13 characters of `text`, up to its NUL, upper-cased (ASCII letters only) and
-// blank-filled. A null text is an empty text.
-void NormaliseAddress(const char* text, std::span<char, kAddressLength> normalised);
+// Copies at most 13 characters of `text`, up to its NUL, upper-cased and blank-filled. A null text
+// is an empty text. Only ASCII letters change; the host's code page may put other letters above
+// 127.
+inline void NormaliseAddress(const char* text, std::span<char, kAddressLength> normalised) {
+  size_t length = 0;
+  if (text != nullptr) {
+    for (; length < kAddressLength && text[length] != '\0'; ++length) {
+      const char c = text[length];
+      normalised[length] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+  }
+  for (; length < kAddressLength; ++length) normalised[length] = ' ';
+}
 
 // Reads a normalised text as `command` does, with the block's host data type and element count.
 // Writes the block's outputs as the reading goes, in the driver's order: a refused address may
