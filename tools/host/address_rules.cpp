@@ -302,10 +302,6 @@ AddressReading ReadAddress(std::string_view text, AddressCommand command, int32_
   return reading;
 }
 
-std::string_view RuleName(AddressRule rule) {
-  return kWordings[static_cast<size_t>(rule)].name;
-}
-
 std::string_view FamiliarRuleName(tav::FamiliarRule rule) {
   return kFamiliarWordings[static_cast<size_t>(rule)].name;
 }

@@ -66,9 +66,6 @@ AddressReading ReadAddress(std::string_view text, AddressCommand command, int32_
 // "positions 0-1: station 99: ...", or the reason alone when it concerns no position.
 std::string RefusalText(const Refusal& refusal);
 
-// The name of a rule of the grammar, "station-not-configured".
-std::string_view RuleName(tav::AddressRule rule);
-
 // Why a familiar form ("DB10.DBW4") has no 13-character equivalent: the rule's name,
 // "familiar-bit-range", and "DB10.DBX4.9: a bit of a byte is 0 to 7".
 std::string_view FamiliarRuleName(tav::FamiliarRule rule);
