@@ -1,6 +1,8 @@
 // Drives commands 3 and 4 with arbitrary address texts, host data types, element counts and
 // station tables, and checks what a valid answer promises: a configured station, a code of the
-// AreaTypeCode table that names a kind the transfers take, the element width of that kind.
+// AreaTypeCode table that names a kind the transfers take, the element width of that kind. The
+// address grammar read on its own gives the driver's verdict and outputs, and its log line only
+// for the rule that logs; a familiar form it translates reads as a 13-character address.
 //
 // Input: the address text up to the first NUL byte, then optionally the request's settings:
 //   byte 0      odd: command 4 (check), even: command 3 (parse)
@@ -20,11 +22,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "abi/address_block.h"
 #include "abi/area_type.h"
 #include "abi/driver_instance.h"
 #include "driver/tav_main.h"
+#include "grammar/address_grammar.h"
+#include "grammar/familiar_address.h"
 #include "support/fake_host_log.h"
 #include "transfer/transfer_plan.h"
 
@@ -128,6 +134,51 @@ void CheckValidAnswer(const DriverInstance& instance, const AddressBlock& block,
   }
 }
 
+std::optional<uint8_t> ConfiguredType(const void* context, int32_t station) {
+  const tav::PlcEntry& entry = static_cast<const DriverInstance*>(context)->plcTable[station];
+  if (!tav::IsConfigured(entry)) return std::nullopt;
+  return entry.plcType;
+}
+
+// The grammar alone, on a block as the driver got it: the same verdict, the same outputs (also
+// those a refused address leaves), a log line exactly for an extended block on an S7 station.
+void CheckGrammarAgrees(const DriverInstance& instance, const AddressBlock& given,
+                        const AddressBlock& answered, CommandCode command, int32_t result) {
+  char normalised[tav::kAddressLength];
+  tav::NormaliseAddress(given.addressText, normalised);
+  AddressBlock block = given;
+  const auto grammarCommand = command == CommandCode::kCheckAddress ? tav::AddressCommand::kCheck
+                                                                    : tav::AddressCommand::kParse;
+  const tav::AddressVerdict verdict = tav::ReadAddressText(
+      normalised, grammarCommand, tav::StationTypes{&instance, ConfiguredType}, block);
+  Require(verdict.valid() == (result == 0), "the grammar's verdict differs from the driver's");
+  Require(std::memcmp(&block, &answered, sizeof block) == 0,
+          "the grammar's outputs differ from the driver's");
+  const bool logs = verdict.rule == tav::AddressRule::kS7ExtendedBlock;
+  Require(logs == !tav::fake::LogLines().empty(), "a log line for another rule");
+  Require(verdict.position + verdict.width <= tav::kAddressLength, "a rule beyond the text");
+}
+
+// A familiar form translates into a text of the 13-character form's characters.
+void CheckFamiliarTranslation(const DriverInstance& instance, std::string_view text) {
+  const tav::StationTypes stations{&instance, ConfiguredType};
+  const tav::FamiliarTranslation translation =
+      tav::TranslateFamiliarAddress(text, text.size() % 2 != 0, stations);
+  if (!translation.translated()) return;
+  Require(tav::IsFamiliarAddress(text), "translated a text that is no familiar form");
+  const std::string_view thirteen = translation.address();
+  Require(thirteen.size() <= tav::kAddressLength && !tav::IsFamiliarAddress(thirteen),
+          "a translation that is no 13-character address");
+  char normalised[tav::kAddressLength];
+  char bounded[tav::kAddressLength + 1] = {};
+  thirteen.copy(bounded, tav::kAddressLength);
+  tav::NormaliseAddress(bounded, normalised);
+  AddressBlock block{};
+  const tav::AddressVerdict verdict =
+      tav::ReadAddressText(normalised, tav::AddressCommand::kCheck, stations, block);
+  Require(verdict.rule != tav::AddressRule::kCharacter, "a translation the grammar cannot read");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -172,6 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   block.hostDataType = hostType;
   block.elementCount = count;
   const uint32_t hostField = block.hostField;
+  const AddressBlock given = block;
   tav::fake::ClearLog();
 
   tav::Request request = tav::MakeRequest(instance.get(), command, &block);
@@ -188,6 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!tav::fake::LogLines().empty()) {
     Require(result == 1 && tav::fake::LogLines()[0].level == 0, "log line on a valid address");
   }
+  CheckGrammarAgrees(*instance, given, block, command, result);
+  CheckFamiliarTranslation(*instance, std::string_view(text.get(), textLength));
   if (result == 0) {
     CheckValidAnswer(*instance, block, command);
     if (command == CommandCode::kCheckAddress)

@@ -1,14 +1,7 @@
 // Commands 3 and 4: turn a tag's 13-character address text into the station, AreaTypeCode, packed
-// address, bit number and element width that every later transfer of the tag uses.
-//
-// An address names a station (positions 0-1) and either a data block or an input, output or flag
-// area:
-//   data-block form   SS T K BBB OOOO NN   T = D data block, X extended data block, S string;
-//                                          K = B, W, D, F; BBB block; OOOO offset;
-//                                          NN bit number or string length, or blanks
-//   I/Q/M form        SS A K OOOO NN       A = I, Q, M; K = B, W; OOOO byte offset;
-//                                          NN bit number or blanks
-// Lower case is accepted and a short text is filled with blanks to 13 characters.
+// address, bit number and element width that every later transfer of the tag uses. The grammar
+// (grammar/address_grammar.h) reads the address; the parser adds the work area and the log line
+// for an extended data block on an S7 station.
 //
 // The parser keeps one process-wide work area (the normalised text and the check-mode flag), so
 // it is not reentrant: requests are served one at a time, across all instances.

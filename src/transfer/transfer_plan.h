@@ -9,6 +9,7 @@
 #include "abi/driver_instance.h"
 #include "abi/transfer_block.h"
 #include "platform/h1_records.h"
+#include "vocabulary/element_kinds.h"
 
 namespace tav {
 
@@ -34,19 +35,8 @@ constexpr CommandResult ToCommandResult(TransferOutcome outcome) {
   return 1;
 }
 
-// The host element of each kind: 16 bits for bytes (zero-extended) and words, 32 bits for double
-// words and floats, characters for a string.
-enum class ElementKind : uint8_t { kNone, kByte, kWord, kDoubleWord, kFloat, kString };
-inline constexpr size_t kElementKinds = 6;
-
 // The element kind an AreaTypeCode names; kNone when its low byte names none.
 ElementKind ElementKindOf(uint32_t areaTypeCode);
-
-// Whether the host holds the kind's elements in 16 bits (unknown kinds count as 16-bit).
-constexpr bool IsSixteenBitKind(ElementKind kind) {
-  return kind != ElementKind::kDoubleWord && kind != ElementKind::kFloat &&
-         kind != ElementKind::kString;
-}
 
 enum class Direction : uint8_t { kRead, kWrite };
 

@@ -1,35 +1,32 @@
-// tavhost's own reading of a tag address: the rules the driver applies in commands 3 and 4, kept
-// as a table here so that tavhost can say which part of an address breaks which rule. `check`
-// compares every verdict and every output field with the driver's, so the two cannot drift apart
-// unnoticed.
+// A tag address read by the address grammar the driver uses (commands 3 and 4), with tavhost's
+// wording of each rule it may break: the rule's name and what is wrong, in a sentence. `check`
+// still compares every verdict and every output field with the driver's answer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "abi/driver_instance.h"
+#include "grammar/address_grammar.h"
+#include "grammar/familiar_address.h"
 
 namespace tavhost {
 
-inline constexpr size_t kAddressCharacters = 13;
+inline constexpr size_t kAddressCharacters = tav::kAddressLength;
 
 // What the parser looks up in the station table.
 struct StationView {
   bool configured = false;
   uint8_t plcType = 0;
 };
-using StationLookup = std::function<StationView(int32_t station)>;
+using StationLookup = tav::StationTypes;
 // The stations of the instance's PlcTable, as command 1 filled it.
 StationLookup StationsOf(const tav::DriverInstance& instance);
 
-enum class AddressCommand : uint8_t {
-  kParse,  // command 3: the host data type counts, the bit digits are read
-  kCheck,  // command 4: neither; strings refused, at most 1000 elements
-};
+using tav::AddressCommand;
 
 // The rule an address breaks, and where: positions count from 0 in the 13-character text.
 struct Refusal {
@@ -69,15 +66,15 @@ AddressReading ReadAddress(std::string_view text, AddressCommand command, int32_
 // "positions 0-1: station 99: ...", or the reason alone when it concerns no position.
 std::string RefusalText(const Refusal& refusal);
 
+// Why a familiar form ("DB10.DBW4") has no 13-character equivalent: the rule's name,
+// "familiar-bit-range", and "DB10.DBX4.9: a bit of a byte is 0 to 7".
+std::string_view FamiliarRuleName(tav::FamiliarRule rule);
+std::string FamiliarRefusalText(std::string_view address, tav::FamiliarRule rule);
+
 // Names for the explanation.
 std::string StationTypeName(uint8_t plcType);         // "S7 (type 7)"
 std::string AreaName(const AddressReading& reading);  // "data block 10", "flags"
 std::string ElementName(uint32_t areaTypeCode);       // "float at byte 4n+2"
 std::string HostDataTypeName(int32_t hostDataType);   // "3 (float)"
-
-// Bytes one element of the kind takes in the driver's 10,000-byte TransferBuffer at a station of
-// `plcType`: the most elements one transfer moves is 10,000 divided by it.
-size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType);
-int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType);
 
 }  // namespace tavhost

@@ -113,14 +113,23 @@ std::optional<std::string> TransferRefusalOf(const Verdict& parse) {
   return TransferRefusal(parse.block.areaTypeCode, parse.block.bitNumber);
 }
 
-void PrintVerdicts(const std::string& address, const Verdict& parse, const Verdict& check,
+// The address as typed, and the 13-character form the driver reads.
+struct AddressForms {
+  std::string typed;
+  std::string thirteen;
+
+  bool translated() const { return typed != thirteen; }
+};
+
+void PrintVerdicts(const AddressForms& address, const Verdict& parse, const Verdict& check,
                    int32_t hostDataType, int32_t count) {
   const AddressReading& r = parse.reading;
   const std::optional<std::string> transferRefusal = TransferRefusalOf(parse);
-  fmt::print("{}  {}\n", address,
+  fmt::print("{}  {}\n", address.typed,
              parse.result != 0 ? "refused"
              : transferRefusal ? "valid as an address, refused when read or written"
                                : "valid");
+  if (address.translated()) fmt::print("  {:<14} {}\n", "13 characters", address.thirteen);
   const AddressReading& shown = r.valid() ? r : check.reading;
   if (shown.valid()) {
     const uint8_t plcType = shown.stationView.plcType;
@@ -169,13 +178,14 @@ Json ReadingJson(const Verdict& verdict) {
   return json;
 }
 
-Json VerdictsJson(const std::string& address, const Verdict& parse, const Verdict& check,
+Json VerdictsJson(const AddressForms& address, const Verdict& parse, const Verdict& check,
                   int32_t hostDataType, int32_t count) {
   Json document = {{"command", "check"},
-                   {"address", address},
+                   {"address", address.typed},
                    {"hostDataType", hostDataType},
                    {"count", count},
                    {"valid", parse.result == 0}};
+  if (address.translated()) document["translation"] = address.thirteen;
   const AddressReading& shown = parse.reading.valid() ? parse.reading : check.reading;
   if (shown.valid()) {
     document["station"] = {{"number", shown.station}, {"type", shown.stationView.plcType}};
@@ -219,18 +229,31 @@ void AddCheckCommand(CLI::App& app, Host& host, int& exitCode) {
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(
       "check", "Explain tag addresses: commands 3 and 4 against the station table");
-  command->add_option("addresses", options->addresses, "Tag addresses, e.g. 01DF0100010")
+  command
+      ->add_option("addresses", options->addresses,
+                   "Tag addresses, e.g. 01DF0100010, DB10.DBW4, 05:M10.3")
       ->required();
-  command->add_option("--type", options->hostDataType,
-                      "Host data type for command 3 (default: from the address: 3 float, "
-                      "4 double word, 6 bit, 7 string)");
+  command
+      ->add_option("--type", options->hostDataType,
+                   "Host data type for command 3 (default: from the address: 3 float, "
+                   "4 double word, 6 bit, 7 string; float, bit, string by name)")
+      ->transform(HostDataTypeNames());
   command->add_option("--count", options->count, "Element count for command 4")
       ->capture_default_str();
   AddStationOptions(*command, options->stations);
   command->callback([&host, &exitCode, options] {
     if (!InitialiseQuietly(host, options->stations, "check", exitCode)) return;
     exitCode = kExitDone;
-    for (const std::string& address : options->addresses) {
+    for (const std::string& typed : options->addresses) {
+      int familiarExit = kExitDone;
+      const std::optional<std::string> thirteen =
+          ThirteenCharacterForm(host, "check", typed, options->hostDataType, familiarExit);
+      if (!thirteen) {
+        exitCode = std::max(exitCode, familiarExit);
+        continue;
+      }
+      const AddressForms forms{typed, *thirteen};
+      const std::string& address = forms.thirteen;
       if (address.size() > kAddressCharacters) {
         ReportError("check",
                     fmt::format("{}: an address has at most 13 characters, not {} (the driver "
@@ -251,9 +274,9 @@ void AddCheckCommand(CLI::App& app, Host& host, int& exitCode) {
       }
       exitCode = std::max(exitCode, ExitCodeOf(parse, check));
       if (JsonOutput()) {
-        EmitDocument(VerdictsJson(address, parse, check, type, options->count));
+        EmitDocument(VerdictsJson(forms, parse, check, type, options->count));
       } else {
-        PrintVerdicts(address, parse, check, type, options->count);
+        PrintVerdicts(forms, parse, check, type, options->count);
       }
     }
   });

@@ -62,7 +62,8 @@ std::string HostDataTypeProblem(const std::string& text) {
   for (const HostDataType& type : kHostDataTypes) {
     list += fmt::format("{}{} ({})", list.empty() ? "" : ", ", type.code, type.meaning);
   }
-  return fmt::format("'{}' is no host data type; --type takes {}", text, list);
+  return fmt::format("'{}' is no host data type; --type takes {}, or the names float, bit and "
+                     "string", text, list);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
   read->add_option("--type", options->hostDataType,
                    "Host data type (default: from the address: 3 float, 4 double word, 6 bit, "
                    "7 string)")
+      ->transform(HostDataTypeNames())
       ->check(HostDataTypeCheck());
   AddValueViewOptions(*read, options->view);
   AddStationOptions(*read, options->stations);

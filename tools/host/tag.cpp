@@ -9,12 +9,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
 
 #include "abi/area_type.h"
 #include "abi/transfer_block.h"
 #include "address_rules.h"
 #include "cp437.h"
 #include "output.h"
+#include "vocabulary/element_kinds.h"
 
 namespace tavhost {
 
@@ -24,36 +27,26 @@ constexpr int32_t kHostTypeWords = 0;
 constexpr size_t kValueCellBytes = 4;
 constexpr uint32_t kValueCellShift = 16;  // a 16-bit element lies in bytes 2 and 3 of its cell
 
+// The element kind of a code the grammar gives; words for any other.
+tav::ElementKind ElementOf(uint32_t areaTypeCode) {
+  const tav::AreaKindInfo* area = tav::AreaKindOf(areaTypeCode);
+  return area != nullptr ? area->element : tav::ElementKind::kWord;
+}
+
 // Whether the AreaTypeCode names bytes: of a data block (extended or not), or of inputs,
 // outputs or flags. The host holds each in a 16-bit element; the station holds 8 bits.
 bool IsByteKind(uint32_t areaTypeCode) {
-  switch (tav::KindByte(areaTypeCode)) {
-    case tav::kAreaDataByte:
-      return true;
-    case tav::kAreaInputs:
-    case tav::kAreaOutputs:
-    case tav::kAreaFlags:
-      return tav::AreaQualifier(areaTypeCode) == tav::kQualifierBytes;
-    default:
-      return false;
-  }
+  return ElementOf(areaTypeCode) == tav::ElementKind::kByte;
 }
+
+// The host element of each element kind, in the vocabulary's order.
+constexpr ValueKind kValueKinds[] = {ValueKind::kWord,       ValueKind::kByte,  ValueKind::kWord,
+                                     ValueKind::kDoubleWord, ValueKind::kFloat, ValueKind::kString};
+static_assert(std::size(kValueKinds) == tav::kElementKinds);
 
 ValueKind KindOf(const tav::AddressBlock& parsed) {
   if (parsed.bitNumber != tav::kNoBitNumber) return ValueKind::kBit;
-  if (IsByteKind(parsed.areaTypeCode)) return ValueKind::kByte;
-  switch (tav::KindByte(parsed.areaTypeCode)) {
-    case tav::kAreaDataDouble:
-    case tav::kAreaDataDoubleOdd:
-      return ValueKind::kDoubleWord;
-    case tav::kAreaDataFloat:
-    case tav::kAreaDataFloatOdd:
-      return ValueKind::kFloat;
-    case tav::kAreaString:
-      return ValueKind::kString;
-    default:
-      return ValueKind::kWord;
-  }
+  return kValueKinds[static_cast<size_t>(ElementOf(parsed.areaTypeCode))];
 }
 
 size_t ElementBytes(ValueKind kind) {
@@ -81,31 +74,10 @@ int32_t Transfer(Host& host, tav::CommandCode command, const Tag& tag,
   return result;
 }
 
-bool IsFloatKind(uint8_t kind) {
-  return kind == tav::kAreaDataFloat || kind == tav::kAreaDataFloatOdd;
-}
-bool IsDoubleWordKind(uint8_t kind) {
-  return kind == tav::kAreaDataDouble || kind == tav::kAreaDataDoubleOdd;
-}
-bool IsStringKind(uint8_t kind) {
-  return kind == tav::kAreaString;
-}
-bool AnyKind(uint8_t /*kind*/) {
-  return true;
-}
-
 // The host data types an address may ask for, most particular first: the parser accepts a bit
-// type only with bit digits, and the others when the kind it finds is theirs.
-struct TypeCandidate {
-  int32_t hostDataType;
-  bool (*fits)(uint8_t kind);
-};
-constexpr TypeCandidate kTypeCandidates[] = {
-    {tav::kHostTypeBit, AnyKind},
-    {tav::kHostTypeString, IsStringKind},
-    {tav::kHostTypeFloat, IsFloatKind},
-    {tav::kHostTypeInteger, IsDoubleWordKind},
-};
+// type only with bit digits, and the others when the kind it finds asks for them.
+constexpr int32_t kTypeCandidates[] = {tav::kHostTypeBit, tav::kHostTypeString, tav::kHostTypeFloat,
+                                       tav::kHostTypeInteger};
 
 // An integer as typed: an optional minus, then decimal digits or 0x and hexadecimal digits, and
 // nothing else (a second sign, "0x-5", is no number). Magnitudes beyond every element saturate,
@@ -258,14 +230,36 @@ void AddExchangeOutcome(Json& document) {
   }
 }
 
+std::optional<std::string> ThirteenCharacterForm(Host& host, std::string_view command,
+                                                 const std::string& address,
+                                                 std::optional<int32_t> hostDataType,
+                                                 int& exitCode) {
+  if (!tav::IsFamiliarAddress(address)) return address;
+  const tav::FamiliarTranslation translation = tav::TranslateFamiliarAddress(
+      address, hostDataType == tav::kHostTypeFloat, StationsOf(host.instance()));
+  if (translation.translated()) return std::string(translation.address());
+  exitCode = kExitRefused;
+  ReportError(command, FamiliarRefusalText(address, translation.rule),
+              {{"address", address}, {"rule", FamiliarRuleName(translation.rule)}});
+  return std::nullopt;
+}
+
+CLI::Transformer HostDataTypeNames() {
+  const std::map<std::string, int32_t> names = {
+      {"float", tav::kHostTypeFloat}, {"bit", tav::kHostTypeBit}, {"string", tav::kHostTypeString}};
+  return CLI::Transformer(names, CLI::ignore_case);
+}
+
 int32_t HostDataTypeOf(Host& host, const std::string& address) {
   // The rules answer as the driver does, without its log line for each try of an X address.
   const StationLookup stations = StationsOf(host.instance());
-  for (const TypeCandidate& candidate : kTypeCandidates) {
+  for (const int32_t candidate : kTypeCandidates) {
     const AddressReading reading =
-        ReadAddress(address, AddressCommand::kParse, candidate.hostDataType, 1, stations);
-    if (reading.valid() && candidate.fits(tav::KindByte(reading.areaTypeCode))) {
-      return candidate.hostDataType;
+        ReadAddress(address, AddressCommand::kParse, candidate, 1, stations);
+    if (!reading.valid()) continue;
+    if (candidate == tav::kHostTypeBit ||
+        tav::InfoOf(ElementOf(reading.areaTypeCode)).hostDataType == candidate) {
+      return candidate;
     }
   }
   return kHostTypeWords;
@@ -302,8 +296,12 @@ int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values) {
   return Transfer(host, command, tag, values);
 }
 
-std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::string& address,
+std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::string& typed,
                               std::optional<int32_t> hostDataType, int64_t count, int& exitCode) {
+  const std::optional<std::string> thirteen =
+      ThirteenCharacterForm(host, command, typed, hostDataType, exitCode);
+  if (!thirteen) return std::nullopt;
+  const std::string& address = *thirteen;
   exitCode = kExitUsage;
   if (address.size() > kAddressCharacters) {
     ReportError(command,
@@ -346,22 +344,26 @@ std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::s
   return tag;
 }
 
+size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType) {
+  const tav::ElementKind element = ElementOf(areaTypeCode);
+  if (element != tav::ElementKind::kByte) return tav::InfoOf(element).hostBytes == 4 ? 4 : 2;
+  // A byte of inputs, outputs or flags takes one byte; so does a data block's byte on an S7
+  // station, while on the word-addressed stations each travels in a word of its own.
+  const bool dataBlock = tav::KindByte(areaTypeCode) == tav::kAreaDataByte;
+  return !dataBlock || plcType == tav::kPlcTypeS7 ? 1 : 2;
+}
+
+int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType) {
+  return static_cast<int32_t>(tav::kTransferBufferSize /
+                              TransferBytesPerElement(areaTypeCode, plcType));
+}
+
 std::string_view KindName(ValueKind kind) {
-  switch (kind) {
-    case ValueKind::kByte:
-      return "byte";
-    case ValueKind::kWord:
-      return "word";
-    case ValueKind::kDoubleWord:
-      return "double word";
-    case ValueKind::kFloat:
-      return "float";
-    case ValueKind::kString:
-      return "string";
-    case ValueKind::kBit:
-      break;
+  if (kind == ValueKind::kBit) return "bit";
+  for (size_t element = 0; element < tav::kElementKinds; ++element) {
+    if (kValueKinds[element] == kind) return tav::kElementKindTable[element].name;
   }
-  return "bit";
+  return "word";
 }
 
 Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values) {

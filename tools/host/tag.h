@@ -44,6 +44,22 @@ struct Tag {
   size_t StringCharactersMoved() const;
 };
 
+// Bytes one element of the kind takes in the driver's 10,000-byte TransferBuffer at a station of
+// `plcType`: the most elements one transfer moves is 10,000 divided by it.
+size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType);
+int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType);
+
+// The 13-character form of `address`: the address itself, or the translation of a familiar form
+// ("DB10.DBW4", a DBD as a float with host data type 3). A familiar form with no 13-character
+// equivalent is reported under `command`, with `exitCode` set; then nothing.
+std::optional<std::string> ThirteenCharacterForm(Host& host, std::string_view command,
+                                                 const std::string& address,
+                                                 std::optional<int32_t> hostDataType,
+                                                 int& exitCode);
+
+// The names --type takes beside the numbers: float 3, bit 6, string 7.
+CLI::Transformer HostDataTypeNames();
+
 // The host data type an address asks for, as the driver's parser sees it (command 3): 6 when it
 // names a bit, 7 for a string, 3 for a float, 4 for a double word, 0 otherwise.
 int32_t HostDataTypeOf(Host& host, const std::string& address);

@@ -228,6 +228,7 @@ void AddWatchCommand(CLI::App& app, Host& host, int& exitCode) {
   watch
       ->add_option("--type", options->hostDataType,
                    "Host data type of every tag (default: from each address)")
+      ->transform(HostDataTypeNames())
       ->check(HostDataTypeCheck());
   watch->add_flag("--csv", options->csv,
                   "One CSV line per tag and cycle, with a time stamp (after a header line)");

@@ -29,6 +29,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
       ->add_option("--type", options->hostDataType,
                    "Host data type (default: from the address: 3 float, 4 double word, 6 bit, "
                    "7 string)")
+      ->transform(HostDataTypeNames())
       ->check(HostDataTypeCheck());
   AddValueViewOptions(*write, options->view);
   AddStationOptions(*write, options->stations);
