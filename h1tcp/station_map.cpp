@@ -126,6 +126,7 @@ StationMap ParseStationMap(std::string_view text) {
     line = Trim(line.substr(0, line.find(';')));
     if (line.empty()) continue;
     Route route;
+    route.line = number;
     if (std::optional<std::string> problem = ParseLine(line, route)) {
       map.problems.push_back({number, std::move(*problem)});
     } else if (map.Find(route.address) != nullptr) {

@@ -23,6 +23,10 @@
 namespace tav::h1tcp {
 
 
+// The largest map read: far more than any plant's stations need, and a bound for a file that
+// never ends.
+inline constexpr size_t kStationMapByteLimit = size_t{1} << 20;
+
 enum class Protocol : uint8_t { kS7, kS7Words, kS5Iso, kS5Tcp };
 
 struct Route {
@@ -33,6 +37,7 @@ struct Route {
   Protocol protocol = Protocol::kS7;
   uint16_t pduBytes = 480;
   uint16_t parallelJobs = 8;
+  int line = 0;  // the map's line that gave the route
 };
 
 struct MapProblem {

@@ -5,11 +5,19 @@ cmake_minimum_required(VERSION 3.25)
 # others, and no other component's. What lives beside the driver (the simulated network, the host
 # tool, the TCP transport) sees it only through platform and what platform builds on (abi, the
 # vocabulary).
+# Components may also live beside src/, in a top-level folder of their name that declares them
+# in its own CMakeLists.txt (the sessions with PLC stations, for every H1 implementation): their
+# files are held to what they build on, and the folders beside the driver may see them.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(outside_folders sim tools h1tcp)
+set(beside_components plc_sessions)
 
 # The components and what each builds on, from their declarations.
 file(READ "${SOURCE_DIR}/src/CMakeLists.txt" declarations)
+foreach(component IN LISTS beside_components)
+  file(READ "${SOURCE_DIR}/${component}/CMakeLists.txt" beside)
+  string(APPEND declarations "\n${beside}")
+endforeach()
 string(REGEX MATCHALL "\ntav_component\\([a-z0-9_]+[^)]*\\)" calls "${declarations}")
 set(components "")
 foreach(call IN LISTS calls)
@@ -66,9 +74,17 @@ foreach(folder IN LISTS folders)
   endforeach()
 endforeach()
 
-# Beside the driver: platform and below.
+foreach(component IN LISTS beside_components)
+  below(${component} allowed)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/${component}/*.h" "${SOURCE_DIR}/${component}/*.cpp")
+  foreach(file IN LISTS files)
+    check_file("${file}" ${component} "${allowed}")
+  endforeach()
+endforeach()
+
+# Beside the driver: platform and below, and the components beside it.
 below(platform outside_allowed)
-list(APPEND outside_allowed platform)
+list(APPEND outside_allowed platform ${beside_components})
 foreach(folder IN LISTS outside_folders)
   file(GLOB_RECURSE files "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp"
                           "${SOURCE_DIR}/${folder}/*.in")
