@@ -87,7 +87,8 @@ std::string Describe(const FailureReason& reason) {
   std::array<char, 64> detail{};
   if (reason.failure == SetUpFailure::kIsoRefused) {
     std::snprintf(detail.data(), detail.size(), ": reason 0x%02X, ", reason.detail);
-    text.append(detail.data()).append(cotp::DisconnectReasonText(static_cast<uint8_t>(reason.detail)));
+    text.append(detail.data())
+        .append(cotp::DisconnectReasonText(static_cast<uint8_t>(reason.detail)));
   } else if (reason.failure == SetUpFailure::kSessionRefused && reason.detail != 0) {
     std::snprintf(detail.data(), detail.size(), ": error 0x%04X", reason.detail);
     text.append(detail.data());
@@ -120,8 +121,8 @@ Connection::Connection(Sockets& sockets, const Station* station, Role role, Byte
   const Stack& stack = StackOf(station->route.protocol);
   transport_ = stack.iso ? MakeIsoTransport(std::move(localTsap), std::move(remoteTsap))
                          : MakeStreamTransport();
-  session_ = sessions::MakeSession(
-      stack.dialect, {station->route.pduBytes, station->route.parallelJobs});
+  session_ =
+      sessions::MakeSession(stack.dialect, {station->route.pduBytes, station->route.parallelJobs});
 }
 
 Connection::~Connection() {
@@ -146,8 +147,8 @@ void Connection::Start() {
     phase_ = Phase::kNoRoute;
     return;
   }
-  const bool s7 = station_->route.protocol == Protocol::kS7 ||
-                  station_->route.protocol == Protocol::kS7Words;
+  const bool s7 =
+      station_->route.protocol == Protocol::kS7 || station_->route.protocol == Protocol::kS7Words;
   if (s7 != (role_ == Role::kS7)) {
     phase_ = Phase::kWrongProtocol;
     return;

@@ -72,8 +72,8 @@ class Connection {
  public:
   // `station` is null for a station the map does not know. TSAPs as they go into the
   // connection request.
-  Connection(Sockets& sockets, const Station* station, Role role, Bytes localTsap,
-             Bytes remoteTsap, FailureLog log = {});
+  Connection(Sockets& sockets, const Station* station, Role role, Bytes localTsap, Bytes remoteTsap,
+             FailureLog log = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -95,12 +95,12 @@ class Connection {
 
  private:
   enum class Phase : uint8_t {
-    kNoRoute,             // the map does not know the station: never comes up
-    kWrongProtocol,       // the map names a protocol the open operation does not speak
-    kRetryWait,           // a set-up failed; the next one starts at retryAt_
-    kConnecting,          // TCP connect under way
-    kTransportOpening,    // the transport's opening sent, waiting for its confirm
-    kSessionOpening,      // the session's set-up sent, waiting for its answer
+    kNoRoute,           // the map does not know the station: never comes up
+    kWrongProtocol,     // the map names a protocol the open operation does not speak
+    kRetryWait,         // a set-up failed; the next one starts at retryAt_
+    kConnecting,        // TCP connect under way
+    kTransportOpening,  // the transport's opening sent, waiting for its confirm
+    kSessionOpening,    // the session's set-up sent, waiting for its answer
     kEstablished,
     kBroken,
   };

@@ -9,8 +9,8 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -134,7 +134,8 @@ uint16_t Open(void* connectRecord, bool s7) {
   // whose identifier is still in it.
   const Role role = s7 ? Role::kS7 : record.connection != 0 ? Role::kS5Write : Role::kS5Read;
   auto connection = std::make_unique<Connection>(
-      OsSockets(), FindStation(library, address), role, RecordTsap(record.localTsap, record.localTsapLength, !s7),
+      OsSockets(), FindStation(library, address), role,
+      RecordTsap(record.localTsap, record.localTsapLength, !s7),
       RecordTsap(record.remoteTsap, record.remoteTsapLength, !s7), LogLine);
 
   uint16_t id = 0;

@@ -78,8 +78,7 @@ Io StartConnect(const Endpoint& endpoint, Socket& socket, SocketFailure& why) {
   // Requests are small and answered one by one: send each at once.
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  const int result =
-      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), endpoint.size);
+  const int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), endpoint.size);
   const int error = errno;
   if (result == 0) {
     socket = fd;

@@ -23,7 +23,6 @@ std::pair<std::string_view, std::string_view> SplitAt(std::string_view text, cha
   return {Trim(text.substr(0, at)), text.substr(at + 1)};
 }
 
-
 std::optional<uint32_t> ParseNumber(std::string_view text, uint32_t low, uint32_t high) {
   uint32_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);

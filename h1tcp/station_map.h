@@ -22,7 +22,6 @@
 
 namespace tav::h1tcp {
 
-
 // The largest map read: far more than any plant's stations need, and a bound for a file that
 // never ends.
 inline constexpr size_t kStationMapByteLimit = size_t{1} << 20;

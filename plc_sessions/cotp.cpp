@@ -17,10 +17,10 @@ struct FixedPart {
   bool destination;  // carries the destination reference
   bool source;       // carries the source reference and, for CR and CC, the class octet
   bool classOctet;
-  bool reasonOctet;  // DR's reason, ER's cause
-  bool numbered;     // DT, ED, AK, EA: a number in one or four octets
-  bool endOfTsdu;    // DT, ED: the number carries the end mark
-  bool creditInCode; // CR, CC, normal AK: the credit in the code octet's low four bits
+  bool reasonOctet;   // DR's reason, ER's cause
+  bool numbered;      // DT, ED, AK, EA: a number in one or four octets
+  bool endOfTsdu;     // DT, ED: the number carries the end mark
+  bool creditInCode;  // CR, CC, normal AK: the credit in the code octet's low four bits
 };
 constexpr FixedPart kFixedParts[] = {
     {Kind::kConnectionRequest, true, true, true, false, false, false, true},
@@ -229,7 +229,8 @@ std::optional<Tpdu> Decode(ByteView bytes, const Format& format) {
   const bool extended = Extended(format);
   Tpdu tpdu;
   tpdu.kind = part->kind;
-  const bool creditInCode = part->creditInCode && !(tpdu.kind == Kind::kDataAcknowledge && extended);
+  const bool creditInCode =
+      part->creditInCode && !(tpdu.kind == Kind::kDataAcknowledge && extended);
   if (creditInCode) tpdu.credit = bytes[1] & 0x0F;
   size_t at = 2;
   // Whether the fixed part's next `size` octets lie inside the header.

@@ -5,9 +5,9 @@
 // malformed TPDU. What a transport does with them (credit, retransmission, timers) is its own.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <array>
 #include <optional>
 #include <span>
 #include <vector>
@@ -19,15 +19,15 @@ using ByteView = std::span<const uint8_t>;
 
 // The TPDU kinds by their code (the high four bits of the second octet).
 enum class Kind : uint8_t {
-  kConnectionRequest = 0xE0,   // CR
-  kConnectionConfirm = 0xD0,   // CC
-  kDisconnectRequest = 0x80,   // DR
-  kDisconnectConfirm = 0xC0,   // DC
-  kData = 0xF0,                // DT
-  kExpeditedData = 0x10,       // ED
-  kDataAcknowledge = 0x60,     // AK
+  kConnectionRequest = 0xE0,     // CR
+  kConnectionConfirm = 0xD0,     // CC
+  kDisconnectRequest = 0x80,     // DR
+  kDisconnectConfirm = 0xC0,     // DC
+  kData = 0xF0,                  // DT
+  kExpeditedData = 0x10,         // ED
+  kDataAcknowledge = 0x60,       // AK
   kExpeditedAcknowledge = 0x20,  // EA
-  kError = 0x70,               // ER
+  kError = 0x70,                 // ER
 };
 
 // How a connection numbers its data TPDUs, agreed in the connection request's options: 7-bit

@@ -36,7 +36,7 @@ enum class Dialect : uint8_t {
 };
 
 struct SessionSettings {
-  uint16_t pduBytes = 480;     // S7: the PDU size asked for
+  uint16_t pduBytes = 480;    // S7: the PDU size asked for
   uint16_t parallelJobs = 8;  // S7: the parallel jobs asked for
 };
 
@@ -66,8 +66,7 @@ class Session {
 
   // A read or write the driver asked for: kOk once sent (or decided without asking), else the
   // result to answer. `buffer` holds a write's data.
-  uint16_t Send(const RequestRecord& request, bool write, const uint8_t* buffer,
-                MessageSink& sink);
+  uint16_t Send(const RequestRecord& request, bool write, const uint8_t* buffer, MessageSink& sink);
   // Sends what the jobs still have to send, as far as the session allows.
   void SendMore(MessageSink& sink);
   // Whether the read (or write) job waits for answers.
