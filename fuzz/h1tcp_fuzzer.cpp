@@ -20,7 +20,7 @@
 #include "connection.h"
 #include "frames.h"
 #include "scripted_sockets.h"
-#include "station_map.h"
+#include "station_map/station_map.h"
 
 namespace {
 
@@ -43,7 +43,8 @@ void StationMap(std::string_view text) {
   for (char c : text) lines += c == '\n' ? 1 : 0;
   int previous = 0;
   for (const tav::h1tcp::MapProblem& problem : map.problems) {
-    Require(problem.line > previous && problem.line <= lines, "a problem on no line, or out of order");
+    Require(problem.line > previous && problem.line <= lines,
+            "a problem on no line, or out of order");
     Require(!problem.text.empty(), "a problem without its reason");
     previous = problem.line;
   }
@@ -60,8 +61,8 @@ void StationMap(std::string_view text) {
 
 bool Known(uint16_t result) {
   using namespace tav::h1tcp;
-  for (uint16_t known : {kOk, kNotEstablished, kRejected, kConnectionBroken, kNoData, kReceiving,
-                         kNoRequest}) {
+  for (uint16_t known :
+       {kOk, kNotEstablished, kRejected, kConnectionBroken, kNoData, kReceiving, kNoRequest}) {
     if (result == known) return true;
   }
   return false;
@@ -92,8 +93,8 @@ void StationBytes(ByteView input) {
   Connection connection(sockets, &station, s7 ? Role::kS7 : Role::kS5Read, {1, 0}, {3, 2});
   connection.Start();
   tav::RequestRecord request{};
-  request.areaKind = static_cast<uint16_t>((choice >> 2) & 1 ? tav::AreaKind::kFlags
-                                                             : tav::AreaKind::kDataBlock);
+  request.areaKind =
+      static_cast<uint16_t>((choice >> 2) & 1 ? tav::AreaKind::kFlags : tav::AreaKind::kDataBlock);
   request.blockNumber = 1;
   request.length = static_cast<uint16_t>(choice >> 3) * 40;
   static uint8_t buffer[tav::kTransferBufferSize];

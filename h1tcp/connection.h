@@ -27,7 +27,7 @@
 #include "platform/h1_records.h"
 #include "plc_sessions/session.h"
 #include "sockets.h"
-#include "station_map.h"
+#include "station_map/station_map.h"
 #include "transport.h"
 
 namespace tav::h1tcp {

@@ -19,7 +19,7 @@
 #include "platform/host_log.h"
 #include "results.h"
 #include "sockets.h"
-#include "station_map.h"
+#include "station_map/station_map.h"
 
 #pragma GCC visibility push(default)
 #include "platform/h1_library.h"

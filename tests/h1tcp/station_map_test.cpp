@@ -1,5 +1,5 @@
 // The mapping file: what each line gives, and every bad line skipped with its number and why.
-#include "station_map.h"
+#include "station_map/station_map.h"
 
 #include <gtest/gtest.h>
 

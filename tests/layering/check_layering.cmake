@@ -10,7 +10,7 @@ cmake_minimum_required(VERSION 3.25)
 # files are held to what they build on, and the folders beside the driver may see them.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(outside_folders sim tools h1tcp)
-set(beside_components plc_sessions)
+set(beside_components station_map plc_sessions)
 
 # The components and what each builds on, from their declarations.
 file(READ "${SOURCE_DIR}/src/CMakeLists.txt" declarations)

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -32,11 +31,6 @@ bool JsonOutput();
 void RecordDriverLog(int32_t level, const char* text, bool echo);
 // The newest line the driver logged, with its time of day; empty before the first.
 std::string LastDriverLog();
-// The first line of the station map that libh1tcp skipped, as it logged it ("PATH line N
-// skipped: why"); empty while it skipped none.
-std::string FirstSkippedMapLine();
-// The numbers of every line of the station map that libh1tcp skipped.
-std::set<int> SkippedMapLineNumbers();
 
 // Prints `document` as one line of JSON, with the log lines recorded since the previous document
 // under "log".

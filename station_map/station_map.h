@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -52,5 +53,8 @@ struct StationMap {
 };
 
 StationMap ParseStationMap(std::string_view text);
+
+// The protocol's name as the map writes it.
+std::string_view ProtocolName(Protocol protocol);
 
 }  // namespace tav::h1tcp

@@ -1,4 +1,4 @@
-#include "station_map.h"
+#include "station_map/station_map.h"
 
 #include <algorithm>
 #include <charconv>
@@ -107,6 +107,13 @@ std::optional<std::string> ParseLine(std::string_view line, Route& route) {
 }
 
 }  // namespace
+
+std::string_view ProtocolName(Protocol protocol) {
+  for (const auto& [name, known] : kProtocols) {
+    if (known == protocol) return name;
+  }
+  return {};
+}
 
 const Route* StationMap::Find(const EthernetAddress& address) const {
   const auto found = std::find_if(routes.begin(), routes.end(),
