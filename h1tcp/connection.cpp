@@ -19,12 +19,13 @@ struct Stack {
   Protocol protocol;
   bool iso;                   // ISO on TCP beneath, else plain TCP
   sessions::Dialect dialect;  // the session above
+  bool s7;                    // opened by the S7 open operation, else by the S5 one
 };
 constexpr Stack kStacks[] = {
-    {Protocol::kS7, true, sessions::Dialect::kS7},
-    {Protocol::kS7Words, true, sessions::Dialect::kS7Words},
-    {Protocol::kS5Iso, true, sessions::Dialect::kS5},
-    {Protocol::kS5Tcp, false, sessions::Dialect::kS5},
+    {Protocol::kS7, true, sessions::Dialect::kS7, true},
+    {Protocol::kS7Words, true, sessions::Dialect::kS7Words, true},
+    {Protocol::kS5Iso, true, sessions::Dialect::kS5, false},
+    {Protocol::kS5Tcp, false, sessions::Dialect::kS5, false},
 };
 
 const Stack& StackOf(Protocol protocol) {
@@ -119,6 +120,7 @@ Connection::Connection(Sockets& sockets, const Station* station, Role role, Byte
   if (station == nullptr) return;
   station_ = *station;
   const Stack& stack = StackOf(station->route.protocol);
+  wrongOpen_ = stack.s7 != (role == Role::kS7);
   transport_ = stack.iso ? MakeIsoTransport(std::move(localTsap), std::move(remoteTsap))
                          : MakeStreamTransport();
   session_ =
@@ -147,9 +149,7 @@ void Connection::Start() {
     phase_ = Phase::kNoRoute;
     return;
   }
-  const bool s7 =
-      station_->route.protocol == Protocol::kS7 || station_->route.protocol == Protocol::kS7Words;
-  if (s7 != (role_ == Role::kS7)) {
+  if (wrongOpen_) {
     phase_ = Phase::kWrongProtocol;
     return;
   }

@@ -128,6 +128,7 @@ class Connection {
   Sockets& sockets_;
   std::optional<Station> station_;
   Role role_;
+  bool wrongOpen_ = false;  // the map's protocol is not one the open operation speaks
   FailureLog log_;
   std::unique_ptr<Transport> transport_;
   std::unique_ptr<sessions::Session> session_;
