@@ -4,8 +4,9 @@
 //  - station map: every problem names a line of the text, in order; every route has a host, a
 //    PDU size and job count within their limits, a write port only for s5-tcp, and an address
 //    no other route has;
-//  - a TPKT stream, cut into packets as a connection cuts it: a packet is at least its header,
-//    and a data TPDU's payload lies inside its packet;
+//  - a station's bytes, through libh1tcp's own connection (transport, session, state machine) on
+//    scripted sockets, for each protocol of the map: every operation answers one of the results
+//    the H1 contract knows, and a delivered read stays inside its buffer;
 //  - an S7 answer: the item's data lies inside the PDU;
 //  - S5 headers: what parses builds back into a header that parses to the same.
 #include <cstddef>
@@ -15,8 +16,11 @@
 #include <set>
 #include <string_view>
 
+#include "abi/driver_instance.h"
+#include "connection.h"
 #include "frames.h"
-#include "station_map.h"
+#include "scripted_sockets.h"
+#include "station_map/station_map.h"
 
 namespace {
 
@@ -39,7 +43,8 @@ void StationMap(std::string_view text) {
   for (char c : text) lines += c == '\n' ? 1 : 0;
   int previous = 0;
   for (const tav::h1tcp::MapProblem& problem : map.problems) {
-    Require(problem.line > previous && problem.line <= lines, "a problem on no line, or out of order");
+    Require(problem.line > previous && problem.line <= lines,
+            "a problem on no line, or out of order");
     Require(!problem.text.empty(), "a problem without its reason");
     previous = problem.line;
   }
@@ -54,16 +59,56 @@ void StationMap(std::string_view text) {
   }
 }
 
-void TpktStream(ByteView stream) {
-  while (!stream.empty()) {
-    const std::optional<size_t> size = tav::h1tcp::TpktPacketBytes(stream);
-    if (!size || *size == 0 || *size > stream.size()) return;
-    Require(*size >= tav::h1tcp::kTpktHeaderBytes, "a packet shorter than its header");
-    const ByteView packet = stream.first(*size);
-    const std::optional<tav::h1tcp::Tpdu> tpdu = tav::h1tcp::ParseTpdu(packet);
-    if (!tpdu) return;
-    Require(Inside(tpdu->payload, packet), "a payload outside its packet");
-    stream = stream.subspan(*size);
+bool Known(uint16_t result) {
+  using namespace tav::h1tcp;
+  for (uint16_t known :
+       {kOk, kNotEstablished, kRejected, kConnectionBroken, kNoData, kReceiving, kNoRequest}) {
+    if (result == known) return true;
+  }
+  return false;
+}
+
+// The first byte: the protocol, the role and the request; the second: how many bytes the
+// station sends after each request; the rest: what it sends.
+void StationBytes(ByteView input) {
+  using namespace tav::h1tcp;
+  if (input.size() < 2) return;
+  const uint8_t choice = input[0];
+  const size_t piece = size_t{input[1]} + 1;
+  ByteView rest = input.subspan(2);
+  test::ScriptedSockets sockets;
+  sockets.station = [&](const Bytes&, test::ScriptedSockets& s) {
+    const ByteView now = rest.first(std::min(piece, rest.size()));
+    s.incoming.insert(s.incoming.end(), now.begin(), now.end());
+    rest = rest.subspan(now.size());
+  };
+  constexpr Protocol kProtocols[] = {Protocol::kS7, Protocol::kS7Words, Protocol::kS5Iso,
+                                     Protocol::kS5Tcp};
+  Station station;
+  station.route.protocol = kProtocols[choice & 3];
+  station.route.pduBytes = 240;
+  station.route.parallelJobs = 4;
+  station.endpoint = Endpoint{};
+  const bool s7 = (choice & 2) == 0;
+  Connection connection(sockets, &station, s7 ? Role::kS7 : Role::kS5Read, {1, 0}, {3, 2});
+  connection.Start();
+  tav::RequestRecord request{};
+  request.areaKind =
+      static_cast<uint16_t>((choice >> 2) & 1 ? tav::AreaKind::kFlags : tav::AreaKind::kDataBlock);
+  request.blockNumber = 1;
+  request.length = static_cast<uint16_t>(choice >> 3) * 40;
+  static uint8_t buffer[tav::kTransferBufferSize];
+  for (int poll = 0; poll < 64 && !rest.empty(); ++poll) {
+    const uint16_t state = connection.State();
+    Require(Known(state), "a connection state outside the contract");
+    if (state != kOk) {
+      sockets.now += kRetryMilliseconds;
+      continue;
+    }
+    Require(Known(connection.SendRead(request)), "a send result outside the contract");
+    uint16_t status = 0;
+    const uint16_t received = connection.ReceiveRead(sizeof buffer, buffer, status);
+    Require(Known(received), "a receive result outside the contract");
   }
 }
 
@@ -98,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       StationMap(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
       break;
     case 1:
-      TpktStream(bytes);
+      StationBytes(bytes);
       break;
     case 2:
       S7Answer(bytes);

@@ -1,10 +1,11 @@
 #include "connection.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
+#include <cstdio>
 #include <utility>
 
-#include "abi/driver_instance.h"
+#include "plc_sessions/cotp.h"
 #include "results.h"
 
 namespace tav::h1tcp {
@@ -12,72 +13,143 @@ namespace tav::h1tcp {
 namespace {
 
 constexpr size_t kReadChunkBytes = 16 * 1024;
-constexpr size_t kMaxMessageBytes = 64 * 1024;  // no answer of ours is longer
-constexpr uint16_t kSmallestPdu = 64;           // below it a request carries hardly any data
 
-// Words of word-addressed data blocks are high byte first on the wire and low byte first in
-// the transfer buffer.
-void SwapWords(uint8_t* bytes, size_t size) {
-  for (size_t i = 0; i + 1 < size; i += 2) std::swap(bytes[i], bytes[i + 1]);
+// What each protocol of the map stacks on the TCP connection, chosen once per connection.
+struct Stack {
+  Protocol protocol;
+  bool iso;                   // ISO on TCP beneath, else plain TCP
+  sessions::Dialect dialect;  // the session above
+  bool s7;                    // opened by the S7 open operation, else by the S5 one
+};
+constexpr Stack kStacks[] = {
+    {Protocol::kS7, true, sessions::Dialect::kS7, true},
+    {Protocol::kS7Words, true, sessions::Dialect::kS7Words, true},
+    {Protocol::kS5Iso, true, sessions::Dialect::kS5, false},
+    {Protocol::kS5Tcp, false, sessions::Dialect::kS5, false},
+};
+
+const Stack& StackOf(Protocol protocol) {
+  return *std::find_if(std::begin(kStacks), std::end(kStacks),
+                       [protocol](const Stack& stack) { return stack.protocol == protocol; });
 }
 
-struct AreaPlan {
-  uint16_t areaKind;
-  uint8_t s7Area;  // 0: no S7 equivalent
-  uint8_t s5Org;
-  bool dataBlock;
+SetUpFailure FailureOf(SocketFailure failure) {
+  switch (failure) {
+    case SocketFailure::kRefused:
+      return SetUpFailure::kRefused;
+    case SocketFailure::kUnreachable:
+      return SetUpFailure::kUnreachable;
+    case SocketFailure::kTimedOut:
+      return SetUpFailure::kTimedOut;
+    case SocketFailure::kReset:
+      return SetUpFailure::kReset;
+    case SocketFailure::kNone:
+    case SocketFailure::kOther:
+      break;
+  }
+  return SetUpFailure::kSocket;
+}
+
+struct FailureWords {
+  SetUpFailure failure;
+  const char* words;
 };
-constexpr AreaPlan kAreas[] = {
-    {static_cast<uint16_t>(AreaKind::kDataBlock), kS7AreaDataBlock, kS5OrgDataBlock, true},
-    {static_cast<uint16_t>(AreaKind::kExtendedDataBlock), 0, kS5OrgExtendedDataBlock, true},
-    {static_cast<uint16_t>(AreaKind::kFlags), kS7AreaFlags, kS5OrgFlags, false},
-    {static_cast<uint16_t>(AreaKind::kInputs), kS7AreaInputs, kS5OrgInputs, false},
-    {static_cast<uint16_t>(AreaKind::kOutputs), kS7AreaOutputs, kS5OrgOutputs, false},
+constexpr FailureWords kFailureWords[] = {
+    {SetUpFailure::kNone, "no failure"},
+    {SetUpFailure::kNameNotFound, "name not found"},
+    {SetUpFailure::kRefused, "connection refused"},
+    {SetUpFailure::kUnreachable, "unreachable"},
+    {SetUpFailure::kTimedOut, "time-out"},
+    {SetUpFailure::kReset, "connection reset during the set-up"},
+    {SetUpFailure::kClosed, "connection closed by the station during the set-up"},
+    {SetUpFailure::kIsoRefused, "ISO connection refused"},
+    {SetUpFailure::kSessionRefused, "S7 set-up refused"},
+    {SetUpFailure::kMalformed, "malformed answer during the set-up"},
+    {SetUpFailure::kSocket, "socket error"},
 };
 
-const AreaPlan* AreaOf(uint16_t areaKind) {
-  for (const AreaPlan& plan : kAreas) {
-    if (plan.areaKind == areaKind) return &plan;
+std::string EthernetText(const EthernetAddress& address) {
+  std::string text;
+  for (uint8_t byte : address) {
+    std::array<char, 3> digits{};
+    std::snprintf(digits.data(), digits.size(), "%02X", byte);
+    text += digits.data();
   }
-  return nullptr;
+  return text;
 }
 
 }  // namespace
 
-Connection::Connection(const Route* route, Role role, Bytes localTsap, Bytes remoteTsap)
-    : role_(role), localTsap_(std::move(localTsap)), remoteTsap_(std::move(remoteTsap)) {
-  if (route != nullptr) route_ = *route;
+std::string Describe(const FailureReason& reason) {
+  std::string text = "socket error";
+  for (const FailureWords& entry : kFailureWords) {
+    if (entry.failure == reason.failure) text = entry.words;
+  }
+  std::array<char, 64> detail{};
+  if (reason.failure == SetUpFailure::kIsoRefused) {
+    std::snprintf(detail.data(), detail.size(), ": reason 0x%02X, ", reason.detail);
+    text.append(detail.data())
+        .append(cotp::DisconnectReasonText(static_cast<uint8_t>(reason.detail)));
+  } else if (reason.failure == SetUpFailure::kSessionRefused && reason.detail != 0) {
+    std::snprintf(detail.data(), detail.size(), ": error 0x%04X", reason.detail);
+    text.append(detail.data());
+  }
+  return text;
+}
+
+// The session's messages, framed by the transport onto the connection's output.
+class Connection::Sink final : public sessions::MessageSink {
+ public:
+  explicit Sink(Connection& connection) : connection_(connection) {}
+  void Send(ByteView message) override {
+    Connection& c = connection_;
+    if (c.outAt_ == c.out_.size()) {
+      c.out_.clear();
+      c.outAt_ = 0;
+    }
+    c.transport_->Frame(message, c.out_);
+  }
+
+ private:
+  Connection& connection_;
+};
+
+Connection::Connection(Sockets& sockets, const Station* station, Role role, Bytes localTsap,
+                       Bytes remoteTsap, FailureLog log)
+    : sockets_(sockets), role_(role), log_(std::move(log)) {
+  if (station == nullptr) return;
+  station_ = *station;
+  const Stack& stack = StackOf(station->route.protocol);
+  wrongOpen_ = stack.s7 != (role == Role::kS7);
+  transport_ = stack.iso ? MakeIsoTransport(std::move(localTsap), std::move(remoteTsap))
+                         : MakeStreamTransport();
+  session_ =
+      sessions::MakeSession(stack.dialect, {station->route.pduBytes, station->route.parallelJobs});
 }
 
 Connection::~Connection() {
-  CloseSocket(socket_);
-}
-
-bool Connection::IsIso() const {
-  return route_->protocol != Protocol::kS5Tcp;
-}
-
-bool Connection::IsS7() const {
-  return route_->protocol == Protocol::kS7 || route_->protocol == Protocol::kS7Words;
+  sockets_.Close(socket_);
 }
 
 void Connection::Start() {
-  CloseSocket(socket_);
+  sockets_.Close(socket_);
   socket_ = kNoSocket;
   out_.clear();
   outAt_ = 0;
   in_.clear();
   inAt_ = 0;
-  tsdu_.clear();
-  read_.reset();
-  write_.reset();
-  sent_.clear();
-  refused_ = false;
-  if (!route_) {
+  failure_ = {};
+  if (session_) session_->Reset();
+  if (!station_) {
     phase_ = Phase::kNoRoute;
     return;
   }
-  if (IsS7() != (role_ == Role::kS7)) {
+  if (!station_->endpoint) {
+    failure_ = {SetUpFailure::kNameNotFound};  // said once, when the map was read
+    phase_ = Phase::kNoRoute;
+    return;
+  }
+  if (wrongOpen_) {
     phase_ = Phase::kWrongProtocol;
     return;
   }
@@ -85,43 +157,48 @@ void Connection::Start() {
 }
 
 void Connection::Connect() {
-  refused_ = false;
-  const uint16_t port =
-      role_ == Role::kS5Write && route_->writePort != 0 ? route_->writePort : route_->port;
-  switch (StartConnect(route_->host, port, socket_)) {
+  session_->Reset();
+  const bool writePort = role_ == Role::kS5Write && station_->writeEndpoint;
+  const Endpoint& endpoint = writePort ? *station_->writeEndpoint : *station_->endpoint;
+  SocketFailure why = SocketFailure::kOther;
+  switch (sockets_.StartConnect(endpoint, socket_, why)) {
     case Io::kDone:
       phase_ = Phase::kConnecting;
-      if (!Advance()) FailSetUp(refused_);
+      if (!Advance()) FailSetUp(failure_);
       return;
     case Io::kWouldBlock:
       phase_ = Phase::kConnecting;
       return;
     case Io::kClosed:
     case Io::kFailed:
-      FailSetUp(false);
+      FailSetUp({FailureOf(why)});
       return;
   }
 }
 
-void Connection::FailSetUp(bool refused) {
-  CloseSocket(socket_);
+void Connection::FailSetUp(FailureReason reason) {
+  sockets_.Close(socket_);
   socket_ = kNoSocket;
   out_.clear();
   outAt_ = 0;
   in_.clear();
   inAt_ = 0;
-  tsdu_.clear();
-  refused_ = refused;
+  failure_ = reason;
   phase_ = Phase::kRetryWait;
-  retryAt_ = NowMilliseconds() + kRetryMilliseconds;
+  retryAt_ = sockets_.NowMilliseconds() + kRetryMilliseconds;
+  if (log_) {
+    const Route& route = station_->route;
+    const uint16_t port =
+        role_ == Role::kS5Write && route.writePort != 0 ? route.writePort : route.port;
+    log_("station " + EthernetText(route.address) + " at " + route.host + ":" +
+         std::to_string(port) + " not connected: " + Describe(reason));
+  }
 }
 
 void Connection::Break() {
-  CloseSocket(socket_);
+  sockets_.Close(socket_);
   socket_ = kNoSocket;
-  read_.reset();
-  write_.reset();
-  sent_.clear();
+  session_->Reset();
   phase_ = Phase::kBroken;
 }
 
@@ -134,72 +211,75 @@ uint16_t Connection::NotReady() const {
     case Phase::kWrongProtocol:
       return kRejected;
     case Phase::kRetryWait:
-      return refused_ ? kRejected : kNotEstablished;
+      return failure_.failure == SetUpFailure::kIsoRefused ||
+                     failure_.failure == SetUpFailure::kSessionRefused
+                 ? kRejected
+                 : kNotEstablished;
     case Phase::kNoRoute:
     case Phase::kConnecting:
-    case Phase::kIsoConnecting:
-    case Phase::kS7Setup:
+    case Phase::kTransportOpening:
+    case Phase::kSessionOpening:
       break;
   }
   return kNotEstablished;
 }
 
+bool Connection::SettingUp() const {
+  return phase_ == Phase::kConnecting || phase_ == Phase::kTransportOpening ||
+         phase_ == Phase::kSessionOpening;
+}
+
+void Connection::OpenSession() {
+  Sink sink(*this);
+  session_->Open(sink);
+  phase_ = session_->Up() ? Phase::kEstablished : Phase::kSessionOpening;
+}
+
 bool Connection::Advance() {
   if (phase_ == Phase::kConnecting) {
     // The socket turns writable when the connect has finished, well or not.
-    if (!Wait(socket_, true, 0)) return true;
-    const Io connected = FinishConnect(socket_);
+    if (!sockets_.Wait(socket_, true, 0)) return true;
+    SocketFailure why = SocketFailure::kOther;
+    const Io connected = sockets_.FinishConnect(socket_, why);
     if (connected == Io::kWouldBlock) return true;
-    if (connected != Io::kDone) return false;
-    if (!IsIso()) {
-      phase_ = Phase::kEstablished;
-      return true;
+    if (connected != Io::kDone) {
+      failure_ = {FailureOf(why)};
+      return false;
     }
-    const Bytes request = ConnectionRequest(localTsap_, remoteTsap_, 1);
-    out_.insert(out_.end(), request.begin(), request.end());
-    phase_ = Phase::kIsoConnecting;
+    if (!transport_->Open(out_)) {
+      phase_ = Phase::kTransportOpening;
+    } else {
+      OpenSession();
+      if (phase_ == Phase::kEstablished && out_.empty()) return true;
+    }
   }
-  if (!Flush()) return false;
+  if (!Flush()) {
+    failure_ = {SetUpFailure::kReset};
+    return false;
+  }
   // What came before a close counts: a station that refuses sends its disconnect and closes.
   const bool open = ReadInput();
   return TakeInput() && open;
 }
 
 uint16_t Connection::State() {
-  if (phase_ == Phase::kRetryWait && NowMilliseconds() >= retryAt_) Connect();
-  const auto settingUp = [this] {
-    return phase_ == Phase::kConnecting || phase_ == Phase::kIsoConnecting ||
-           phase_ == Phase::kS7Setup;
-  };
-  while (settingUp()) {
+  if (phase_ == Phase::kRetryWait && sockets_.NowMilliseconds() >= retryAt_) Connect();
+  while (SettingUp()) {
     if (!Advance()) {
-      FailSetUp(refused_);
+      FailSetUp(failure_);
       break;
     }
-    if (!settingUp()) break;
+    if (!SettingUp()) break;
     const bool write = phase_ == Phase::kConnecting || outAt_ < out_.size();
-    if (!Wait(socket_, write, kPauseMilliseconds)) break;
+    if (!sockets_.Wait(socket_, write, kPauseMilliseconds)) break;
   }
   return NotReady();
-}
-
-void Connection::Queue(const Bytes& payload) {
-  if (outAt_ == out_.size()) {
-    out_.clear();
-    outAt_ = 0;
-  }
-  if (IsIso()) {
-    const Bytes frames = DataTpdus(payload, tpduBytes_);
-    out_.insert(out_.end(), frames.begin(), frames.end());
-  } else {
-    out_.insert(out_.end(), payload.begin(), payload.end());
-  }
 }
 
 bool Connection::Flush() {
   while (outAt_ < out_.size()) {
     size_t sent = 0;
-    const Io io = SendSome(socket_, out_.data() + outAt_, out_.size() - outAt_, sent);
+    const Io io = sockets_.SendSome(socket_, out_.data() + outAt_, out_.size() - outAt_, sent);
     if (io == Io::kWouldBlock) return true;
     if (io != Io::kDone) return false;
     outAt_ += sent;
@@ -216,16 +296,26 @@ bool Connection::ReadInput() {
   if (!chunk_) chunk_ = std::make_unique_for_overwrite<uint8_t[]>(kReadChunkBytes);
   for (;;) {
     size_t received = 0;
-    const Io io = ReceiveSome(socket_, chunk_.get(), kReadChunkBytes, received);
+    const Io io = sockets_.ReceiveSome(socket_, chunk_.get(), kReadChunkBytes, received);
     in_.insert(in_.end(), chunk_.get(), chunk_.get() + received);
     if (io == Io::kWouldBlock) return true;
-    if (io != Io::kDone) return false;
+    if (io != Io::kDone) {
+      failure_ = {io == Io::kClosed ? SetUpFailure::kClosed : SetUpFailure::kReset};
+      return false;
+    }
     if (received < kReadChunkBytes) return true;
   }
 }
 
 bool Connection::TakeInput() {
-  const bool taken = IsIso() ? TakeIsoInput() : TakeS5TcpInput();
+  bool taken = true;
+  while (taken) {
+    const Arrival arrival =
+        transport_->Next(ByteView(in_.data() + inAt_, in_.size() - inAt_), *session_);
+    if (arrival.kind == Arrival::Kind::kIncomplete) break;
+    taken = TakeArrival(arrival);
+    if (taken) inAt_ += arrival.used;
+  }
   if (inAt_ == in_.size()) {
     in_.clear();
     inAt_ = 0;
@@ -233,170 +323,40 @@ bool Connection::TakeInput() {
   return taken;
 }
 
-bool Connection::TakeIsoInput() {
-  for (;;) {
-    const ByteView waiting(in_.data() + inAt_, in_.size() - inAt_);
-    const std::optional<size_t> size = TpktPacketBytes(waiting);
-    if (!size) return false;
-    if (*size == 0 || *size > waiting.size()) return true;
-    const std::optional<Tpdu> tpdu = ParseTpdu(waiting.first(*size));
-    if (!tpdu) return false;
-    inAt_ += *size;
-    switch (tpdu->kind) {
-      case TpduKind::kConnectionConfirm:
-        if (phase_ != Phase::kIsoConnecting) return false;
-        if (tpdu->maxTpduBytes != 0) tpduBytes_ = tpdu->maxTpduBytes;
-        if (!IsS7()) {
-          phase_ = Phase::kEstablished;
-          break;
-        }
-        Queue(S7SetupRequest(nextReference_++, route_->parallelJobs, route_->pduBytes));
-        if (!Flush()) return false;
-        phase_ = Phase::kS7Setup;
-        break;
-      case TpduKind::kDisconnect:
-        refused_ = phase_ == Phase::kIsoConnecting;
+bool Connection::TakeArrival(const Arrival& arrival) {
+  switch (arrival.kind) {
+    case Arrival::Kind::kIncomplete:
+    case Arrival::Kind::kTaken:
+      return true;
+    case Arrival::Kind::kOpened: {
+      if (phase_ != Phase::kTransportOpening) break;
+      OpenSession();
+      if (Flush()) return true;
+      failure_ = {SetUpFailure::kReset};
+      return false;
+    }
+    case Arrival::Kind::kRefused:
+      // A disconnect answering the request refuses the station; later, it only ends the set-up.
+      failure_ = phase_ == Phase::kTransportOpening
+                     ? FailureReason{SetUpFailure::kIsoRefused, arrival.reason}
+                     : FailureReason{SetUpFailure::kClosed};
+      return false;
+    case Arrival::Kind::kMessage: {
+      if (phase_ != Phase::kSessionOpening && phase_ != Phase::kEstablished) break;
+      const sessions::Taken taken = session_->Take(arrival.message);
+      if (taken == sessions::Taken::kRefused) {
+        failure_ = {SetUpFailure::kSessionRefused, session_->refusal()};
         return false;
-      case TpduKind::kData:
-        if (phase_ != Phase::kS7Setup && phase_ != Phase::kEstablished) return false;
-        if (tsdu_.size() + tpdu->payload.size() > kMaxMessageBytes) return false;
-        tsdu_.insert(tsdu_.end(), tpdu->payload.begin(), tpdu->payload.end());
-        if (tpdu->endOfTsdu) {
-          const Bytes message = std::move(tsdu_);
-          tsdu_.clear();
-          if (!OnMessage(message)) return false;
-        }
-        break;
-      case TpduKind::kOther:
-        break;
+      }
+      if (taken == sessions::Taken::kBroken) break;
+      if (phase_ == Phase::kSessionOpening && session_->Up()) phase_ = Phase::kEstablished;
+      return true;
     }
+    case Arrival::Kind::kMalformed:
+      break;
   }
-}
-
-bool Connection::TakeS5TcpInput() {
-  for (;;) {
-    const ByteView waiting(in_.data() + inAt_, in_.size() - inAt_);
-    if (waiting.size() < kS5HeaderBytes) return true;
-    // Nothing may arrive that was not asked for: the answer's length depends on the request.
-    if (sent_.empty()) return false;
-    const std::optional<S5Answer> answer = ParseS5AnswerHeader(waiting);
-    if (!answer) return false;
-    const size_t data =
-        answer->opcode == S5Opcode::kFetchAck && answer->error == 0 ? sent_.front().expectBytes : 0;
-    if (waiting.size() < kS5HeaderBytes + data) return true;
-    inAt_ += kS5HeaderBytes + data;
-    if (!OnS5Answer(waiting.first(kS5HeaderBytes), waiting.subspan(kS5HeaderBytes, data))) {
-      return false;
-    }
-  }
-}
-
-bool Connection::OnMessage(ByteView message) {
-  if (IsS7()) return OnS7Answer(message);
-  if (message.size() < kS5HeaderBytes) return false;
-  return OnS5Answer(message.first(kS5HeaderBytes), message.subspan(kS5HeaderBytes));
-}
-
-Connection::Job* Connection::JobOf(const Sent& sent) {
-  std::optional<Job>& job = sent.write ? write_ : read_;
-  return job && job->generation == sent.generation ? &*job : nullptr;
-}
-
-bool Connection::OnS7Answer(ByteView pdu) {
-  const std::optional<S7Answer> answer = ParseS7Answer(pdu);
-  if (!answer) return false;
-  if (phase_ == Phase::kS7Setup) {
-    if (answer->error != 0 || answer->function != S7Function::kSetup ||
-        answer->pduBytes < kSmallestPdu) {
-      refused_ = true;
-      return false;
-    }
-    pduBytes_ = std::min(answer->pduBytes, route_->pduBytes);
-    parallelJobs_ = std::clamp<uint16_t>(answer->parallelJobs, 1, route_->parallelJobs);
-    phase_ = Phase::kEstablished;
-    return true;
-  }
-  const auto sent = std::find_if(sent_.begin(), sent_.end(), [&](const Sent& entry) {
-    return entry.reference == answer->reference;
-  });
-  if (sent == sent_.end()) return false;  // an answer to nothing we asked
-  const Sent entry = *sent;
-  sent_.erase(sent);
-  Job* job = JobOf(entry);
-  if (job == nullptr) return true;  // the job was abandoned
-  const S7Function expected = entry.write ? S7Function::kWrite : S7Function::kRead;
-  if (answer->error != 0) {
-    job->status = answer->error;
-    return true;
-  }
-  if (answer->function != expected) return false;
-  const uint16_t status = StatusOfS7Item(answer->itemCode);
-  if (status != kStatusGood) {
-    job->status = status;
-    return true;
-  }
-  if (!entry.write) {
-    // The request decides how much reaches the transfer buffer.
-    if (answer->data.size() != entry.expectBytes) return false;
-    std::copy(answer->data.begin(), answer->data.end(),
-              job->data.begin() + static_cast<ptrdiff_t>(entry.chunk * job->chunkBytes));
-  }
-  if (++job->answeredChunks == job->chunks) job->status = kStatusGood;
-  return true;
-}
-
-bool Connection::OnS5Answer(ByteView header, ByteView data) {
-  if (sent_.empty()) return false;
-  const std::optional<S5Answer> answer = ParseS5AnswerHeader(header);
-  if (!answer) return false;
-  const Sent entry = sent_.front();
-  sent_.pop_front();
-  const S5Opcode expected = entry.write ? S5Opcode::kWriteAck : S5Opcode::kFetchAck;
-  if (answer->opcode != expected) return false;
-  const uint16_t status = StatusOfS5Error(answer->error);
-  if (status == kStatusGood && data.size() != (entry.write ? 0 : entry.expectBytes)) return false;
-  Job* job = JobOf(entry);
-  if (job == nullptr) return true;
-  if (status == kStatusGood && !entry.write) std::copy(data.begin(), data.end(), job->data.begin());
-  job->answeredChunks = 1;
-  job->status = status;
-  return true;
-}
-
-void Connection::Plan(const RequestRecord& request, Job& job) const {
-  const AreaPlan* area = AreaOf(request.areaKind);
-  const bool s7 = IsS7();
-  if (area == nullptr || (s7 && area->s7Area == 0) ||
-      (!s7 && area->dataBlock && request.blockNumber > 0xFF)) {
-    job.status = kStatusNoSuchArea;
-    return;
-  }
-  // Data blocks of S5 memory count words; everything else counts bytes.
-  const bool words = area->dataBlock && route_->protocol != Protocol::kS7;
-  const uint32_t unit = words ? 2 : 1;
-  const uint32_t bytes = uint32_t{request.length} * unit;
-  if (bytes > kTransferBufferSize) {
-    job.status = kStatusTooLong;
-    return;
-  }
-  job.swapWords = words;
-  job.data.assign(bytes, 0);
-  if (bytes == 0) {
-    job.status = kStatusGood;
-    return;
-  }
-  if (!s7) {
-    job.s5 = {job.write ? S5Opcode::kWrite : S5Opcode::kFetch, area->s5Org,
-              static_cast<uint8_t>(request.blockNumber), request.start, request.length};
-    job.chunkBytes = bytes;
-    job.chunks = 1;
-    return;
-  }
-  job.s7 = {area->s7Area, area->dataBlock ? request.blockNumber : uint16_t{0},
-            uint32_t{request.start} * unit, static_cast<uint16_t>(bytes)};
-  const size_t overhead = job.write ? kS7WriteOverhead : kS7ReadOverhead;
-  job.chunkBytes = static_cast<uint32_t>(pduBytes_ - overhead);
-  job.chunks = (bytes + job.chunkBytes - 1) / job.chunkBytes;
+  failure_ = {SetUpFailure::kMalformed};
+  return false;
 }
 
 uint16_t Connection::SendRead(const RequestRecord& request) {
@@ -415,18 +375,10 @@ uint16_t Connection::Send(const RequestRecord& request, bool write, const uint8_
     Break();
     return kConnectionBroken;
   }
-  Job job;
-  job.generation = nextGeneration_++;
-  job.write = write;
-  Plan(request, job);
-  if (write && !job.status) {
-    if (buffer == nullptr) return kBadArgument;
-    std::copy(buffer, buffer + job.data.size(), job.data.begin());
-    if (job.swapWords) SwapWords(job.data.data(), job.data.size());
+  Sink sink(*this);
+  if (const uint16_t refused = session_->Send(request, write, buffer, sink); refused != kOk) {
+    return refused;
   }
-  // A job sent again replaces the earlier one, whose answers are then dropped.
-  (write ? write_ : read_) = std::move(job);
-  SendChunks();
   if (!Flush()) {
     Break();
     return kConnectionBroken;
@@ -434,50 +386,20 @@ uint16_t Connection::Send(const RequestRecord& request, bool write, const uint8_
   return kOk;
 }
 
-void Connection::SendChunks() {
-  const size_t window = IsS7() ? parallelJobs_ : SIZE_MAX;
-  for (std::optional<Job>* job : {&read_, &write_}) {
-    while (*job && !(*job)->status && (*job)->sentChunks < (*job)->chunks &&
-           sent_.size() < window) {
-      SendChunk(**job);
-    }
-  }
-}
-
-void Connection::SendChunk(Job& job) {
-  Sent sent{nextReference_++, job.generation, job.sentChunks, 0, job.write};
-  const uint32_t offset = job.sentChunks * job.chunkBytes;
-  const uint32_t bytes = std::min(job.chunkBytes, static_cast<uint32_t>(job.data.size()) - offset);
-  const ByteView data(job.data.data() + offset, job.write ? bytes : 0);
-  if (IsS7()) {
-    S7Item item = job.s7;
-    item.byteAddress += offset;
-    item.bytes = static_cast<uint16_t>(bytes);
-    Queue(job.write ? S7WriteRequest(sent.reference, item, data)
-                    : S7ReadRequest(sent.reference, item));
-  } else {
-    Bytes frame = S5RequestHeader(job.s5);
-    frame.insert(frame.end(), data.begin(), data.end());
-    Queue(frame);
-  }
-  sent.expectBytes = job.write ? 0 : bytes;
-  sent_.push_back(sent);
-  ++job.sentChunks;
-}
-
-void Connection::Collect(const std::optional<Job>& job) {
+void Connection::Collect(bool write) {
   // The wait comes first: poll() returns at once when something has arrived, whereas a receive
   // right after the request would mostly find nothing and cost a system call. What came earlier
   // has been taken already: every operation that reads the socket takes all it completes.
-  while (Wait(socket_, outAt_ < out_.size(), kPauseMilliseconds)) {
+  while (sockets_.Wait(socket_, outAt_ < out_.size(), kPauseMilliseconds)) {
     if (!ReadInput() || !TakeInput()) {
       Break();
       return;
     }
-    if (!job || job->status) return;
+    if (!session_->Awaiting(write)) return;
     // The answers just taken made room for further requests: they go out before the wait, or
     // the station would have nothing to answer within it.
-    SendChunks();
+    Sink sink(*this);
+    session_->SendMore(sink);
     if (!Flush()) {
       Break();
       return;
@@ -485,32 +407,19 @@ void Connection::Collect(const std::optional<Job>& job) {
   }
 }
 
-uint16_t Connection::Deliver(std::optional<Job>& job, uint16_t& statusWord,
-                             std::span<uint8_t> buffer) {
+uint16_t Connection::Deliver(bool write, uint16_t& statusWord, std::span<uint8_t> buffer) {
   if (const uint16_t notReady = NotReady(); notReady != kOk) return notReady;
-  if (!job) return kNoRequest;
-  if (!job->status) Collect(job);
+  if (session_->Awaiting(write)) Collect(write);
   if (const uint16_t notReady = NotReady(); notReady != kOk) return notReady;
-  if (!job->status) return job->answeredChunks > 0 ? kReceiving : kNoData;
-  statusWord = *job->status;
-  if (statusWord == kStatusGood && !job->write) {
-    if (job->data.size() > buffer.size()) {
-      statusWord = kStatusTooLong;
-    } else {
-      if (job->swapWords) SwapWords(job->data.data(), job->data.size());
-      std::copy(job->data.begin(), job->data.end(), buffer.begin());
-    }
-  }
-  job.reset();
-  return kOk;
+  return session_->Deliver(write, statusWord, buffer);
 }
 
 uint16_t Connection::ReceiveRead(uint32_t bufferSize, uint8_t* buffer, uint16_t& statusWord) {
-  return Deliver(read_, statusWord, {buffer, buffer == nullptr ? 0 : bufferSize});
+  return Deliver(false, statusWord, {buffer, buffer == nullptr ? 0 : bufferSize});
 }
 
 uint16_t Connection::ReceiveWriteAcknowledge(uint16_t& statusWord) {
-  return Deliver(write_, statusWord, {});
+  return Deliver(true, statusWord, {});
 }
 
 }  // namespace tav::h1tcp

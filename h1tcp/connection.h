@@ -1,34 +1,34 @@
-// One connection of libh1tcp: a non-blocking TCP socket to where the station map says a station
-// is, and the exchanges on it. Nothing runs on its own: each operation moves the connection on
-// as far as the socket allows and answers at once, except that it may wait for the socket for
-// up to one pause (kPauseMilliseconds), the time the driver sleeps between two polls anyway.
-// An answer that arrives within it is delivered on the same call, and while the answers of a
-// split transfer keep arriving, one receive call keeps collecting them, each wait bounded by
-// the pause: a prompt station's transfer completes without the driver ever sleeping, with the
-// latency of a blocking client rather than that of a poll every millisecond.
+// One connection of libh1tcp: the state machine that sets a TCP connection up to where the
+// station map says a station is, and moves the bytes between the socket, the transport (ISO on
+// TCP or plain TCP) and the session (S7 or S5 fetch/write) that the station's map line chose.
+// Nothing runs on its own: each operation moves the connection on as far as the socket allows
+// and answers at once, except that it may wait for the socket for up to one pause
+// (kPauseMilliseconds), the time the driver sleeps between two polls anyway. An answer that
+// arrives within it is delivered on the same call, and while the answers of a split transfer
+// keep arriving, one receive call keeps collecting them, each wait bounded by the pause: a prompt
+// station's transfer completes without the driver ever sleeping, with the latency of a blocking
+// client rather than that of a poll every millisecond.
 //
-// Setting up: TCP connect; on ISO on TCP a connection request with the record's TSAPs and its
-// confirm; on S7 a setup with the PDU size and the parallel jobs, which the station may lower.
-// A set-up that fails (refused, reset, no answer) is tried again after a back-off; a station
-// the map does not know never comes up. An established connection that fails (closed, reset,
-// a malformed or unexpected answer) stays broken until it is restarted.
-//
-// Exchanges: one read and one write may be pending at a time; sending another abandons the
-// earlier one, whose answers are then recognised and dropped. S7 transfers larger than the PDU
-// allows are split into requests sent back to back, up to the parallel jobs agreed, and put
-// back together in order; each answer taken lets the next request out before the next wait.
+// Setting up: TCP connect; the transport's opening (ISO: a connection request with the record's
+// TSAPs and its confirm); the session's (S7: a setup with the PDU size and the parallel jobs,
+// which the station may lower). A set-up that fails (refused, reset, no answer) is tried again
+// after a back-off, and each failed attempt is reported once with its reason; a station the map
+// does not know never comes up. An established connection that fails (closed, reset, a malformed
+// or unexpected answer) stays broken until it is restarted.
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <span>
+#include <string>
 
 #include "frames.h"
-#include "os.h"
 #include "platform/h1_records.h"
-#include "station_map.h"
+#include "plc_sessions/session.h"
+#include "sockets.h"
+#include "station_map/station_map.h"
+#include "transport.h"
 
 namespace tav::h1tcp {
 
@@ -37,11 +37,43 @@ inline constexpr int kRetryMilliseconds = 200;
 
 enum class Role : uint8_t { kS7, kS5Read, kS5Write };
 
+// A station of the map with its addresses looked up when the map was read.
+struct Station {
+  Route route;
+  std::optional<Endpoint> endpoint;       // nothing when the host's name did not resolve
+  std::optional<Endpoint> writeEndpoint;  // s5-tcp with a write port
+};
+
+// Why the last set-up attempt failed.
+enum class SetUpFailure : uint8_t {
+  kNone,
+  kNameNotFound,    // the map's host name did not resolve
+  kRefused,         // TCP connection refused
+  kUnreachable,     // no route to the host or its network
+  kTimedOut,        // the TCP connect timed out
+  kReset,           // the station reset the connection during the set-up
+  kClosed,          // the station closed the connection during the set-up
+  kIsoRefused,      // the station disconnected the transport (detail: the reason)
+  kSessionRefused,  // the station refused the S7 setup (detail: error class and code)
+  kMalformed,       // the station answered with something it cannot mean
+  kSocket,          // any other error of the operating system
+};
+struct FailureReason {
+  SetUpFailure failure = SetUpFailure::kNone;
+  uint16_t detail = 0;
+};
+// The reason in words, as the log line ends.
+std::string Describe(const FailureReason& reason);
+
+// Where a connection reports each failed set-up attempt: one line, without the library's prefix.
+using FailureLog = std::function<void(const std::string& line)>;
+
 class Connection {
  public:
-  // `route` is null for a station the map does not know. TSAPs as they go into the connection
-  // request.
-  Connection(const Route* route, Role role, Bytes localTsap, Bytes remoteTsap);
+  // `station` is null for a station the map does not know. TSAPs as they go into the
+  // connection request.
+  Connection(Sockets& sockets, const Station* station, Role role, Bytes localTsap, Bytes remoteTsap,
+             FailureLog log = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -55,79 +87,53 @@ class Connection {
   uint16_t ReceiveRead(uint32_t bufferSize, uint8_t* buffer, uint16_t& statusWord);
   uint16_t ReceiveWriteAcknowledge(uint16_t& statusWord);
 
+  // Why the last set-up attempt failed; kNone while none has.
+  FailureReason failure() const { return failure_; }
   // For tests: what the setup agreed.
-  uint16_t pduBytes() const { return pduBytes_; }
-  uint16_t parallelJobs() const { return parallelJobs_; }
+  uint16_t pduBytes() const { return session_ ? session_->pduBytes() : 0; }
+  uint16_t parallelJobs() const { return session_ ? session_->parallelJobs() : 1; }
 
  private:
   enum class Phase : uint8_t {
-    kNoRoute,        // the map does not know the station: never comes up
-    kWrongProtocol,  // the map names a protocol the open operation does not speak
-    kRetryWait,      // a set-up failed; the next one starts at retryAt_
-    kConnecting,     // TCP connect under way
-    kIsoConnecting,  // connection request sent, waiting for the confirm
-    kS7Setup,        // setup sent, waiting for its answer
+    kNoRoute,           // the map does not know the station: never comes up
+    kWrongProtocol,     // the map names a protocol the open operation does not speak
+    kRetryWait,         // a set-up failed; the next one starts at retryAt_
+    kConnecting,        // TCP connect under way
+    kTransportOpening,  // the transport's opening sent, waiting for its confirm
+    kSessionOpening,    // the session's set-up sent, waiting for its answer
     kEstablished,
     kBroken,
   };
+  class Sink;
 
-  // One read or write the driver asked for.
-  struct Job {
-    uint32_t generation = 0;
-    bool write = false;
-    S7Item s7;               // S7: the whole range
-    S5Request s5;            // S5: the one request
-    bool swapWords = false;  // words least significant byte first in the transfer buffer
-    Bytes data;              // in wire order: a write's data, or a read's as it arrives
-    uint32_t chunkBytes = 0;
-    uint32_t chunks = 0;
-    uint32_t sentChunks = 0;
-    uint32_t answeredChunks = 0;
-    std::optional<uint16_t> status;  // decided: by the station, or without asking it
-  };
-  // A request on the wire whose answer has not come.
-  struct Sent {
-    uint16_t reference = 0;
-    uint32_t generation = 0;
-    uint32_t chunk = 0;
-    uint32_t expectBytes = 0;  // data bytes of the answer
-    bool write = false;
-  };
-
-  bool IsIso() const;
-  bool IsS7() const;
   uint16_t NotReady() const;
+  bool SettingUp() const;
   void Connect();
-  void FailSetUp(bool refused);
+  void FailSetUp(FailureReason reason);
   void Break();
-  // Moves the set-up on without waiting; false when it failed.
+  // Moves the set-up on without waiting; false when it failed (failure_ says why).
   bool Advance();
+  void OpenSession();
   uint16_t Send(const RequestRecord& request, bool write, const uint8_t* buffer);
-  void Plan(const RequestRecord& request, Job& job) const;
-  // Sends what the jobs still have to send, as far as the parallel jobs allow.
-  void SendChunks();
-  void SendChunk(Job& job);
-  void Queue(const Bytes& payload);
   bool Flush();
   bool ReadInput();
   bool TakeInput();
-  bool TakeIsoInput();
-  bool TakeS5TcpInput();
-  bool OnMessage(ByteView message);
-  bool OnS7Answer(ByteView pdu);
-  bool OnS5Answer(ByteView header, ByteView data);
-  Job* JobOf(const Sent& sent);
-  // Moves the exchange of `job` on, waiting a pause at a time while answers keep coming.
-  void Collect(const std::optional<Job>& job);
-  // The answer of `job` once it is complete; a read's data into `buffer`.
-  uint16_t Deliver(std::optional<Job>& job, uint16_t& statusWord, std::span<uint8_t> buffer);
+  bool TakeArrival(const Arrival& arrival);
+  // Moves the exchange of the read (or write) job on, waiting a pause at a time while answers
+  // keep coming.
+  void Collect(bool write);
+  uint16_t Deliver(bool write, uint16_t& statusWord, std::span<uint8_t> buffer);
+  void SendMore();
 
-  std::optional<Route> route_;
+  Sockets& sockets_;
+  std::optional<Station> station_;
   Role role_;
-  Bytes localTsap_;
-  Bytes remoteTsap_;
+  bool wrongOpen_ = false;  // the map's protocol is not one the open operation speaks
+  FailureLog log_;
+  std::unique_ptr<Transport> transport_;
+  std::unique_ptr<sessions::Session> session_;
   Phase phase_ = Phase::kNoRoute;
-  bool refused_ = false;
+  FailureReason failure_;
   int64_t retryAt_ = 0;
   Socket socket_ = kNoSocket;
   Bytes out_;
@@ -135,15 +141,6 @@ class Connection {
   Bytes in_;
   size_t inAt_ = 0;
   std::unique_ptr<uint8_t[]> chunk_;  // what one receive takes, before it joins in_
-  Bytes tsdu_;                        // ISO: the message whose data TPDUs are arriving
-  size_t tpduBytes_ = 1024;
-  uint16_t pduBytes_ = 0;
-  uint16_t parallelJobs_ = 1;
-  uint16_t nextReference_ = 1;
-  uint32_t nextGeneration_ = 1;
-  std::optional<Job> read_;
-  std::optional<Job> write_;
-  std::deque<Sent> sent_;
 };
 
 }  // namespace tav::h1tcp

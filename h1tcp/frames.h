@@ -1,8 +1,7 @@
-// The frames libh1tcp exchanges with PLC stations: ISO on TCP (TPKT and ISO 8073 class 0
-// transport: connection request, connection confirm, data), S7 communication (setup with PDU
-// negotiation, read var and write var on one item) and the S5 fetch/write header. Builders return
-// whole frames; parsers check every length against the bytes they were given and return nothing
-// for a malformed frame.
+// The frames of ISO on TCP (RFC 1006): TPKT packets, each holding one class 0 TPDU of the
+// transport codec (plc_sessions/cotp.h): the connection request, its confirm or disconnect, and
+// the data TPDUs that carry a session's messages. The sessions' own messages (S7, S5 fetch/write)
+// are plc_sessions/frames.h, seen here under libh1tcp's names.
 #pragma once
 
 #include <cstddef>
@@ -11,12 +10,12 @@
 #include <span>
 #include <vector>
 
+#include "plc_sessions/frames.h"
 #include "results.h"
 
 namespace tav::h1tcp {
 
-using Bytes = std::vector<uint8_t>;
-using ByteView = std::span<const uint8_t>;
+using namespace tav::sessions;  // NOLINT(google-build-using-namespace): the dialects' messages
 
 // ISO on TCP.
 inline constexpr uint16_t kIsoTcpPort = 102;
@@ -38,77 +37,9 @@ struct Tpdu {
   bool endOfTsdu = false;   // data: the last TPDU of a message
   ByteView payload;         // data: the user data
   size_t maxTpduBytes = 0;  // connection confirm: the TPDU size agreed, 0 when not given
+  uint8_t reason = 0;       // disconnect: its reason, 0 when the TPDU carries none
 };
-// One whole TPKT packet.
+// One whole TPKT packet. TPDUs of kinds a class 0 client does not take are kOther.
 std::optional<Tpdu> ParseTpdu(ByteView packet);
-
-// S7 communication.
-inline constexpr uint8_t kS7AreaInputs = 0x81;
-inline constexpr uint8_t kS7AreaOutputs = 0x82;
-inline constexpr uint8_t kS7AreaFlags = 0x83;
-inline constexpr uint8_t kS7AreaDataBlock = 0x84;
-// What a PDU of a given size leaves for one item's data.
-inline constexpr size_t kS7ReadOverhead = 18;   // ack-data header 12, parameter 2, item head 4
-inline constexpr size_t kS7WriteOverhead = 28;  // job header 10, parameter 14, item head 4
-
-struct S7Item {
-  uint8_t area = kS7AreaDataBlock;
-  uint16_t block = 0;
-  uint32_t byteAddress = 0;
-  uint16_t bytes = 0;
-};
-
-Bytes S7SetupRequest(uint16_t reference, uint16_t parallelJobs, uint16_t pduBytes);
-Bytes S7ReadRequest(uint16_t reference, const S7Item& item);
-Bytes S7WriteRequest(uint16_t reference, const S7Item& item, ByteView data);
-
-enum class S7Function : uint8_t { kSetup = 0xF0, kRead = 0x04, kWrite = 0x05 };
-struct S7Answer {
-  uint16_t reference = 0;
-  uint16_t error = 0;                  // the header's error class and code, 0 when none
-  std::optional<S7Function> function;  // absent when an error answer carries no parameter
-  uint8_t itemCode = 0;                // read and write: the item's return code
-  ByteView data;                       // read: the item's data
-  uint16_t parallelJobs = 0;           // setup: what the station grants
-  uint16_t pduBytes = 0;
-};
-inline constexpr uint8_t kS7ItemSuccess = 0xFF;
-inline constexpr uint8_t kS7ItemNoSuchObject = 0x0A;
-inline constexpr uint8_t kS7ItemOutOfRange = 0x05;
-// An S7 PDU the station sent (ack or ack-data).
-std::optional<S7Answer> ParseS7Answer(ByteView pdu);
-
-// S5 fetch/write.
-inline constexpr size_t kS5HeaderBytes = 16;
-enum class S5Opcode : uint8_t { kWrite = 0x03, kWriteAck = 0x04, kFetch = 0x05, kFetchAck = 0x06 };
-// Organisation blocks: the numbers of the request record's area kinds.
-inline constexpr uint8_t kS5OrgDataBlock = 0x01;
-inline constexpr uint8_t kS5OrgFlags = 0x02;
-inline constexpr uint8_t kS5OrgInputs = 0x03;
-inline constexpr uint8_t kS5OrgOutputs = 0x04;
-inline constexpr uint8_t kS5OrgExtendedDataBlock = 0x0A;
-
-struct S5Request {
-  S5Opcode opcode = S5Opcode::kFetch;
-  uint8_t org = kS5OrgDataBlock;
-  uint8_t block = 0;
-  uint16_t start = 0;   // words in data blocks, bytes in process areas
-  uint16_t length = 0;  // the same unit
-};
-Bytes S5RequestHeader(const S5Request& request);
-std::optional<S5Request> ParseS5RequestHeader(ByteView header);
-
-struct S5Answer {
-  S5Opcode opcode = S5Opcode::kFetchAck;
-  uint8_t error = 0;
-};
-Bytes S5AnswerHeader(const S5Answer& answer);
-std::optional<S5Answer> ParseS5AnswerHeader(ByteView header);
-
-// The status words an answered exchange reports (kStatusGood, kStatusS7Item...) are the H1
-// libraries' contract: vocabulary/h1_results.h.
-
-uint16_t StatusOfS7Item(uint8_t returnCode);
-uint16_t StatusOfS5Error(uint8_t error);
 
 }  // namespace tav::h1tcp

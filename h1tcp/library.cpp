@@ -9,14 +9,18 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "connection.h"
 #include "os.h"
 #include "platform/host_log.h"
 #include "results.h"
-#include "station_map.h"
+#include "sockets.h"
+#include "station_map/station_map.h"
+#include "vocabulary/configuration_file.h"
 
 #pragma GCC visibility push(default)
 #include "platform/h1_library.h"
@@ -32,31 +36,78 @@ constexpr char kMapFileName[] = "h1tcp.map";
 struct Library {
   bool open = false;
   bool socketsStarted = false;
-  StationMap map;
+  std::vector<Station> stations;
   std::map<uint16_t, std::unique_ptr<Connection>> connections;
   uint16_t lastId = 0;
 };
 
 Library& TheLibrary() {
+  // The connections close their sockets when the process ends and the library is destroyed, so
+  // the sockets must outlive it: made first, they are destroyed last.
+  OsSockets();
   static Library library;
   return library;
 }
 
-void LoadStationMap(Library& library) {
-  std::string path = Environment(kMapVariable);
-  if (path.empty()) path = LibraryFolder() + kMapFileName;
+void LogLine(const std::string& line) {
+  err(kLogLevelNormal, "H1TCP: %s", line.c_str());
+}
+
+// The map's text, at most kStationMapByteLimit bytes; nothing when the file cannot be read or
+// is larger (a device that never ends included).
+std::optional<std::string> MapText(const std::string& path, bool& tooLarge) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    err(kLogLevelNormal, "H1TCP: station map %s not found: no station is reachable", path.c_str());
-    library.map = {};
+  if (!file) return std::nullopt;
+  std::string text(kStationMapByteLimit + 1, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(file.gcount()));
+  tooLarge = text.size() > kStationMapByteLimit;
+  if (tooLarge) return std::nullopt;
+  return text;
+}
+
+// The map's stations with their hosts looked up now, so that no connection waits for a name
+// server while the driver polls. A name that does not resolve is the line's problem, said once.
+void LoadStationMap(Library& library) {
+  library.stations.clear();
+  const std::string path = ConfigurationFilePath(
+      Environment(kMapVariable), kMapFileName, LibraryFolder(),
+      [](const std::string& candidate) { return std::ifstream(candidate).good(); });
+  bool tooLarge = false;
+  const std::optional<std::string> text = MapText(path, tooLarge);
+  if (tooLarge) {
+    err(kLogLevelNormal, "H1TCP: station map %s is larger than %d bytes: no station is reachable",
+        path.c_str(), static_cast<int>(kStationMapByteLimit));
     return;
   }
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  library.map = ParseStationMap(text);
-  for (const MapProblem& problem : library.map.problems) {
+  if (!text) {
+    err(kLogLevelNormal, "H1TCP: station map %s not found: no station is reachable", path.c_str());
+    return;
+  }
+  const StationMap map = ParseStationMap(*text);
+  for (const MapProblem& problem : map.problems) {
     err(kLogLevelNormal, "H1TCP: %s line %d skipped: %s", path.c_str(), problem.line,
         problem.text.c_str());
   }
+  for (const Route& route : map.routes) {
+    Station station{route, OsSockets().Resolve(route.host, route.port), std::nullopt};
+    if (station.endpoint && route.writePort != 0) {
+      station.writeEndpoint = OsSockets().Resolve(route.host, route.writePort);
+    }
+    if (!station.endpoint || (route.writePort != 0 && !station.writeEndpoint)) {
+      station.endpoint.reset();
+      err(kLogLevelNormal, "H1TCP: %s line %d skipped: host name '%s' not found", path.c_str(),
+          route.line, route.host.c_str());
+    }
+    library.stations.push_back(std::move(station));
+  }
+}
+
+const Station* FindStation(const Library& library, const EthernetAddress& address) {
+  for (const Station& station : library.stations) {
+    if (station.route.address == address) return &station;
+  }
+  return nullptr;
 }
 
 Connection* Lookup(uint32_t id) {
@@ -88,8 +139,9 @@ uint16_t Open(void* connectRecord, bool s7) {
   // whose identifier is still in it.
   const Role role = s7 ? Role::kS7 : record.connection != 0 ? Role::kS5Write : Role::kS5Read;
   auto connection = std::make_unique<Connection>(
-      library.map.Find(address), role, RecordTsap(record.localTsap, record.localTsapLength, !s7),
-      RecordTsap(record.remoteTsap, record.remoteTsapLength, !s7));
+      OsSockets(), FindStation(library, address), role,
+      RecordTsap(record.localTsap, record.localTsapLength, !s7),
+      RecordTsap(record.remoteTsap, record.remoteTsapLength, !s7), LogLine);
 
   uint16_t id = 0;
   for (size_t tries = 0; tries < 0xFFFF && id == 0; ++tries) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "os.h"
 
@@ -30,28 +31,55 @@ bool StartSockets() {
 
 void StopSockets() {}
 
-Io StartConnect(const std::string& host, uint16_t port, Socket& socket) {
-  socket = kNoSocket;
+SocketFailure FailureOf(int error) {
+  switch (error) {
+    case ECONNREFUSED:
+      return SocketFailure::kRefused;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+      return SocketFailure::kUnreachable;
+    case ETIMEDOUT:
+      return SocketFailure::kTimedOut;
+    case ECONNRESET:
+      return SocketFailure::kReset;
+    default:
+      return SocketFailure::kOther;
+  }
+}
+
+std::optional<Endpoint> Resolve(const std::string& host, uint16_t port) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
   if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr) {
-    return Io::kFailed;
+    return std::nullopt;
   }
-  const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                          found->ai_protocol);
+  Endpoint endpoint;
+  if (found->ai_addrlen <= endpoint.address.size()) {
+    std::memcpy(endpoint.address.data(), found->ai_addr, found->ai_addrlen);
+    endpoint.size = static_cast<uint32_t>(found->ai_addrlen);
+  }
+  freeaddrinfo(found);
+  if (endpoint.size == 0) return std::nullopt;
+  return endpoint;
+}
+
+Io StartConnect(const Endpoint& endpoint, Socket& socket, SocketFailure& why) {
+  socket = kNoSocket;
+  sockaddr_storage address{};
+  std::memcpy(&address, endpoint.address.data(), endpoint.size);
+  const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    freeaddrinfo(found);
+    why = FailureOf(errno);
     return Io::kFailed;
   }
   // Requests are small and answered one by one: send each at once.
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  const int result = ::connect(fd, found->ai_addr, found->ai_addrlen);
+  const int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), endpoint.size);
   const int error = errno;
-  freeaddrinfo(found);
   if (result == 0) {
     socket = fd;
     return Io::kDone;
@@ -61,15 +89,21 @@ Io StartConnect(const std::string& host, uint16_t port, Socket& socket) {
     return Io::kWouldBlock;
   }
   ::close(fd);
+  why = FailureOf(error);
   return Io::kFailed;
 }
 
-Io FinishConnect(Socket socket) {
+Io FinishConnect(Socket socket, SocketFailure& why) {
   int error = 0;
   socklen_t size = sizeof error;
-  if (getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return Io::kFailed;
+  if (getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+    why = FailureOf(errno);
+    return Io::kFailed;
+  }
   if (error == EINPROGRESS || error == EALREADY) return Io::kWouldBlock;
-  return error == 0 ? Io::kDone : Io::kFailed;
+  if (error == 0) return Io::kDone;
+  why = FailureOf(error);
+  return Io::kFailed;
 }
 
 Io SendSome(Socket socket, const uint8_t* bytes, size_t size, size_t& sent) {

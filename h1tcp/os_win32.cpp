@@ -3,6 +3,8 @@
 #include <ws2tcpip.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "os.h"
@@ -31,19 +33,48 @@ void StopSockets() {
   WSACleanup();
 }
 
-Io StartConnect(const std::string& host, uint16_t port, Socket& socket) {
-  socket = kNoSocket;
+SocketFailure FailureOf(int error) {
+  switch (error) {
+    case WSAECONNREFUSED:
+      return SocketFailure::kRefused;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+      return SocketFailure::kUnreachable;
+    case WSAETIMEDOUT:
+      return SocketFailure::kTimedOut;
+    case WSAECONNRESET:
+      return SocketFailure::kReset;
+    default:
+      return SocketFailure::kOther;
+  }
+}
+
+std::optional<Endpoint> Resolve(const std::string& host, uint16_t port) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
   if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr) {
-    return Io::kFailed;
+    return std::nullopt;
   }
-  const SOCKET handle = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  Endpoint endpoint;
+  if (found->ai_addrlen <= endpoint.address.size()) {
+    std::memcpy(endpoint.address.data(), found->ai_addr, found->ai_addrlen);
+    endpoint.size = static_cast<uint32_t>(found->ai_addrlen);
+  }
+  freeaddrinfo(found);
+  if (endpoint.size == 0) return std::nullopt;
+  return endpoint;
+}
+
+Io StartConnect(const Endpoint& endpoint, Socket& socket, SocketFailure& why) {
+  socket = kNoSocket;
+  sockaddr_storage address{};
+  std::memcpy(&address, endpoint.address.data(), endpoint.size);
+  const SOCKET handle = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
   if (handle == INVALID_SOCKET) {
-    freeaddrinfo(found);
+    why = FailureOf(WSAGetLastError());
     return Io::kFailed;
   }
   u_long nonBlocking = 1;
@@ -51,8 +82,8 @@ Io StartConnect(const std::string& host, uint16_t port, Socket& socket) {
   // Requests are small and answered one by one: send each at once.
   const BOOL on = TRUE;
   setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-  const int result = ::connect(handle, found->ai_addr, static_cast<int>(found->ai_addrlen));
-  freeaddrinfo(found);
+  const int result = ::connect(handle, reinterpret_cast<const sockaddr*>(&address),
+                               static_cast<int>(endpoint.size));
   if (result == 0) {
     socket = static_cast<Socket>(handle);
     return Io::kDone;
@@ -61,21 +92,25 @@ Io StartConnect(const std::string& host, uint16_t port, Socket& socket) {
     socket = static_cast<Socket>(handle);
     return Io::kWouldBlock;
   }
+  why = FailureOf(WSAGetLastError());
   closesocket(handle);
   return Io::kFailed;
 }
 
-Io FinishConnect(Socket socket) {
+Io FinishConnect(Socket socket, SocketFailure& why) {
   int error = 0;
   int size = sizeof error;
   if (getsockopt(Handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) !=
       0) {
+    why = FailureOf(WSAGetLastError());
     return Io::kFailed;
   }
   if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEALREADY) {
     return Io::kWouldBlock;
   }
-  return error == 0 ? Io::kDone : Io::kFailed;
+  if (error == 0) return Io::kDone;
+  why = FailureOf(error);
+  return Io::kFailed;
 }
 
 Io SendSome(Socket socket, const uint8_t* bytes, size_t size, size_t& sent) {

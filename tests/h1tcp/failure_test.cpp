@@ -303,6 +303,27 @@ TEST_F(FailureTest, ARestartBringsABrokenConnectionBack) {
   H1CloseDriver();  // lets the station's side end
 }
 
+TEST_F(FailureTest, AMapThatNeverEndsIsRefusedAtOnce) {
+  for (const char* device : {"/dev/zero", "/dev/urandom"}) {
+    SCOPED_TRACE(device);
+    setenv("TAV_H1TCP_MAP", device, 1);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(H1OpenDriver(), kOk);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(WaitState(OpenS7(kStation), 5), kNotEstablished);
+    H1CloseDriver();
+  }
+}
+
+// A host name is looked up once, when the map is read: one that does not resolve leaves the
+// station down without a lookup on every poll.
+TEST_F(FailureTest, AHostNameThatDoesNotResolveLeavesTheStationDown) {
+  OpenDriver(std::string(kStation) + " = no-such-host.invalid, s7\n");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitState(OpenS7(kStation), 50), kNotEstablished);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
 TEST_F(FailureTest, OperationsOutsideTheirContract) {
   uint16_t status = 0;
   EXPECT_EQ(H1ConnectionState(1), kDriverNotOpen);

@@ -1,5 +1,6 @@
 // The mapping file: what each line gives, and every bad line skipped with its number and why.
-#include "station_map.h"
+#include "station_map/station_map.h"
+#include "vocabulary/configuration_file.h"
 
 #include <gtest/gtest.h>
 
@@ -69,3 +70,25 @@ TEST(StationMap, BadLinesAreSkippedWithTheirNumber) {
 
 }  // namespace
 }  // namespace tav::h1tcp
+
+// The map is looked for where every library looks for its configuration: the variable's file,
+// else /etc/tavsh1/'s when it is there, else the one beside the library.
+TEST(StationMap, IsLookedForInTheConfigurationOrder) {
+  struct Row {
+    const char* variable;
+    bool inEtc;
+    const char* expected;
+  };
+  const Row rows[] = {
+      {"/plant/lines.map", true, "/plant/lines.map"},
+      {"", true, "/etc/tavsh1/h1tcp.map"},
+      {"", false, "/opt/tavsh1/lib/h1tcp.map"},
+  };
+  for (const Row& row : rows) {
+    const auto inEtc = [&row](const std::string& path) {
+      return row.inEtc && path == "/etc/tavsh1/h1tcp.map";
+    };
+    EXPECT_EQ(tav::ConfigurationFilePath(row.variable, "h1tcp.map", "/opt/tavsh1/lib/", inEtc),
+              row.expected);
+  }
+}

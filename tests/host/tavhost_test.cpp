@@ -390,6 +390,12 @@ const Case kCases[] = {
      2,
      {},
      {"tavhost read: ", "broken.map line 2 skipped: "}},
+    // A map that never ends is refused at its bound, not read on and on.
+    {"StationMapThatNeverEnds",
+     {"--tcp-map", "/dev/zero", "read", "01DF0100010", "--timeout", "1"},
+     2,
+     {},
+     {"tavhost: --tcp-map: /dev/zero: not a file"}},
     // A station map line whose protocol cannot serve the station's type stops every command.
     {"StationMapWordsForAnS7Station",
      {"--tcp-map", "{tmp}/words.map", "read", "01DW0100000", "--timeout", "1"},

@@ -4,12 +4,20 @@ cmake_minimum_required(VERSION 3.25)
 # its own component's headers and those of the components NAME builds on, directly or through
 # others, and no other component's. What lives beside the driver (the simulated network, the host
 # tool, the TCP transport) sees it only through platform and what platform builds on (abi, the
-# vocabulary) and through the components at the bottom (the address grammar).
+# vocabulary), through the components at the bottom (the address grammar), and through the
+# components beside src/: a top-level folder of their name declares them in its own
+# CMakeLists.txt (the sessions with PLC stations, the station map, for every H1 implementation);
+# their files are held to what they build on.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(outside_folders sim tools h1tcp)
+set(beside_components station_map plc_sessions)
 
 # The components and what each builds on, from their declarations.
 file(READ "${SOURCE_DIR}/src/CMakeLists.txt" declarations)
+foreach(component IN LISTS beside_components)
+  file(READ "${SOURCE_DIR}/${component}/CMakeLists.txt" beside)
+  string(APPEND declarations "\n${beside}")
+endforeach()
 string(REGEX MATCHALL "\ntav_component\\([a-z0-9_]+[^)]*\\)" calls "${declarations}")
 set(components "")
 foreach(call IN LISTS calls)
@@ -66,9 +74,18 @@ foreach(folder IN LISTS folders)
   endforeach()
 endforeach()
 
-# Beside the driver: platform and below, and every bottom component (one that builds on no seam).
+foreach(component IN LISTS beside_components)
+  below(${component} allowed)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/${component}/*.h" "${SOURCE_DIR}/${component}/*.cpp")
+  foreach(file IN LISTS files)
+    check_file("${file}" ${component} "${allowed}")
+  endforeach()
+endforeach()
+
+# Beside the driver: platform and below, every bottom component (one that builds on no seam), and
+# the components beside src/.
 below(platform outside_allowed)
-list(APPEND outside_allowed platform)
+list(APPEND outside_allowed platform ${beside_components})
 foreach(component IN LISTS components)
   below(${component} underneath)
   if(NOT component STREQUAL "platform" AND NOT "platform" IN_LIST underneath)

@@ -16,6 +16,7 @@
 #include "output.h"
 #include "sim/network_file.h"
 #include "simulation_control.h"
+#include "station_map/station_map.h"
 #include "station_map_check.h"
 
 namespace tavhost {
@@ -39,8 +40,15 @@ std::optional<std::string> FileText(const std::string& path, size_t limit) {
 
 // The driver reads no more of a station file than 64 KiB: one byte beyond shows it was cut.
 constexpr size_t kStationFileReadBytes = 65'537;
-// Far beyond any station map: 98 stations with comments take a few KiB.
-constexpr size_t kStationMapReadBytes = 16 << 20;
+// libh1tcp reads no more of a station map: one byte beyond shows it is larger.
+constexpr size_t kStationMapReadBytes = tav::h1tcp::kStationMapByteLimit + 1;
+
+// The station map as libh1tcp reads it; none when it cannot be read or is too large.
+std::optional<tav::h1tcp::StationMap> ReadStationMap(const std::string& path) {
+  const std::optional<std::string> text = FileText(path, kStationMapReadBytes);
+  if (!text || text->size() > tav::h1tcp::kStationMapByteLimit) return std::nullopt;
+  return tav::h1tcp::ParseStationMap(*text);
+}
 
 }  // namespace
 
@@ -203,11 +211,23 @@ int32_t Host::Initialise(const std::string& requestedFile, int32_t timeout) {
 std::optional<std::string> Host::StationMapMismatch() const {
   if (tcpMapFull_.empty() || stationFileFull_.empty()) return std::nullopt;
   const std::optional<std::string> stationText = FileText(stationFileFull_, kStationFileReadBytes);
-  const std::optional<std::string> mapText = FileText(tcpMapFull_, kStationMapReadBytes);
+  const std::optional<tav::h1tcp::StationMap> map = ReadStationMap(tcpMapFull_);
   // A map that cannot be read routes nothing, as libh1tcp has logged.
-  if (!stationText || !mapText) return std::nullopt;
-  return tavhost::StationMapMismatch(*instance_, {stationFile_, *stationText},
-                                     {tcpMapPath, *mapText}, SkippedMapLineNumbers());
+  if (!stationText || !map) return std::nullopt;
+  return tavhost::StationMapMismatch(*instance_, {stationFile_, *stationText}, tcpMapPath, *map);
+}
+
+std::optional<std::string> Host::StationMapProblem() const {
+  if (tcpMapFull_.empty()) return std::nullopt;
+  const std::optional<std::string> text = FileText(tcpMapFull_, kStationMapReadBytes);
+  if (text && text->size() > tav::h1tcp::kStationMapByteLimit) {
+    return fmt::format("{} is larger than {} bytes", tcpMapFull_, tav::h1tcp::kStationMapByteLimit);
+  }
+  if (!text) return std::nullopt;  // libh1tcp has said it is missing
+  const tav::h1tcp::StationMap map = tav::h1tcp::ParseStationMap(*text);
+  if (map.problems.empty()) return std::nullopt;
+  const tav::h1tcp::MapProblem& first = map.problems.front();
+  return fmt::format("{} line {} skipped: {}", tcpMapFull_, first.line, first.text);
 }
 
 bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_view command,
@@ -222,8 +242,8 @@ bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_vi
   EchoDriverLog(true);
   // libh1tcp skips a broken line of the station map and goes on; a command run over it would
   // then only time out on that station, so tavhost stops at the first such line instead.
-  if (const std::string skipped = FirstSkippedMapLine(); !skipped.empty()) {
-    ReportError(command, skipped);
+  if (const std::optional<std::string> skipped = host.StationMapProblem()) {
+    ReportError(command, *skipped);
     exitCode = kExitUsage;
     return false;
   }

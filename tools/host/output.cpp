@@ -3,7 +3,6 @@
 #include <fmt/chrono.h>
 #include <fmt/core.h>
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -34,29 +33,8 @@ struct OutputState {
   std::deque<LogLine> pending;
   std::string last;
   uint64_t lines = 0;
-  std::string firstSkippedMapLine;
-  std::set<int> skippedMapLines;
   std::function<void(std::string_view)> observer;
 };
-
-// How libh1tcp logs a line of its station map that it skips: "H1TCP: PATH line N skipped: why".
-constexpr std::string_view kH1TcpPrefix = "H1TCP: ";
-constexpr std::string_view kSkippedLine = " skipped: ";
-constexpr std::string_view kLineWord = " line ";
-
-// The line number before " skipped: " in such a message; none when there is no number.
-std::optional<int> SkippedLineNumber(std::string_view message, size_t skipped) {
-  const std::string_view head = message.substr(0, skipped);
-  const size_t word = head.rfind(kLineWord);
-  if (word == std::string_view::npos) return std::nullopt;
-  const std::string_view digits = head.substr(word + kLineWord.size());
-  int number = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
-    return std::nullopt;
-  }
-  return number;
-}
 
 OutputState& State() {
   static OutputState state;
@@ -118,16 +96,6 @@ void RecordDriverLog(int32_t level, const char* text, bool echo) {
     // run would show every log line after all the results.
     std::fflush(stderr);
   }
-  const std::string_view message = line.text;
-  if (const size_t skipped = message.find(kSkippedLine);
-      message.starts_with(kH1TcpPrefix) && skipped != std::string_view::npos) {
-    if (state.firstSkippedMapLine.empty()) {
-      state.firstSkippedMapLine = message.substr(kH1TcpPrefix.size());
-    }
-    if (const std::optional<int> number = SkippedLineNumber(message, skipped)) {
-      state.skippedMapLines.insert(*number);
-    }
-  }
   if (state.observer) state.observer(line.text);
   state.last = fmt::format("{} {}", line.time.substr(11), line.text);
   ++state.lines;
@@ -145,14 +113,6 @@ std::string LastDriverLog() {
 
 uint64_t DriverLogCount() {
   return State().lines;
-}
-
-std::string FirstSkippedMapLine() {
-  return State().firstSkippedMapLine;
-}
-
-std::set<int> SkippedMapLineNumbers() {
-  return State().skippedMapLines;
 }
 
 void EmitDocument(Json document) {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -38,11 +37,6 @@ void ObserveDriverLog(std::function<void(std::string_view text)> observer);
 std::string LastDriverLog();
 // How many lines the driver has logged so far.
 uint64_t DriverLogCount();
-// The first line of the station map that libh1tcp skipped, as it logged it ("PATH line N
-// skipped: why"); empty while it skipped none.
-std::string FirstSkippedMapLine();
-// The numbers of every line of the station map that libh1tcp skipped.
-std::set<int> SkippedMapLineNumbers();
 
 // Prints `document` as one line of JSON, with the log lines recorded since the previous document
 // under "log".

@@ -5,7 +5,6 @@
 #include <array>
 #include <cctype>
 #include <cstring>
-#include <map>
 
 #include "vocabulary/ethernet_address.h"
 
@@ -83,52 +82,18 @@ std::array<int, tav::kStationCount> StationTypeLines(std::string_view text) {
   return lines;
 }
 
-// A line of the station map as libh1tcp reads it: the address before '=', then host[:port],
-// then the protocol, then options; a ';' starts a comment.
-struct MapRoute {
-  int line;
-  std::string protocol;
-};
-
-std::string_view Trim(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r";
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
-// The route of each address: the first line that maps it, among the lines libh1tcp took.
-std::map<tav::EthernetAddress, MapRoute> MapRoutes(std::string_view text,
-                                                   const std::set<int>& skipped) {
-  std::map<tav::EthernetAddress, MapRoute> routes;
-  int number = 0;
-  while (!text.empty()) {
-    ++number;
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    line = Trim(line.substr(0, line.find(';')));
-    if (line.empty() || skipped.contains(number)) continue;
-    const size_t equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
-    const std::optional<tav::EthernetAddress> address =
-        tav::ParseEthernetAddressText(Trim(line.substr(0, equals)));
-    const std::string_view rest = line.substr(equals + 1);
-    const size_t comma = rest.find(',');
-    if (!address || comma == std::string_view::npos) continue;
-    const std::string_view options = rest.substr(comma + 1);
-    const std::string_view protocol = Trim(options.substr(0, options.find(',')));
-    routes.try_emplace(*address, MapRoute{number, std::string(protocol)});
+// The station type a protocol serves.
+int TypeServedBy(tav::h1tcp::Protocol protocol) {
+  switch (protocol) {
+    case tav::h1tcp::Protocol::kS7:
+      return tav::kPlcTypeS7;
+    case tav::h1tcp::Protocol::kS7Words:
+      return 6;
+    case tav::h1tcp::Protocol::kS5Iso:
+    case tav::h1tcp::Protocol::kS5Tcp:
+      break;
   }
-  return routes;
-}
-
-// The station type a protocol serves; 0 for a name libh1tcp does not know.
-int TypeServedBy(std::string_view protocol) {
-  if (protocol == "s7") return tav::kPlcTypeS7;
-  if (protocol == "s7-words") return 6;
-  if (protocol == "s5-iso" || protocol == "s5-tcp") return tav::kPlcTypeS5;
-  return 0;
+  return tav::kPlcTypeS5;
 }
 
 std::string TypeText(int type) {
@@ -156,9 +121,8 @@ std::string ServedText(int type) {
 }  // namespace
 
 std::optional<std::string> StationMapMismatch(const tav::DriverInstance& instance,
-                                              NamedText stationFile, NamedText map,
-                                              const std::set<int>& skippedMapLines) {
-  const std::map<tav::EthernetAddress, MapRoute> routes = MapRoutes(map.text, skippedMapLines);
+                                              NamedText stationFile, std::string_view mapName,
+                                              const tav::h1tcp::StationMap& map) {
   const std::array<int, tav::kStationCount> typeLines = StationTypeLines(stationFile.text);
   for (int n = 0; n < tav::kStationCount; ++n) {
     const tav::PlcEntry& entry = instance.plcTable[n];
@@ -167,18 +131,18 @@ std::optional<std::string> StationMapMismatch(const tav::DriverInstance& instanc
         entry.ethernetAddress, strnlen(entry.ethernetAddress, sizeof entry.ethernetAddress));
     const std::optional<tav::EthernetAddress> address = tav::ParseEthernetAddressText(addressText);
     if (!address) continue;
-    const auto route = routes.find(*address);
-    if (route == routes.end()) continue;
-    const int served = TypeServedBy(route->second.protocol);
-    if (served == 0 || served == entry.plcType) continue;
+    const tav::h1tcp::Route* route = map.Find(*address);
+    if (route == nullptr) continue;
+    const int served = TypeServedBy(route->protocol);
+    if (served == entry.plcType) continue;
     const int typeLine = typeLines[static_cast<size_t>(n)];
     const std::string where = typeLine == 0 ? std::string(stationFile.name)
                                             : fmt::format("{} line {}", stationFile.name, typeLine);
     return fmt::format(
         "{} makes station {} {}, but {} line {} maps its address {} with {}, which "
         "serves {} only",
-        where, n, TypeText(entry.plcType), map.name, route->second.line, addressText,
-        route->second.protocol, ServedText(served));
+        where, n, TypeText(entry.plcType), mapName, route->line, addressText,
+        tav::h1tcp::ProtocolName(route->protocol), ServedText(served));
   }
   return std::nullopt;
 }

@@ -6,11 +6,11 @@
 #pragma once
 
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 
 #include "abi/driver_instance.h"
+#include "station_map/station_map.h"
 
 namespace tavhost {
 
@@ -22,10 +22,10 @@ struct NamedText {
 
 // The first configured station of the PlcTable whose Ethernet address the map routes with a
 // protocol for another station type: one line naming the station file's line that gave the
-// station its type and the map's line. None when every mapped station fits. `skippedMapLines`
-// are the map's lines that libh1tcp skipped (and logged), which route nothing.
+// station its type and the map's line. None when every mapped station fits. `mapName` is the
+// map's file as the message shows it.
 std::optional<std::string> StationMapMismatch(const tav::DriverInstance& instance,
-                                              NamedText stationFile, NamedText map,
-                                              const std::set<int>& skippedMapLines);
+                                              NamedText stationFile, std::string_view mapName,
+                                              const tav::h1tcp::StationMap& map);
 
 }  // namespace tavhost

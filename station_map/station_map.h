@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@
 
 namespace tav::h1tcp {
 
+// The largest map read: far more than any plant's stations need, and a bound for a file that
+// never ends.
+inline constexpr size_t kStationMapByteLimit = size_t{1} << 20;
 
 enum class Protocol : uint8_t { kS7, kS7Words, kS5Iso, kS5Tcp };
 
@@ -33,6 +37,7 @@ struct Route {
   Protocol protocol = Protocol::kS7;
   uint16_t pduBytes = 480;
   uint16_t parallelJobs = 8;
+  int line = 0;  // the map's line that gave the route
 };
 
 struct MapProblem {
@@ -48,5 +53,8 @@ struct StationMap {
 };
 
 StationMap ParseStationMap(std::string_view text);
+
+// The protocol's name as the map writes it.
+std::string_view ProtocolName(Protocol protocol);
 
 }  // namespace tav::h1tcp

@@ -1,4 +1,4 @@
-#include "station_map.h"
+#include "station_map/station_map.h"
 
 #include <algorithm>
 #include <charconv>
@@ -22,7 +22,6 @@ std::pair<std::string_view, std::string_view> SplitAt(std::string_view text, cha
   if (at == std::string_view::npos) return {Trim(text), {}};
   return {Trim(text.substr(0, at)), text.substr(at + 1)};
 }
-
 
 std::optional<uint32_t> ParseNumber(std::string_view text, uint32_t low, uint32_t high) {
   uint32_t value = 0;
@@ -109,6 +108,13 @@ std::optional<std::string> ParseLine(std::string_view line, Route& route) {
 
 }  // namespace
 
+std::string_view ProtocolName(Protocol protocol) {
+  for (const auto& [name, known] : kProtocols) {
+    if (known == protocol) return name;
+  }
+  return {};
+}
+
 const Route* StationMap::Find(const EthernetAddress& address) const {
   const auto found = std::find_if(routes.begin(), routes.end(),
                                   [&](const Route& route) { return route.address == address; });
@@ -126,6 +132,7 @@ StationMap ParseStationMap(std::string_view text) {
     line = Trim(line.substr(0, line.find(';')));
     if (line.empty()) continue;
     Route route;
+    route.line = number;
     if (std::optional<std::string> problem = ParseLine(line, route)) {
       map.problems.push_back({number, std::move(*problem)});
     } else if (map.Find(route.address) != nullptr) {

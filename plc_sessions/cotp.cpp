@@ -1,0 +1,280 @@
+#include "plc_sessions/cotp.h"
+
+#include <algorithm>
+
+namespace tav::cotp {
+
+namespace {
+
+constexpr uint8_t kEndOfTsdu = 0x80;
+constexpr uint8_t kExtendedEndOfTsdu = 0x80;  // the high bit of the four-octet number
+constexpr uint8_t kMinSizeCode = 7;
+constexpr uint8_t kMaxSizeCode = 13;
+
+// The octets of a kind's fixed part before its number, length indicator and code included.
+struct FixedPart {
+  Kind kind;
+  bool destination;  // carries the destination reference
+  bool source;       // carries the source reference and, for CR and CC, the class octet
+  bool classOctet;
+  bool reasonOctet;   // DR's reason, ER's cause
+  bool numbered;      // DT, ED, AK, EA: a number in one or four octets
+  bool endOfTsdu;     // DT, ED: the number carries the end mark
+  bool creditInCode;  // CR, CC, normal AK: the credit in the code octet's low four bits
+};
+constexpr FixedPart kFixedParts[] = {
+    {Kind::kConnectionRequest, true, true, true, false, false, false, true},
+    {Kind::kConnectionConfirm, true, true, true, false, false, false, true},
+    {Kind::kDisconnectRequest, true, true, false, true, false, false, false},
+    {Kind::kDisconnectConfirm, true, true, false, false, false, false, false},
+    {Kind::kData, true, false, false, false, true, true, false},
+    {Kind::kExpeditedData, true, false, false, false, true, true, false},
+    {Kind::kDataAcknowledge, true, false, false, false, true, false, true},
+    {Kind::kExpeditedAcknowledge, true, false, false, false, true, false, false},
+    {Kind::kError, true, false, false, true, false, false, false},
+};
+
+const FixedPart* FixedPartOf(uint8_t code) {
+  for (const FixedPart& part : kFixedParts) {
+    if (static_cast<uint8_t>(part.kind) == (code & 0xF0)) return &part;
+  }
+  return nullptr;
+}
+
+bool Extended(const Format& format) {
+  return format.numbering == Numbering::kExtended;
+}
+
+// Class 0 numbers its DTs without a reference.
+bool HasDestination(const FixedPart& part, const Format& format) {
+  return part.destination && !(part.kind == Kind::kData && format.class0);
+}
+
+void Put16(Bytes& bytes, uint16_t value) {
+  bytes.push_back(static_cast<uint8_t>(value >> 8));
+  bytes.push_back(static_cast<uint8_t>(value));
+}
+
+uint16_t Get16(ByteView bytes, size_t at) {
+  return static_cast<uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+void PutParameter(Bytes& bytes, uint8_t code, ByteView value) {
+  bytes.push_back(code);
+  bytes.push_back(static_cast<uint8_t>(value.size()));
+  bytes.insert(bytes.end(), value.begin(), value.end());
+}
+
+void PutParameters(Bytes& bytes, const Parameters& parameters) {
+  const auto one = [&](uint8_t code, const std::optional<uint8_t>& value) {
+    if (value) PutParameter(bytes, code, ByteView(&*value, 1));
+  };
+  const auto many = [&](uint8_t code, const std::optional<Bytes>& value) {
+    if (value) PutParameter(bytes, code, *value);
+  };
+  one(kParamTpduSize, parameters.tpduSizeCode);
+  many(kParamCallingTsap, parameters.callingTsap);
+  many(kParamCalledTsap, parameters.calledTsap);
+  one(kParamVersion, parameters.version);
+  one(kParamAdditionalOptions, parameters.additionalOptions);
+  many(kParamAdditionalInformation, parameters.additionalInformation);
+}
+
+// The variable part: what it holds, false when a parameter runs past it.
+bool ParseParameters(ByteView part, Parameters& parameters, bool& checksum) {
+  while (!part.empty()) {
+    if (part.size() < 2 || size_t{part[1]} + 2 > part.size()) return false;
+    const uint8_t code = part[0];
+    const ByteView value = part.subspan(2, part[1]);
+    const bool oneOctet = value.size() == 1;
+    switch (code) {
+      case kParamTpduSize:
+        if (!oneOctet) return false;
+        parameters.tpduSizeCode = value[0];
+        break;
+      case kParamCallingTsap:
+        parameters.callingTsap.emplace(value.begin(), value.end());
+        break;
+      case kParamCalledTsap:
+        parameters.calledTsap.emplace(value.begin(), value.end());
+        break;
+      case kParamChecksum:
+        if (value.size() != 2) return false;
+        checksum = true;
+        break;
+      case kParamVersion:
+        if (!oneOctet) return false;
+        parameters.version = value[0];
+        break;
+      case kParamAdditionalOptions:
+        if (!oneOctet) return false;
+        parameters.additionalOptions = value[0];
+        break;
+      case kParamAdditionalInformation:
+        parameters.additionalInformation.emplace(value.begin(), value.end());
+        break;
+      default:
+        break;  // a parameter this codec does not use
+    }
+    part = part.subspan(2 + value.size());
+  }
+  return true;
+}
+
+uint8_t Mod255(int64_t value) {
+  const int64_t rest = ((value % 255) + 255) % 255;
+  return static_cast<uint8_t>(rest == 0 ? 255 : rest);
+}
+
+std::pair<int64_t, int64_t> Sums(ByteView tpdu) {
+  int64_t c0 = 0;
+  int64_t c1 = 0;
+  for (uint8_t octet : tpdu) {
+    c0 = (c0 + octet) % 255;
+    c1 = (c1 + c0) % 255;
+  }
+  return {c0, c1};
+}
+
+struct ReasonText {
+  uint8_t reason;
+  const char* text;
+};
+constexpr ReasonText kReasons[] = {
+    {0x00, "reason not specified"},
+    {0x01, "congestion at the TSAP"},
+    {0x02, "no session entity attached to the TSAP"},
+    {0x03, "address unknown"},
+    {0x80, "normal disconnect"},
+    {0x81, "congestion at the remote transport entity"},
+    {0x82, "connection negotiation failed"},
+    {0x83, "duplicate source reference"},
+    {0x84, "mismatched references"},
+    {0x85, "protocol error"},
+    {0x87, "reference overflow"},
+    {0x88, "connection request refused on this network connection"},
+    {0x8A, "header or parameter length invalid"},
+};
+
+}  // namespace
+
+const char* DisconnectReasonText(uint8_t reason) {
+  for (const ReasonText& entry : kReasons) {
+    if (entry.reason == reason) return entry.text;
+  }
+  return "unknown reason";
+}
+
+size_t TpduBytesOf(uint8_t sizeCode) {
+  return sizeCode >= kMinSizeCode && sizeCode <= kMaxSizeCode ? size_t{1} << sizeCode : 0;
+}
+
+std::array<uint8_t, 2> ChecksumOctets(ByteView tpdu, size_t at) {
+  const auto [c0, c1] = Sums(tpdu);
+  // Positions count from 1: the first checksum octet is octet n of L.
+  const auto length = static_cast<int64_t>(tpdu.size());
+  const auto n = static_cast<int64_t>(at) + 1;
+  return {Mod255(-c1 + (length - n) * c0), Mod255(c1 - (length - n + 1) * c0)};
+}
+
+bool ChecksumHolds(ByteView tpdu) {
+  const auto [c0, c1] = Sums(tpdu);
+  return c0 == 0 && c1 == 0;
+}
+
+Bytes Encode(const Tpdu& tpdu, const Format& format) {
+  const FixedPart& part = *FixedPartOf(static_cast<uint8_t>(tpdu.kind));
+  const bool extended = Extended(format);
+  Bytes bytes{0, static_cast<uint8_t>(tpdu.kind)};
+  if (part.creditInCode && !(tpdu.kind == Kind::kDataAcknowledge && extended)) {
+    bytes[1] |= static_cast<uint8_t>(tpdu.credit & 0x0F);
+  }
+  if (HasDestination(part, format)) Put16(bytes, tpdu.destinationReference);
+  if (part.source) Put16(bytes, tpdu.sourceReference);
+  if (part.classOctet) bytes.push_back(tpdu.classOptions);
+  if (part.reasonOctet) bytes.push_back(tpdu.reason);
+  if (part.numbered) {
+    const uint8_t end = part.endOfTsdu && tpdu.endOfTsdu ? kEndOfTsdu : 0;
+    if (extended) {
+      const uint32_t number = tpdu.number & 0x7FFFFFFF;
+      bytes.push_back(static_cast<uint8_t>((number >> 24) | (end != 0 ? kExtendedEndOfTsdu : 0)));
+      bytes.push_back(static_cast<uint8_t>(number >> 16));
+      Put16(bytes, static_cast<uint16_t>(number));
+      if (tpdu.kind == Kind::kDataAcknowledge) Put16(bytes, tpdu.credit);
+    } else {
+      bytes.push_back(static_cast<uint8_t>(end | (tpdu.number & 0x7F)));
+    }
+  }
+  size_t checksumAt = 0;
+  if (format.checksum) {
+    checksumAt = bytes.size() + 2;
+    PutParameter(bytes, kParamChecksum, Bytes{0, 0});
+  }
+  PutParameters(bytes, tpdu.parameters);
+  bytes[0] = static_cast<uint8_t>(bytes.size() - 1);
+  bytes.insert(bytes.end(), tpdu.userData.begin(), tpdu.userData.end());
+  if (format.checksum) {
+    const std::array<uint8_t, 2> octets = ChecksumOctets(bytes, checksumAt);
+    bytes[checksumAt] = octets[0];
+    bytes[checksumAt + 1] = octets[1];
+  }
+  return bytes;
+}
+
+std::optional<Tpdu> Decode(ByteView bytes, const Format& format) {
+  if (bytes.size() < 2) return std::nullopt;
+  const size_t headerBytes = size_t{bytes[0]} + 1;
+  const FixedPart* part = FixedPartOf(bytes[1]);
+  if (part == nullptr || headerBytes > bytes.size()) return std::nullopt;
+  const bool extended = Extended(format);
+  Tpdu tpdu;
+  tpdu.kind = part->kind;
+  const bool creditInCode =
+      part->creditInCode && !(tpdu.kind == Kind::kDataAcknowledge && extended);
+  if (creditInCode) tpdu.credit = bytes[1] & 0x0F;
+  size_t at = 2;
+  // Whether the fixed part's next `size` octets lie inside the header.
+  const auto has = [&](size_t size) { return at + size <= headerBytes; };
+  if (HasDestination(*part, format)) {
+    if (!has(2)) return std::nullopt;
+    tpdu.destinationReference = Get16(bytes, at);
+    at += 2;
+  }
+  if (part->source) {
+    if (!has(2)) return std::nullopt;
+    tpdu.sourceReference = Get16(bytes, at);
+    at += 2;
+  }
+  if (part->classOctet || part->reasonOctet) {
+    if (!has(1)) return std::nullopt;
+    (part->classOctet ? tpdu.classOptions : tpdu.reason) = bytes[at++];
+  }
+  if (part->numbered) {
+    if (extended) {
+      const bool ack = tpdu.kind == Kind::kDataAcknowledge;
+      if (!has(ack ? 6 : 4)) return std::nullopt;
+      tpdu.endOfTsdu = part->endOfTsdu && (bytes[at] & kExtendedEndOfTsdu) != 0;
+      tpdu.number = (uint32_t{Get16(bytes, at)} << 16 | Get16(bytes, at + 2)) & 0x7FFFFFFF;
+      at += 4;
+      if (ack) {
+        tpdu.credit = Get16(bytes, at);
+        at += 2;
+      }
+    } else {
+      if (!has(1)) return std::nullopt;
+      tpdu.endOfTsdu = part->endOfTsdu && (bytes[at] & kEndOfTsdu) != 0;
+      tpdu.number = bytes[at++] & 0x7F;
+    }
+  }
+  bool checksum = false;
+  if (!ParseParameters(bytes.subspan(at, headerBytes - at), tpdu.parameters, checksum)) {
+    return std::nullopt;
+  }
+  const ByteView whole = bytes;
+  if (checksum && !ChecksumHolds(whole)) return std::nullopt;
+  if (format.checksum && !checksum && tpdu.kind != Kind::kConnectionRequest) return std::nullopt;
+  tpdu.userData = bytes.subspan(headerBytes);
+  return tpdu;
+}
+
+}  // namespace tav::cotp

@@ -1,0 +1,234 @@
+#include "plc_sessions/frames.h"
+
+#include <algorithm>
+#include <array>
+
+#include "vocabulary/byte_order.h"
+
+namespace tav::sessions {
+
+namespace {
+
+constexpr uint8_t kS7Protocol = 0x32;
+constexpr uint8_t kS7Job = 0x01;
+constexpr uint8_t kS7Ack = 0x02;
+constexpr uint8_t kS7AckData = 0x03;
+constexpr size_t kS7JobHeaderBytes = 10;
+constexpr size_t kS7AckHeaderBytes = 12;
+constexpr uint8_t kS7TransportByte = 0x02;  // the item address counts in bytes
+constexpr uint8_t kS7DataBytes = 0x04;      // data item: length in bits
+constexpr uint8_t kS7DataBit = 0x03;        // data item: length in bits, one bit per byte
+constexpr uint8_t kS7DataOctets = 0x09;     // data item: length in bytes
+constexpr uint8_t kS7DataReal = 0x07;       // data item: length in bytes
+
+// Byte by byte: GCC 12 misreads an initializer list inserted into a vector as out of bounds.
+void Append(Bytes& frame, std::initializer_list<uint8_t> bytes) {
+  for (uint8_t byte : bytes) frame.push_back(byte);
+}
+
+void Append(Bytes& frame, ByteView bytes) {
+  for (uint8_t byte : bytes) frame.push_back(byte);
+}
+
+// The job header of an S7 request.
+Bytes S7Job(uint16_t reference, size_t parameterBytes, size_t dataBytes) {
+  Bytes pdu(kS7JobHeaderBytes);
+  pdu[0] = kS7Protocol;
+  pdu[1] = kS7Job;
+  StoreBe16(&pdu[4], reference);
+  StoreBe16(&pdu[6], static_cast<uint16_t>(parameterBytes));
+  StoreBe16(&pdu[8], static_cast<uint16_t>(dataBytes));
+  return pdu;
+}
+
+// The twelve bytes that address one item by byte.
+void AppendItem(Bytes& pdu, const S7Item& item) {
+  std::array<uint8_t, 12> itemAddress{0x12, 0x0A, 0x10, kS7TransportByte};
+  StoreBe16(&itemAddress[4], item.bytes);
+  StoreBe16(&itemAddress[6], item.block);
+  itemAddress[8] = item.area;
+  StoreBe24(&itemAddress[9], item.byteAddress * 8);
+  Append(pdu, ByteView(itemAddress));
+}
+
+// Bytes of a data item of `length` in the unit of `transportSize`.
+size_t DataItemBytes(uint8_t transportSize, uint16_t length) {
+  switch (transportSize) {
+    case kS7DataBytes:
+      return (length + 7u) / 8;
+    case kS7DataBit:
+      return length == 0 ? 0 : 1;
+    case kS7DataOctets:
+    case kS7DataReal:
+      return length;
+    default:
+      return length;
+  }
+}
+
+// The item of a read answer's data part; false when it runs past the data.
+bool ParseReadItem(ByteView data, S7Answer& answer) {
+  if (data.size() < 1) return false;
+  answer.itemCode = data[0];
+  if (answer.itemCode != kS7ItemSuccess) return true;
+  if (data.size() < 4) return false;
+  const size_t bytes = DataItemBytes(data[1], LoadBe16(&data[2]));
+  if (bytes > data.size() - 4) return false;
+  answer.data = data.subspan(4, bytes);
+  return true;
+}
+
+bool ParseParameter(ByteView parameter, ByteView data, S7Answer& answer) {
+  if (parameter.empty()) return true;
+  const auto function = static_cast<S7Function>(parameter[0]);
+  switch (function) {
+    case S7Function::kSetup:
+      if (parameter.size() < 8) return false;
+      answer.function = function;
+      answer.parallelJobs = LoadBe16(&parameter[4]);
+      answer.pduBytes = LoadBe16(&parameter[6]);
+      return true;
+    case S7Function::kRead:
+      if (parameter.size() < 2 || parameter[1] != 1) return false;
+      answer.function = function;
+      return ParseReadItem(data, answer);
+    case S7Function::kWrite:
+      if (parameter.size() < 2 || parameter[1] != 1 || data.empty()) return false;
+      answer.function = function;
+      answer.itemCode = data[0];
+      return true;
+  }
+  return false;
+}
+
+constexpr uint8_t kS5Magic0 = 'S';
+constexpr uint8_t kS5Magic1 = '5';
+
+void PutS5Head(Bytes& header, uint8_t opcode) {
+  header[0] = kS5Magic0;
+  header[1] = kS5Magic1;
+  header[2] = static_cast<uint8_t>(kS5HeaderBytes);
+  header[3] = 0x01;  // operation code block, 3 bytes long
+  header[4] = 0x03;
+  header[5] = opcode;
+}
+
+bool HasS5Head(ByteView header) {
+  return header.size() >= kS5HeaderBytes && header[0] == kS5Magic0 && header[1] == kS5Magic1 &&
+         header[2] == kS5HeaderBytes && header[3] == 0x01 && header[4] == 0x03;
+}
+
+}  // namespace
+
+Bytes S7SetupRequest(uint16_t reference, uint16_t parallelJobs, uint16_t pduBytes) {
+  Bytes pdu = S7Job(reference, 8, 0);
+  const std::array<uint8_t, 8> parameter{
+      static_cast<uint8_t>(S7Function::kSetup), 0,
+      static_cast<uint8_t>(parallelJobs >> 8),  static_cast<uint8_t>(parallelJobs),
+      static_cast<uint8_t>(parallelJobs >> 8),  static_cast<uint8_t>(parallelJobs),
+      static_cast<uint8_t>(pduBytes >> 8),      static_cast<uint8_t>(pduBytes)};
+  Append(pdu, ByteView(parameter));
+  return pdu;
+}
+
+Bytes S7ReadRequest(uint16_t reference, const S7Item& item) {
+  Bytes pdu = S7Job(reference, 14, 0);
+  Append(pdu, {static_cast<uint8_t>(S7Function::kRead), 1});
+  AppendItem(pdu, item);
+  return pdu;
+}
+
+Bytes S7WriteRequest(uint16_t reference, const S7Item& item, ByteView data) {
+  Bytes pdu = S7Job(reference, 14, 4 + data.size());
+  Append(pdu, {static_cast<uint8_t>(S7Function::kWrite), 1});
+  AppendItem(pdu, item);
+  const uint32_t bits = static_cast<uint32_t>(data.size()) * 8;
+  Append(pdu, {0, kS7DataBytes, static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)});
+  Append(pdu, data);
+  return pdu;
+}
+
+std::optional<S7Answer> ParseS7Answer(ByteView pdu) {
+  if (pdu.size() < kS7JobHeaderBytes || pdu[0] != kS7Protocol) return std::nullopt;
+  if (pdu[1] != kS7Ack && pdu[1] != kS7AckData) return std::nullopt;
+  if (pdu.size() < kS7AckHeaderBytes) return std::nullopt;
+  S7Answer answer;
+  answer.reference = LoadBe16(&pdu[4]);
+  const size_t parameterBytes = LoadBe16(&pdu[6]);
+  const size_t dataBytes = LoadBe16(&pdu[8]);
+  answer.error = LoadBe16(&pdu[10]);
+  if (kS7AckHeaderBytes + parameterBytes + dataBytes > pdu.size()) return std::nullopt;
+  const ByteView parameter = pdu.subspan(kS7AckHeaderBytes, parameterBytes);
+  const ByteView data = pdu.subspan(kS7AckHeaderBytes + parameterBytes, dataBytes);
+  if (!ParseParameter(parameter, data, answer)) return std::nullopt;
+  return answer;
+}
+
+Bytes S5RequestHeader(const S5Request& request) {
+  Bytes header(kS5HeaderBytes);
+  PutS5Head(header, static_cast<uint8_t>(request.opcode));
+  header[6] = 0x03;  // organisation block, 8 bytes long
+  header[7] = 0x08;
+  header[8] = request.org;
+  header[9] = request.block;
+  StoreBe16(&header[10], request.start);
+  StoreBe16(&header[12], request.length);
+  header[14] = 0xFF;  // empty block, 2 bytes long
+  header[15] = 0x02;
+  return header;
+}
+
+std::optional<S5Request> ParseS5RequestHeader(ByteView header) {
+  if (!HasS5Head(header) || header[6] != 0x03 || header[7] != 0x08) return std::nullopt;
+  const auto opcode = static_cast<S5Opcode>(header[5]);
+  if (opcode != S5Opcode::kFetch && opcode != S5Opcode::kWrite) return std::nullopt;
+  return S5Request{opcode, header[8], header[9], LoadBe16(&header[10]), LoadBe16(&header[12])};
+}
+
+Bytes S5AnswerHeader(const S5Answer& answer) {
+  Bytes header(kS5HeaderBytes);
+  PutS5Head(header, static_cast<uint8_t>(answer.opcode));
+  header[6] = 0x0F;  // acknowledgement block, 3 bytes long
+  header[7] = 0x03;
+  header[8] = answer.error;
+  header[9] = 0xFF;  // empty block, 7 bytes long
+  header[10] = 0x07;
+  return header;
+}
+
+std::optional<S5Answer> ParseS5AnswerHeader(ByteView header) {
+  if (!HasS5Head(header) || header[6] != 0x0F || header[7] != 0x03) return std::nullopt;
+  const auto opcode = static_cast<S5Opcode>(header[5]);
+  if (opcode != S5Opcode::kFetchAck && opcode != S5Opcode::kWriteAck) return std::nullopt;
+  return S5Answer{opcode, header[8]};
+}
+
+uint16_t StatusOfS7Item(uint8_t returnCode) {
+  switch (returnCode) {
+    case kS7ItemSuccess:
+      return kStatusGood;
+    case kS7ItemNoSuchObject:
+      return kStatusNoSuchArea;
+    case kS7ItemOutOfRange:
+      return kStatusOutOfRange;
+    default:
+      return kStatusS7Item | returnCode;
+  }
+}
+
+uint16_t StatusOfS5Error(uint8_t error) {
+  constexpr uint8_t kNoSuchBlock = 0x02;
+  constexpr uint8_t kBlockTooShort = 0x03;
+  switch (error) {
+    case 0:
+      return kStatusGood;
+    case kNoSuchBlock:
+      return kStatusNoSuchArea;
+    case kBlockTooShort:
+      return kStatusOutOfRange;
+    default:
+      return kStatusS5Error | error;
+  }
+}
+
+}  // namespace tav::sessions
