@@ -15,7 +15,7 @@ inline constexpr std::string_view kSystemConfigurationFolder = "/etc/tavsh1/";
 // library's folder with its trailing separator; `exists` answers whether a path names a file.
 template <typename Exists>
 std::string ConfigurationFilePath(std::string_view variableValue, std::string_view fileName,
-                                  std::string_view libraryFolder, Exists exists) {
+                                  std::string_view libraryFolder, [[maybe_unused]] Exists exists) {
   if (!variableValue.empty()) return std::string(variableValue);
 #if !defined(_WIN32)
   std::string system = std::string(kSystemConfigurationFolder).append(fileName);
