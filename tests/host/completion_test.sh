@@ -35,6 +35,8 @@ expect "open config close" tavhost serial ""
 expect "--parity" tavhost serial open --par
 expect "none odd even mark space" tavhost serial open --parity ""
 expect "handshake" tavhost serial open --dtr h
+expect "hex decimal signed binary" tavhost read --format ""
+expect "bit" tavhost read --type b
 # Values of options are not taken for subcommands.
 expect "--type --timeout" tavhost --log x.log read --station-file a.int --t
 expect "--stop-bits" tavhost --driver lib.so serial config --port /dev/null --st
