@@ -330,6 +330,19 @@ TEST(Tavhost, ReportsStationsAndBoundsTheTimeout) {
 }
 
 #ifdef TAV_SNAP7_SERVER
+// --plc reaches one S7 CPU with no file of the user's: tavhost writes the station file and the
+// map itself. A write read back through the S7-style form shows both went to the same place.
+TEST(Tavhost, QuickTargetReadsAndWritesWithoutFiles) {
+  Snap7 snap7;
+  ASSERT_TRUE(snap7.started);
+  const std::string plc = "127.0.0.1:" + std::to_string(snap7.port);
+  Process write = Tavhost({"--plc", plc, "--slot", "2", "write", "01DW0010004", "0x1234"});
+  EXPECT_EQ(write.Wait(), 0) << write.text();
+  Process read = Tavhost({"--plc", plc, "read", "DB1.DBW4", "--format", "decimal"});
+  EXPECT_EQ(read.Wait(), 0) << read.text();
+  EXPECT_NE(read.text().find("4660"), std::string::npos) << read.text();
+}
+
 // Through round trips of 50 and 200 ms: a longer --timeout never fails where a shorter one
 // reads, the default reads over both, and a failure names the time-out the driver waited.
 TEST(Tavhost, TimeoutIsMonotonicThroughADelayingProxy) {
