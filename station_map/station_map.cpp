@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <optional>
+#include <tuple>
 
 namespace tav::h1tcp {
 
@@ -67,6 +69,57 @@ std::optional<std::string> ApplyOption(std::string_view option, Route& route) {
   return std::nullopt;
 }
 
+// The host and port of "host[:port]" or "[IPv6 address][:port]"; the problem's text when the
+// text is neither.
+std::optional<std::string> ParseWhere(std::string_view where, Route& route, bool& portGiven) {
+  std::string_view host = where;
+  std::string_view port;
+  if (where.starts_with('[')) {
+    const size_t close = where.find(']');
+    if (close == std::string_view::npos) return "an IPv6 address in '[' needs its closing ']'";
+    host = where.substr(1, close - 1);
+    const std::string_view after = Trim(where.substr(close + 1));
+    if (!after.empty() && !after.starts_with(':')) {
+      return "after an IPv6 address in brackets comes ':port' or nothing";
+    }
+    port = after.empty() ? after : after.substr(1);
+  } else if (std::count(where.begin(), where.end(), ':') > 1) {
+    return "an IPv6 address goes in brackets: [" + std::string(where) + "] or [" +
+           std::string(where) + "]:port";
+  } else {
+    std::tie(host, port) = SplitAt(where, ':');
+  }
+  host = Trim(host);
+  if (host.empty()) return "no host";
+  if (host.find_first_of(kBlanks) != std::string_view::npos) {
+    return "'" + std::string(host) + "' is no host name or address";
+  }
+  route.host = std::string(host);
+  portGiven = !port.empty();
+  if (portGiven) {
+    const std::optional<uint32_t> number = ParseNumber(Trim(port), 1, 65535);
+    if (!number) return "port must be a number from 1 to 65535";
+    route.port = static_cast<uint16_t>(*number);
+  }
+  return std::nullopt;
+}
+
+// Why `name` is no protocol, in words that point at the likely slip.
+std::string UnknownProtocol(std::string_view name, std::string_view where) {
+  constexpr std::string_view kKnown = " (s7, s7-words, s5-iso, s5-tcp)";
+  if (name.empty() && where.find_first_of(kBlanks) != std::string_view::npos) {
+    return "no comma between the host and the protocol: '" + std::string(where) + "'";
+  }
+  if (name.empty()) return "no protocol after the host" + std::string(kKnown);
+  std::string lower(name);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const bool known = std::any_of(kProtocols.begin(), kProtocols.end(),
+                                 [&lower](const ProtocolName& p) { return p.name == lower; });
+  if (known) return "protocol names are lower case: '" + lower + "', not '" + std::string(name) + "'";
+  return "unknown protocol '" + std::string(name) + "'" + std::string(kKnown);
+}
+
 // One line without its comment; the problem's text when it cannot be used.
 std::optional<std::string> ParseLine(std::string_view line, Route& route) {
   const auto [addressText, rest] = SplitAt(line, '=');
@@ -81,20 +134,11 @@ std::optional<std::string> ParseLine(std::string_view line, Route& route) {
   const std::string_view wanted = protocolName;  // a lambda may not capture a structured binding
   const auto* protocol = std::find_if(kProtocols.begin(), kProtocols.end(),
                                       [wanted](const ProtocolName& p) { return p.name == wanted; });
-  if (protocol == kProtocols.end()) {
-    return "unknown protocol '" + std::string(protocolName) + "' (s7, s7-words, s5-iso, s5-tcp)";
-  }
+  if (protocol == kProtocols.end()) return UnknownProtocol(protocolName, where);
   route.protocol = protocol->protocol;
-  const auto [host, port] = SplitAt(where, ':');
-  if (host.empty()) return "no host";
-  route.host = std::string(host);
-  if (!port.empty()) {
-    const std::optional<uint32_t> number = ParseNumber(Trim(port), 1, 65535);
-    if (!number) return "port must be a number from 1 to 65535";
-    route.port = static_cast<uint16_t>(*number);
-  } else if (route.protocol == Protocol::kS5Tcp) {
-    return "s5-tcp needs a port";
-  }
+  bool portGiven = false;
+  if (std::optional<std::string> problem = ParseWhere(where, route, portGiven)) return problem;
+  if (!portGiven && route.protocol == Protocol::kS5Tcp) return "s5-tcp needs a port";
   while (!Trim(more).empty()) {
     auto [option, next] = SplitAt(more, ',');
     if (std::optional<std::string> problem = ApplyOption(option, route)) return problem;

@@ -15,7 +15,9 @@ TEST(StationMap, GoodLinesGiveRoutes) {
       "\n"
       "0A0B0C010203 = 192.168.10.23, s5-iso\n"
       "0A0B0C010204 = 192.168.10.24:2000, s5-tcp, write-port=2001\n"
-      "0A0B0C010206 = localhost:1102, s7, pdu=960, jobs=3\n");
+      "0A0B0C010206 = localhost:1102, s7, pdu=960, jobs=3\n"
+      "0A0B0C010207 = [::1]:1102, s7\n"
+      "0A0B0C010208 = [fe80::1], s5-iso\n");
   EXPECT_TRUE(map.problems.empty());
   struct Row {
     EthernetAddress address;
@@ -29,8 +31,10 @@ TEST(StationMap, GoodLinesGiveRoutes) {
       {{10, 11, 12, 1, 2, 5}, "plc5.local", 102, 0, Protocol::kS7Words, 480, 8},
       {{10, 11, 12, 1, 2, 3}, "192.168.10.23", 102, 0, Protocol::kS5Iso, 480, 8},
       {{10, 11, 12, 1, 2, 4}, "192.168.10.24", 2000, 2001, Protocol::kS5Tcp, 480, 8},
+      {{10, 11, 12, 1, 2, 7}, "::1", 1102, 0, Protocol::kS7, 480, 8},
+      {{10, 11, 12, 1, 2, 8}, "fe80::1", 102, 0, Protocol::kS5Iso, 480, 8},
   };
-  ASSERT_EQ(map.routes.size(), 5u);
+  ASSERT_EQ(map.routes.size(), 7u);
   for (const Row& row : rows) {
     const Route* route = map.Find(row.address);
     ASSERT_NE(route, nullptr) << row.host;
@@ -66,6 +70,24 @@ TEST(StationMap, BadLinesAreSkippedWithTheirNumber) {
   EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14}));
   EXPECT_EQ(map.problems[2].text, "unknown protocol 's9' (s7, s7-words, s5-iso, s5-tcp)");
   EXPECT_EQ(map.problems[7].text, "pdu must be a number from 240 to 960");
+}
+
+// The slips people make get words that point at them.
+TEST(StationMap, SlipsAreNamedPrecisely) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"0A0B0C010201 = 10.0.0.1 s7", "no comma between the host and the protocol: '10.0.0.1 s7'"},
+      {"0A0B0C010201 = 10.0.0.1, S7", "protocol names are lower case: 's7', not 'S7'"},
+      {"0A0B0C010201 = 10.0.0.1, S5-TCP", "protocol names are lower case: 's5-tcp', not 'S5-TCP'"},
+      {"0A0B0C010201 = 10.0.0.1", "no protocol after the host (s7, s7-words, s5-iso, s5-tcp)"},
+      {"0A0B0C010201 = ::1, s7", "an IPv6 address goes in brackets: [::1] or [::1]:port"},
+      {"0A0B0C010201 = [::1:102, s7", "an IPv6 address in '[' needs its closing ']'"},
+      {"0A0B0C010201 = [::1]102, s7", "after an IPv6 address in brackets comes ':port' or nothing"},
+  };
+  for (const auto& [line, words] : rows) {
+    const StationMap map = ParseStationMap(line);
+    ASSERT_EQ(map.problems.size(), 1u) << line;
+    EXPECT_EQ(map.problems[0].text, words) << line;
+  }
 }
 
 }  // namespace

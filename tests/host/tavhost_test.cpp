@@ -50,6 +50,7 @@ class Files {
     Write("fits.map",
           "0A0B0C010201 = 127.0.0.1:1, s7\n0A0B0C010203 = 127.0.0.1:1, s5-tcp\n"
           "0A0B0C010205 = 127.0.0.1:1, s7-words\n");
+    Write("one.map", "0A0B0C010201 = 127.0.0.1:1, s7\n");
     // Its own first line skipped, the map routes station 1 with s5-tcp.
     Write("s5tcp.map", "0A0B0C010201 = 127.0.0.1:x, s7\n0A0B0C010201 = 127.0.0.1:1, s5-tcp\n");
     // Station 1 made type 6 by a later line, in CR-LF with a comment between.
@@ -404,6 +405,20 @@ const Case kCases[] = {
      {"tavhost read: ", "tavSH101.int line 1 makes station 1 an S7 station (type 7), but ",
       "words.map line 2 maps its address 0A0B0C010201 with s7-words, which serves type-6 "
       "stations only"}},
+    // --plc: the forms it cannot take, in words, before anything is sent.
+    {"QuickTargetIPv6OutOfBrackets", {"--plc", "::1", "read", "01DW0100000"}, 2, {},
+     {"tavhost: --plc: an IPv6 address goes in brackets: [::1]"}},
+    {"QuickTargetS5WithoutPort", {"--plc", "plc", "--s5", "read", "01DW0100000"}, 2, {},
+     {"--plc with --s5 needs the PLC's fetch/write port: HOST:PORT"}},
+    {"QuickTargetAndStationFile",
+     {"--plc", "127.0.0.1", "read", "01DW0100000", "--station-file", "{examples}/tavSH101.int"}, 2,
+     {}, {"--plc writes its own station file: leave out --station-file"}},
+    // A station the map leaves out can never come up: the failure says why, not a time-out.
+    {"StationAbsentFromTheMap",
+     {"--tcp-map", "{tmp}/one.map", "read", "03DW0100000", "--timeout", "1"},
+     1,
+     {},
+     {"station 03 (0A0B0C010203) is not in the station map ", "one.map: libh1tcp cannot reach it"}},
     {"StationMapS7ForAnS5Station",
      {"--tcp-map", "{tmp}/s7.map", "write", "03DW0100000", "1", "--timeout", "1"},
      2,

@@ -217,6 +217,13 @@ std::optional<std::string> Host::StationMapMismatch() const {
   return tavhost::StationMapMismatch(*instance_, {stationFile_, *stationText}, tcpMapPath, *map);
 }
 
+std::optional<std::string> Host::StationAbsentFromMap(int station) const {
+  if (tcpMapFull_.empty()) return std::nullopt;
+  const std::optional<tav::h1tcp::StationMap> map = ReadStationMap(tcpMapFull_);
+  if (!map) return std::nullopt;
+  return tavhost::StationAbsentFromMap(*instance_, station, tcpMapPath, *map);
+}
+
 std::optional<std::string> Host::StationMapProblem() const {
   if (tcpMapFull_.empty()) return std::nullopt;
   const std::optional<std::string> text = FileText(tcpMapFull_, kStationMapReadBytes);

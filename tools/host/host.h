@@ -41,6 +41,9 @@ class Host {
   // cannot serve the type the station file gave it, as one line naming both lines. None on the
   // simulated network, or when every mapped station fits.
   std::optional<std::string> StationMapMismatch() const;
+  // Over libh1tcp, after Initialise: why `station` can never come up when the map has no line for
+  // it. None on the simulated network, or when the map routes the station.
+  std::optional<std::string> StationAbsentFromMap(int station) const;
   // The first line of the station map that libh1tcp skips, as "PATH line N skipped: why", or
   // why the map cannot be used at all; none when the map is usable (or none is given).
   std::optional<std::string> StationMapProblem() const;

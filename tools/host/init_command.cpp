@@ -70,8 +70,13 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
       exitCode = kExitUsage;
       return;
     }
-    const std::vector<StationStatus> statuses =
-        StationStatuses(host.instance(), log, host.timeout());
+    std::vector<StationStatus> statuses = StationStatuses(host.instance(), log, host.timeout());
+    for (StationStatus& status : statuses) {
+      if (status.up) continue;
+      if (std::optional<std::string> absent = host.StationAbsentFromMap(status.station)) {
+        status.reason = *absent;
+      }
+    }
     const bool anyDown =
         std::any_of(statuses.begin(), statuses.end(), [](const StationStatus& s) { return !s.up; });
     exitCode = result != 0                      ? kExitRefused

@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <random>
@@ -59,18 +60,24 @@ QuickTargetParse ParseQuickTarget(std::string_view hostAndPort, int slot, bool s
   target.slot = slot;
   target.s5 = s5;
   if (hostAndPort.empty()) return {std::nullopt, "--plc needs a host name or address"};
+  // An IPv6 address stays in its brackets: the map takes it so.
+  size_t hostEnd = 0;
   if (hostAndPort.front() == '[') {
-    return {std::nullopt, "--plc: IPv6 addresses are not supported; give an IPv4 address or a "
-                          "host name"};
-  }
-  const size_t colon = hostAndPort.rfind(':');
-  target.host = std::string(hostAndPort.substr(0, colon));
-  if (colon != std::string_view::npos) {
-    if (hostAndPort.find(':') != colon) {
-      return {std::nullopt, "--plc: IPv6 addresses are not supported; give an IPv4 address or "
-                            "a host name"};
+    hostEnd = hostAndPort.find(']');
+    if (hostEnd == std::string_view::npos) {
+      return {std::nullopt, "--plc: an IPv6 address in '[' needs its closing ']'"};
     }
-    const std::optional<uint16_t> port = PortNumber(hostAndPort.substr(colon + 1));
+    ++hostEnd;
+  } else if (std::count(hostAndPort.begin(), hostAndPort.end(), ':') > 1) {
+    return {std::nullopt, fmt::format("--plc: an IPv6 address goes in brackets: [{}]", hostAndPort)};
+  } else {
+    hostEnd = std::min(hostAndPort.find(':'), hostAndPort.size());
+  }
+  target.host = std::string(hostAndPort.substr(0, hostEnd));
+  const std::string_view after = hostAndPort.substr(hostEnd);
+  if (!after.empty()) {
+    const std::optional<uint16_t> port =
+        after.front() == ':' ? PortNumber(after.substr(1)) : std::nullopt;
     if (!port) {
       return {std::nullopt, fmt::format("--plc: the port of {} is not a number from 1 to 65535",
                                         hostAndPort)};

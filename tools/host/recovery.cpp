@@ -111,6 +111,11 @@ std::optional<int32_t> StationRecovery::Write(const Tag& tag, std::vector<uint8_
 }
 
 std::string TransferFailureText(const Host& host, const Tag& tag, int32_t result) {
+  if (result == kNoConnection) {
+    if (std::optional<std::string> absent = host.StationAbsentFromMap(tag.parsed.plcNumber)) {
+      return *absent;
+    }
+  }
   std::string text = TransferFailureMeaning(tag, result);
   if (result == kNoConnection) text += ": " + TimeoutText(host.timeout());
   return text;

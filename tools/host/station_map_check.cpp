@@ -147,4 +147,18 @@ std::optional<std::string> StationMapMismatch(const tav::DriverInstance& instanc
   return std::nullopt;
 }
 
+std::optional<std::string> StationAbsentFromMap(const tav::DriverInstance& instance, int station,
+                                                std::string_view mapName,
+                                                const tav::h1tcp::StationMap& map) {
+  if (station < 0 || station >= tav::kStationCount) return std::nullopt;
+  const tav::PlcEntry& entry = instance.plcTable[station];
+  if (!tav::IsConfigured(entry)) return std::nullopt;
+  const std::string_view addressText(
+      entry.ethernetAddress, strnlen(entry.ethernetAddress, sizeof entry.ethernetAddress));
+  const std::optional<tav::EthernetAddress> address = tav::ParseEthernetAddressText(addressText);
+  if (!address || map.Find(*address) != nullptr) return std::nullopt;
+  return fmt::format("station {:02} ({}) is not in the station map {}: libh1tcp cannot reach it",
+                     station, addressText, mapName);
+}
+
 }  // namespace tavhost

@@ -28,4 +28,11 @@ std::optional<std::string> StationMapMismatch(const tav::DriverInstance& instanc
                                               NamedText stationFile, std::string_view mapName,
                                               const tav::h1tcp::StationMap& map);
 
+// Station `station` of the PlcTable, configured, when the map has no line for its Ethernet address:
+// the words that say so (libh1tcp can never connect it). None when the map routes it, or the
+// station is not configured.
+std::optional<std::string> StationAbsentFromMap(const tav::DriverInstance& instance, int station,
+                                                std::string_view mapName,
+                                                const tav::h1tcp::StationMap& map);
+
 }  // namespace tavhost
