@@ -47,25 +47,6 @@ SocketFailure FailureOf(int error) {
   }
 }
 
-std::optional<Endpoint> Resolve(const std::string& host, uint16_t port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(port);
-  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr) {
-    return std::nullopt;
-  }
-  Endpoint endpoint;
-  if (found->ai_addrlen <= endpoint.address.size()) {
-    std::memcpy(endpoint.address.data(), found->ai_addr, found->ai_addrlen);
-    endpoint.size = static_cast<uint32_t>(found->ai_addrlen);
-  }
-  freeaddrinfo(found);
-  if (endpoint.size == 0) return std::nullopt;
-  return endpoint;
-}
-
 Io StartConnect(const Endpoint& endpoint, Socket& socket, SocketFailure& why) {
   socket = kNoSocket;
   sockaddr_storage address{};

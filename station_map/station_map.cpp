@@ -84,15 +84,18 @@ std::optional<std::string> ParseWhere(std::string_view where, Route& route, bool
     }
     port = after.empty() ? after : after.substr(1);
   } else if (std::count(where.begin(), where.end(), ':') > 1) {
-    return "an IPv6 address goes in brackets: [" + std::string(where) + "] or [" +
-           std::string(where) + "]:port";
+    return std::string("an IPv6 address goes in brackets: [")
+        .append(where)
+        .append("] or [")
+        .append(where)
+        .append("]:port");
   } else {
     std::tie(host, port) = SplitAt(where, ':');
   }
   host = Trim(host);
   if (host.empty()) return "no host";
   if (host.find_first_of(kBlanks) != std::string_view::npos) {
-    return "'" + std::string(host) + "' is no host name or address";
+    return std::string("'").append(host).append("' is no host name or address");
   }
   route.host = std::string(host);
   portGiven = !port.empty();
@@ -108,16 +111,22 @@ std::optional<std::string> ParseWhere(std::string_view where, Route& route, bool
 std::string UnknownProtocol(std::string_view name, std::string_view where) {
   constexpr std::string_view kKnown = " (s7, s7-words, s5-iso, s5-tcp)";
   if (name.empty() && where.find_first_of(kBlanks) != std::string_view::npos) {
-    return "no comma between the host and the protocol: '" + std::string(where) + "'";
+    return std::string("no comma between the host and the protocol: '").append(where).append("'");
   }
-  if (name.empty()) return "no protocol after the host" + std::string(kKnown);
+  if (name.empty()) return std::string("no protocol after the host").append(kKnown);
   std::string lower(name);
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const bool known = std::any_of(kProtocols.begin(), kProtocols.end(),
                                  [&lower](const ProtocolName& p) { return p.name == lower; });
-  if (known) return "protocol names are lower case: '" + lower + "', not '" + std::string(name) + "'";
-  return "unknown protocol '" + std::string(name) + "'" + std::string(kKnown);
+  if (known) {
+    return std::string("protocol names are lower case: '")
+        .append(lower)
+        .append("', not '")
+        .append(name)
+        .append("'");
+  }
+  return std::string("unknown protocol '").append(name).append("'").append(kKnown);
 }
 
 // One line without its comment; the problem's text when it cannot be used.
