@@ -245,6 +245,9 @@ struct RecoveryRow {
   bool onAtStart;
   std::vector<std::pair<bool, std::string>> steps;  // switch on or off, then await the line
 };
+void PrintTo(const RecoveryRow& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class WatchRecovers : public ::testing::TestWithParam<RecoveryRow> {};
 
