@@ -41,6 +41,18 @@ class PseudoTerminal {
     return t;
   }
 
+  // Sets the line to `speed`, one stop bit and no parity, as another program on the port would.
+  void ResetLine(speed_t speed) const {
+    termios t = Attributes();
+    cfsetspeed(&t, speed);
+    t.c_cflag &= ~(CSTOPB | PARENB | PARODD | CMSPAR);
+    EXPECT_EQ(tcsetattr(master_, TCSANOW, &t), 0);
+  }
+  // Bytes from the far end of the line, as a device on the port would send them.
+  void Send(const std::string& bytes) const {
+    EXPECT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
   // Whether another open could take the terminal for itself.
   bool IsFree() const {
     const int fd = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "support/pseudo_terminal.h"
 #include "wine_runner.h"
 
 namespace tav {
@@ -53,47 +53,7 @@ std::vector<std::string> RunnerCommand(const std::vector<std::string>& tail) {
   return wine::RunnerCommand(options, tail);
 }
 
-// A pseudo-terminal pair; the test keeps the slave open too, so the line stays up between opens.
-class PseudoTerminal {
- public:
-  PseudoTerminal() {
-    char name[64] = {};
-    EXPECT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0) << std::strerror(errno);
-    fcntl(master_, F_SETFD, FD_CLOEXEC);
-    fcntl(slave_, F_SETFD, FD_CLOEXEC);
-    path_ = name;
-  }
-  ~PseudoTerminal() {
-    close(slave_);
-    close(master_);
-  }
-  PseudoTerminal(const PseudoTerminal&) = delete;
-  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-  const std::string& path() const { return path_; }
-
-  // The slave's settings: on a pseudo-terminal the master reports those of its slave.
-  termios Attributes() const {
-    termios t{};
-    EXPECT_EQ(tcgetattr(master_, &t), 0);
-    return t;
-  }
-  // Sets the line to `speed`, one stop bit and no parity, as another program on the port would.
-  void ResetLine(speed_t speed) const {
-    termios t = Attributes();
-    cfsetspeed(&t, speed);
-    t.c_cflag &= ~(CSTOPB | PARENB | PARODD | CMSPAR);
-    EXPECT_EQ(tcsetattr(master_, TCSANOW, &t), 0);
-  }
-  void Send(const std::string& bytes) const {
-    EXPECT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::string path_;
-};
+using tav::testing::PseudoTerminal;
 
 // $WINEPREFIX/dosdevices/comN pointing at the pseudo-terminal while the object lives.
 class ComPortLink {
@@ -273,7 +233,7 @@ class WineSerialTest : public ::testing::Test {
 TEST_F(WineSerialTest, ConfigureSetsTheLineAndTheReadTimeoutAndReadsWhatArrives) {
   int timeout = 20;
   for (const LineCase& c : kLines) {
-    SCOPED_TRACE(testing::Message()
+    SCOPED_TRACE(::testing::Message()
                  << c.baud << " bit/s, " << c.dataBits << " data bits, stop " << c.stopBits
                  << ", parity " << c.parity << ", lineFlags 0x" << std::hex << c.lineFlags);
     if (*c.wineDoesNotCarry != '\0')
