@@ -41,6 +41,19 @@ Kind KindOf(ByteView tpdu) {
   return static_cast<Kind>(tpdu[1] & 0xF0);
 }
 
+bool IsKnownKind(ByteView tpdu) {
+  constexpr Kind kKinds[] = {Kind::kConnectionRequest,
+                             Kind::kConnectionConfirm,
+                             Kind::kDisconnectRequest,
+                             Kind::kDisconnectConfirm,
+                             Kind::kData,
+                             Kind::kExpeditedData,
+                             Kind::kDataAcknowledge,
+                             Kind::kExpeditedAcknowledge,
+                             Kind::kError};
+  return std::find(std::begin(kKinds), std::end(kKinds), KindOf(tpdu)) != std::end(kKinds);
+}
+
 cotp::Tpdu Disconnect(uint16_t destination, uint16_t source, uint8_t reason) {
   cotp::Tpdu tpdu;
   tpdu.kind = Kind::kDisconnectRequest;
@@ -237,7 +250,6 @@ struct TransportConnection::State {
   void Tick(Microseconds now);
   Microseconds NextDeadline() const;
 };
-
 
 cotp::Parameters TransportConnection::State::RequestParameters() const {
   cotp::Parameters parameters;
@@ -460,9 +472,8 @@ void TransportConnection::State::Take(ByteView bytes, Microseconds now) {
   const std::optional<cotp::Tpdu> tpdu = cotp::Decode(bytes, format);
   if (!tpdu) {
     if (Open()) {
-      const bool knownKind = cotp::Decode(bytes, {false, numbering, false}).has_value() ||
-                             KindOf(bytes) == Kind::kData;
-      SendError(knownKind ? kRejectInvalidParameterValue : kRejectInvalidTpduType, bytes, now);
+      SendError(IsKnownKind(bytes) ? kRejectInvalidParameterValue : kRejectInvalidTpduType, bytes,
+                now);
     }
     return;
   }
