@@ -422,7 +422,7 @@ void TransportConnection::State::TakeData(const cotp::Tpdu& dt, Microseconds now
   }
   // Acknowledged at once when half the credit is used up, so a long TSDU keeps flowing; else
   // within the acknowledgement delay, so that one AK covers a burst.
-  if (unacknowledged > 0 && unacknowledged * 2 >= settings.credit) {
+  if (unacknowledged > 0 && unacknowledged * 2 >= std::min(settings.credit, CreditLimit())) {
     SendAcknowledge(now);
   } else if (unacknowledged > 0) {
     ackDueAt = std::min(ackDueAt, now + settings.acknowledgeDelay);
