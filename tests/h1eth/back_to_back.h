@@ -4,6 +4,8 @@
 // filter sees each frame before it goes on the link and may change, drop or hold it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -79,11 +81,17 @@ class BackToBack {
   // Runs frames and timers until `done` holds or `limit` microseconds have passed; whether done.
   bool RunUntil(const std::function<bool()>& done, Microseconds limit) {
     const Microseconds end = now_ + limit;
+    int stuck = 0;  // steps at one time: a timer that Tick does not move would never end
     while (!done()) {
       Microseconds next = std::min(layers_[kA].NextDeadline(), layers_[kB].NextDeadline());
       for (const InFlight& frame : link_) next = std::min(next, frame.at);
       if (next > end) {
         now_ = end;
+        return false;
+      }
+      stuck = next <= now_ ? stuck + 1 : 0;
+      if (stuck > 10'000) {
+        ADD_FAILURE() << "a deadline that Tick does not move";
         return false;
       }
       now_ = std::max(now_, next);

@@ -110,10 +110,14 @@ TEST(Class4, NegotiatesSizeChecksumAndNumbering) {
 
 TEST(Class4, DtsArrivingOutOfOrderAreDeliveredInOrder) {
   Connected pair;
-  // The first DT of the TSDU is held back until the others have arrived.
+  // The first DT of the TSDU is held back until the others have arrived, each of them twice.
   std::optional<Bytes> heldBack;
   pair.net.SetFilter([&](Side from, Bytes& frame) {
-    if (from != Side::kA || KindOf(frame) != cotp::Kind::kData || heldBack) return true;
+    if (from != Side::kA || KindOf(frame) != cotp::Kind::kData) return true;
+    if (heldBack) {
+      pair.net.Deliver(Side::kB, frame);
+      return true;
+    }
     heldBack = frame;
     return false;
   });
@@ -124,7 +128,22 @@ TEST(Class4, DtsArrivingOutOfOrderAreDeliveredInOrder) {
   pair.net.Deliver(Side::kB, *heldBack);
   EXPECT_EQ(pair.B().Receive(), tsdu);
   EXPECT_EQ(pair.B().counters().dtsResequenced, 3u);
+  EXPECT_EQ(pair.B().counters().dtsReceived, 4u);
+  EXPECT_EQ(pair.B().counters().duplicatesDiscarded, 3u);
   EXPECT_EQ(pair.A().counters().dtsRetransmitted, 0u);
+
+  // A DT numbered at the window's upper edge (four taken, credit eight: number 12) is not taken.
+  cotp::Tpdu beyond;
+  beyond.destinationReference = pair.B().localReference();
+  beyond.number = 4 + ShortTimers().credit;
+  beyond.endOfTsdu = true;
+  const Bytes data{0xEE};
+  beyond.userData = data;
+  pair.net.Deliver(Side::kB,
+                   EncodeFrame(testing::kAddressB, testing::kAddressA,
+                               cotp::Encode(beyond, {false, cotp::Numbering::kNormal, true})));
+  EXPECT_EQ(pair.B().counters().dtsReceived, 4u);
+  EXPECT_FALSE(pair.B().Receive());
 }
 
 TEST(Class4, DuplicatesAreDiscardedAndAcknowledged) {
@@ -155,6 +174,52 @@ TEST(Class4, LongTsdusUseTheWholeCredit) {
     const Bytes more = Pattern(9'000 + i, i);
     ASSERT_EQ(pair.Carry(more), more);
   }
+}
+
+TEST(Class4, AOneDtTsduIsAcknowledgedWithinTheDelay) {
+  Connected pair;
+  const Bytes tsdu = Pattern(20, 4);
+  ASSERT_EQ(pair.Carry(tsdu), tsdu);
+  EXPECT_TRUE(pair.A().sending());
+  pair.net.RunFor(ShortTimers().acknowledgeDelay + 1'000);
+  EXPECT_FALSE(pair.A().sending());
+  EXPECT_EQ(pair.A().counters().dtsRetransmitted, 0u);
+}
+
+TEST(Class4, TheLayerDispatchesByAddressAndReferenceWithinItsCap) {
+  TransportSettings b = ShortTimers();
+  b.maxConnections = 2;
+  BackToBack net(ShortTimers(), b);
+  const ConnectionId first = net.Connect();
+  const ConnectionId second = net.Connect();
+  const ConnectionId third = net.Connect();
+  ASSERT_TRUE(
+      net.RunUntil([&] { return net.A(third).state() == ConnectionState::kRefused; }, 1'000'000));
+  EXPECT_EQ(net.A(third).disconnectReason(), 0x81);  // congestion at the remote entity
+  ASSERT_EQ(net.accepted().size(), 2u);
+  // Each TSDU reaches the connection it was sent on.
+  ASSERT_TRUE(net.A(first).Send(Bytes{1}, net.now()));
+  ASSERT_TRUE(net.A(second).Send(Bytes{2}, net.now()));
+  net.RunFor(1'000);
+  EXPECT_EQ(net.layer(Side::kB).Connection(net.accepted()[0])->Receive(), Bytes{1});
+  EXPECT_EQ(net.layer(Side::kB).Connection(net.accepted()[1])->Receive(), Bytes{2});
+  // The same TPDU from another station, or to another address, reaches no connection.
+  net.SetFilter([&](Side from, Bytes& frame) {
+    if (from != Side::kA || KindOf(frame) != cotp::Kind::kData) return true;
+    Bytes stranger = frame;
+    stranger[11] ^= 0xFF;  // the source address
+    net.Deliver(Side::kB, stranger);
+    Bytes elsewhere = frame;
+    elsewhere[5] ^= 0xFF;  // the destination address
+    net.Deliver(Side::kB, elsewhere);
+    return true;
+  });
+  ASSERT_TRUE(net.A(first).Send(Bytes{3}, net.now()));
+  net.RunFor(100'000);
+  TransportConnection& station = *net.layer(Side::kB).Connection(net.accepted()[0]);
+  EXPECT_EQ(station.Receive(), Bytes{3});
+  EXPECT_FALSE(station.Receive());
+  EXPECT_EQ(station.counters().duplicatesDiscarded, 0u);
 }
 
 TEST(Class4, AReleasedReferenceStaysFrozen) {
