@@ -9,7 +9,7 @@ cmake_minimum_required(VERSION 3.25)
 # CMakeLists.txt (the sessions with PLC stations, the station map, for every H1 implementation);
 # their files are held to what they build on.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
-set(outside_folders sim tools h1tcp)
+set(outside_folders sim tools h1tcp h1eth)
 set(beside_components station_map plc_sessions)
 
 # The components and what each builds on, from their declarations.
