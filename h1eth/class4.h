@@ -82,7 +82,6 @@ enum class BreakCause : uint8_t {
   kErrorFromPeer,             // ER: rejectCause() says why
   kNegotiationFailed,         // the CC agreed to what was not offered
   kProtocolError,             // the peer broke the protocol (a TSDU beyond maxTsduBytes)
-  kAbandoned,                 // the owner forgot the connection while it was open
 };
 
 // Text for a state and for a cause, for log lines and tools.

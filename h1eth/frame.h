@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 
 #include "plc_sessions/cotp.h"
 #include "vocabulary/ethernet_address.h"
@@ -47,6 +48,7 @@ static_assert(offsetof(FrameHeader, ssap) == 15);
 static_assert(offsetof(FrameHeader, control) == 16);
 static_assert(offsetof(FrameHeader, networkLayer) == 17);
 static_assert(sizeof(FrameHeader) == 18);
+static_assert(std::is_trivially_copyable_v<FrameHeader>);
 
 inline constexpr size_t kFrameHeaderBytes = sizeof(FrameHeader);
 
