@@ -2,9 +2,8 @@
 // tavsh1.dll loads: in tavhost.exe that is the simulated network's DLL. With --tcp-map it hands
 // the operations on to libh1tcp's DLL, which it loads by its full path (a second module of the
 // same name), after putting the map where libh1tcp looks for it.
-#include <windows.h>
-
 #include <fmt/core.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +37,15 @@ void UseH1OverTcp(const std::string& library, const std::string& map) {
 }
 
 bool UsingH1OverTcp() {
+  return overTcp;
+}
+
+// libh1eth is Linux only.
+bool UsingH1OverEthernet() {
+  return false;
+}
+
+bool UsingRealStations() {
   return overTcp;
 }
 

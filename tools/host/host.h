@@ -22,6 +22,8 @@ class Host {
   std::string networkPath;  // the simulation file; empty: the built-in network
   std::string tcpMapPath;   // non-empty: libh1tcp with this station map, not the simulation
   std::string h1tcpPath = DefaultH1TcpPath();
+  std::string h1Interface;  // non-empty: libh1eth on this network interface, not the simulation
+  std::string h1ethPath = DefaultH1EthPath();
   std::string quickStationFile;  // --plc: the station file written for it, used by every command
 
   // The loaded driver, on the chosen network; exits the program with a message when either
