@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/h1_codes.h"
 #include "example_round_trips.h"
+#include "sim/h1_codes.h"
 #include "simulated_network.h"
 
 namespace tav::e2e {

@@ -54,9 +54,8 @@ DriverOnH1::~DriverOnH1() {
 }
 
 bool DriverOnH1::Start(const StationOptions& options, std::string& skip) {
-  network_ = std::make_unique<TestNetwork>(options.relay.empty()
-                                               ? TestNetwork::Shape::kPair
-                                               : TestNetwork::Shape::kWithRelay);
+  network_ = std::make_unique<TestNetwork>(options.relay.empty() ? TestNetwork::Shape::kPair
+                                                                 : TestNetwork::Shape::kWithRelay);
   if (!network_->unavailable().empty()) {
     skip = network_->unavailable();
     return false;
@@ -85,6 +84,17 @@ int32_t DriverOnH1::InitialiseExampleStations(int32_t timeout) {
   const std::filesystem::path examples = TAV_EXAMPLES_DIR;
   WriteStationFile(ReadAll((examples / "tavSH101.int").string()) + kLongBlockStations);
   return Initialise(timeout);
+}
+
+void DriverOnH1::ExpectWordsIntact(const char* address) {
+  SCOPED_TRACE(address);
+  std::vector<uint16_t> words(5'000);
+  for (size_t i = 0; i < words.size(); ++i) words[i] = static_cast<uint16_t>(i * 40503 + 1);
+  std::vector<uint16_t> out = words;
+  ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag(address), 5'000, out.data()), 0);
+  std::vector<uint16_t> back(5'000, 0xEEEE);
+  ASSERT_EQ(Transfer(CommandCode::kReadBlock, Tag(address), 5'000, back.data()), 0);
+  EXPECT_EQ(back, words);
 }
 
 std::string DriverOnH1::StopRelay() {

@@ -31,7 +31,7 @@ inline constexpr const char* kLongBlockStations =
     "7=7,0A0B0C010207,2\n";
 
 struct StationOptions {
-  std::vector<std::string> relay;  // the bad network's arguments; empty: no relay
+  std::vector<std::string> relay;    // the bad network's arguments; empty: no relay
   std::vector<std::string> station;  // more arguments of h1_station
   std::string settings;              // h1eth.conf's text
 };
@@ -52,6 +52,8 @@ class DriverOnH1 : public e2e::DriverHostTest {
   // printed (its account of what it did).
   std::string StopRelay();
   std::string StopStation();
+  // 5,000 words written to `address` and read back intact.
+  void ExpectWordsIntact(const char* address);
   std::string capture() const { return (directory() / "capture.pcap").string(); }
   const TestNetwork& network() const { return *network_; }
 

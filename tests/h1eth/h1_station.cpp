@@ -201,9 +201,8 @@ int main(int argc, char** argv) {
   app.add_option("--snap7-port", snap7Port, "hand S7 jobs to Snap7's server on this port");
   CLI11_PARSE(app, argc, argv);
 
-  sim::LoadedNetwork loaded = networkFile.empty()
-                                  ? sim::LoadedNetwork{sim::DefaultNetwork(), {}}
-                                  : sim::LoadNetworkFile(networkFile);
+  sim::LoadedNetwork loaded = networkFile.empty() ? sim::LoadedNetwork{sim::DefaultNetwork(), {}}
+                                                  : sim::LoadNetworkFile(networkFile);
   if (!loaded.network) {
     std::fprintf(stderr, "h1_station: %s\n", loaded.error.c_str());
     return 1;
