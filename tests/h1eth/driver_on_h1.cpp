@@ -66,6 +66,12 @@ bool DriverOnH1::Start(const StationOptions& options, std::string& skip) {
   std::vector<std::string> station = {TAV_H1_STATION, "--network",
                                       (directory() / "network.toml").string()};
   station.insert(station.end(), options.station.begin(), options.station.end());
+  if (options.inStationNamespace) {
+    InNamespace(network_->station(), [&] {
+      const std::vector<std::string> more = options.inStationNamespace();
+      station.insert(station.end(), more.begin(), more.end());
+    });
+  }
   station_ = network_->Spawn(network_->station(), station, stationLog_);
   EXPECT_TRUE(AwaitLine(stationLog_, "ready")) << ReadAll(stationLog_);
   if (!options.relay.empty()) {

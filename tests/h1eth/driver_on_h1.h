@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ struct StationOptions {
   std::vector<std::string> relay;    // the bad network's arguments; empty: no relay
   std::vector<std::string> station;  // more arguments of h1_station
   std::string settings;              // h1eth.conf's text
+  // Runs in the station's namespace before the station starts (Snap7's server); returns more
+  // arguments of h1_station.
+  std::function<std::vector<std::string>()> inStationNamespace;
 };
 
 class DriverOnH1 : public e2e::DriverHostTest {
