@@ -237,8 +237,8 @@ uint16_t Open(void* connectRecord, bool s7) {
   }
   if (id == 0) return kNoIdentifier;
   auto connection = std::make_unique<StationConnection>(
-      *library.layer, std::move(addressing),
-      s7 ? sessions::Dialect::kS7 : sessions::Dialect::kS5, sessions::SessionSettings{}, LogLine);
+      *library.layer, std::move(addressing), s7 ? sessions::Dialect::kS7 : sessions::Dialect::kS5,
+      sessions::SessionSettings{}, LogLine);
   connection->Start(Now());
   library.connections.emplace(id, std::move(connection));
   record.connection = id;
@@ -300,8 +300,8 @@ uint16_t TAV_H1_CALL H1OpenDriver(void) {
   const std::lock_guard lock(library.mutex);
   library.link = std::move(link);
   Link& sender = *library.link;
-  library.layer = std::make_unique<TransportLayer>(
-      settings, [&sender](ByteView frame) { sender.Send(frame); });
+  library.layer =
+      std::make_unique<TransportLayer>(settings, [&sender](ByteView frame) { sender.Send(frame); });
   library.layer->AddLocalAddress(library.link->Address());
   library.open = true;
   library.timer = std::thread(RunTimers, std::ref(library));
@@ -323,9 +323,8 @@ uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved
 }
 
 uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
-  return OnConnection(id, [](StationConnection& connection, auto&) {
-    return connection.State(Now());
-  });
+  return OnConnection(id,
+                      [](StationConnection& connection, auto&) { return connection.State(Now()); });
 }
 
 uint16_t TAV_H1_CALL H1RestartConnection(uint32_t id) {
@@ -360,8 +359,8 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
   return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock) {
     connection.State(Now());
     Collect(TheLibrary(), connection, false, lock);
-    return connection.ReceiveRead({static_cast<uint8_t*>(buffer), buffer == nullptr ? 0 : bufferSize},
-                                  *statusWord, Now());
+    return connection.ReceiveRead(
+        {static_cast<uint8_t*>(buffer), buffer == nullptr ? 0 : bufferSize}, *statusWord, Now());
   });
 }
 
