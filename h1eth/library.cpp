@@ -17,7 +17,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -121,20 +120,6 @@ Settings ReadSettings() {
     err(kLogLevelNormal, "H1ETH: %s %s", path.c_str(), problem.c_str());
   }
   return reading.settings;
-}
-
-TransportSettings TransportSettingsOf(const Settings& settings) {
-  TransportSettings transport;
-  transport.tpduSizeCode = static_cast<uint8_t>(std::countr_zero(settings.tpduBytes));
-  transport.checksum = settings.checksum;
-  transport.offerExtendedNumbering = settings.extendedNumbering;
-  transport.credit = settings.credit;
-  transport.retransmissionTime = Microseconds{settings.retransmissionMilliseconds} * 1000;
-  transport.maxTransmissions = static_cast<int>(settings.retries) + 1;
-  transport.acknowledgeDelay = Microseconds{settings.acknowledgeMilliseconds} * 1000;
-  transport.windowTime = Microseconds{settings.windowMilliseconds} * 1000;
-  transport.inactivityTime = Microseconds{settings.inactivityMilliseconds} * 1000;
-  return transport;
 }
 
 // The timer thread: frames from the link into the layer, and the layer's timers, until stopped.
