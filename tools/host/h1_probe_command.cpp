@@ -84,7 +84,7 @@ tav::h1eth::Microseconds SteadyMicroseconds() {
 struct ProbeOptions {
   std::string station;
   std::string tsap;
-  std::string localTsap = "0x0100";
+  std::string localTsap = "0x0101";  // the driver's own for S7 stations
   std::string interfaceName;
 };
 
