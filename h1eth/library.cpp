@@ -17,7 +17,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -123,20 +122,6 @@ Settings ReadSettings() {
   return reading.settings;
 }
 
-TransportSettings TransportSettingsOf(const Settings& settings) {
-  TransportSettings transport;
-  transport.tpduSizeCode = static_cast<uint8_t>(std::countr_zero(settings.tpduBytes));
-  transport.checksum = settings.checksum;
-  transport.offerExtendedNumbering = settings.extendedNumbering;
-  transport.credit = settings.credit;
-  transport.retransmissionTime = Microseconds{settings.retransmissionMilliseconds} * 1000;
-  transport.maxTransmissions = static_cast<int>(settings.retries) + 1;
-  transport.acknowledgeDelay = Microseconds{settings.acknowledgeMilliseconds} * 1000;
-  transport.windowTime = Microseconds{settings.windowMilliseconds} * 1000;
-  transport.inactivityTime = Microseconds{settings.inactivityMilliseconds} * 1000;
-  return transport;
-}
-
 // The timer thread: frames from the link into the layer, and the layer's timers, until stopped.
 void RunTimers(Library& library) {
   FrameBytes frame;
@@ -237,8 +222,8 @@ uint16_t Open(void* connectRecord, bool s7) {
   }
   if (id == 0) return kNoIdentifier;
   auto connection = std::make_unique<StationConnection>(
-      *library.layer, std::move(addressing),
-      s7 ? sessions::Dialect::kS7 : sessions::Dialect::kS5, sessions::SessionSettings{}, LogLine);
+      *library.layer, std::move(addressing), s7 ? sessions::Dialect::kS7 : sessions::Dialect::kS5,
+      sessions::SessionSettings{}, LogLine);
   connection->Start(Now());
   library.connections.emplace(id, std::move(connection));
   record.connection = id;
@@ -300,8 +285,8 @@ uint16_t TAV_H1_CALL H1OpenDriver(void) {
   const std::lock_guard lock(library.mutex);
   library.link = std::move(link);
   Link& sender = *library.link;
-  library.layer = std::make_unique<TransportLayer>(
-      settings, [&sender](ByteView frame) { sender.Send(frame); });
+  library.layer =
+      std::make_unique<TransportLayer>(settings, [&sender](ByteView frame) { sender.Send(frame); });
   library.layer->AddLocalAddress(library.link->Address());
   library.open = true;
   library.timer = std::thread(RunTimers, std::ref(library));
@@ -323,9 +308,8 @@ uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved
 }
 
 uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
-  return OnConnection(id, [](StationConnection& connection, auto&) {
-    return connection.State(Now());
-  });
+  return OnConnection(id,
+                      [](StationConnection& connection, auto&) { return connection.State(Now()); });
 }
 
 uint16_t TAV_H1_CALL H1RestartConnection(uint32_t id) {
@@ -360,8 +344,8 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
   return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock) {
     connection.State(Now());
     Collect(TheLibrary(), connection, false, lock);
-    return connection.ReceiveRead({static_cast<uint8_t*>(buffer), buffer == nullptr ? 0 : bufferSize},
-                                  *statusWord, Now());
+    return connection.ReceiveRead(
+        {static_cast<uint8_t*>(buffer), buffer == nullptr ? 0 : bufferSize}, *statusWord, Now());
   });
 }
 

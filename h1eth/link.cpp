@@ -122,6 +122,8 @@ bool IsH1Frame(FrameView frame) {
 
 LinkOpening OpenPacketLink(const std::string& interfaceName, const PacketLinkOptions& options) {
   if (interfaceName.empty()) return Failed(LinkFailure::kNoInterfaceNamed);
+  const unsigned index = ::if_nametoindex(interfaceName.c_str());
+  if (index == 0 || interfaceName.size() >= IFNAMSIZ) return Failed(LinkFailure::kNoSuchInterface);
   // ETH_P_802_2: the kernel hands this socket every frame with an 802.3 length and an LLC header.
   const int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_802_2));
   if (fd < 0) {
@@ -133,8 +135,6 @@ LinkOpening OpenPacketLink(const std::string& interfaceName, const PacketLinkOpt
     ::close(fd);
     return Failed(failure, error);
   };
-  const unsigned index = ::if_nametoindex(interfaceName.c_str());
-  if (index == 0 || interfaceName.size() >= IFNAMSIZ) return fail(LinkFailure::kNoSuchInterface, 0);
 
   ifreq request{};
   std::memcpy(request.ifr_name, interfaceName.c_str(), interfaceName.size());

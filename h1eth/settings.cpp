@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -147,6 +148,20 @@ SettingsReading ParseSettings(std::string_view text) {
     settings.credit = kNormalCreditLimit;
   }
   return reading;
+}
+
+TransportSettings TransportSettingsOf(const Settings& settings) {
+  TransportSettings transport;
+  transport.tpduSizeCode = static_cast<uint8_t>(std::countr_zero(settings.tpduBytes));
+  transport.checksum = settings.checksum;
+  transport.offerExtendedNumbering = settings.extendedNumbering;
+  transport.credit = settings.credit;
+  transport.retransmissionTime = Microseconds{settings.retransmissionMilliseconds} * 1000;
+  transport.maxTransmissions = static_cast<int>(settings.retries) + 1;
+  transport.acknowledgeDelay = Microseconds{settings.acknowledgeMilliseconds} * 1000;
+  transport.windowTime = Microseconds{settings.windowMilliseconds} * 1000;
+  transport.inactivityTime = Microseconds{settings.inactivityMilliseconds} * 1000;
+  return transport;
 }
 
 }  // namespace tav::h1eth

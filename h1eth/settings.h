@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "h1eth/class4.h"
+
 namespace tav::h1eth {
 
 struct Settings {
@@ -49,5 +51,8 @@ inline constexpr char kSettingsFileName[] = "h1eth.conf";
 inline constexpr char kSettingsVariable[] = "TAV_H1ETH_CONF";
 
 SettingsReading ParseSettings(std::string_view text);
+
+// What the settings ask of the class 4 transport.
+TransportSettings TransportSettingsOf(const Settings& settings);
 
 }  // namespace tav::h1eth

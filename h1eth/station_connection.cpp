@@ -192,6 +192,7 @@ uint16_t StationConnection::State(Microseconds now) {
       return kRejected;
     case Phase::kBroken:
       return kConnectionBroken;
+    case Phase::kIdle:
     case Phase::kRetryWait:
     case Phase::kConnecting:
     case Phase::kSessionOpening:

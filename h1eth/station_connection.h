@@ -65,6 +65,7 @@ class StationConnection {
 
  private:
   enum class Phase : uint8_t {
+    kIdle,            // not started
     kRetryWait,       // the last set-up failed; the next starts at retryAt_
     kConnecting,      // CR sent
     kSessionOpening,  // the transport is open, the session's set-up runs
@@ -89,7 +90,7 @@ class StationConnection {
   ConnectionLog log_;
   std::unique_ptr<sessions::Session> session_;
   std::optional<ConnectionId> id_;
-  Phase phase_ = Phase::kRetryWait;
+  Phase phase_ = Phase::kIdle;
   Microseconds retryAt_ = 0;
   Microseconds lastNow_ = 0;
   bool sinkFailed_ = false;  // the transport refused a TSDU the session sent

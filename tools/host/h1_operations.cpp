@@ -21,7 +21,7 @@ namespace tavhost {
 namespace {
 
 // Null until a library is loaded: the simulated network answers.
-tav::H1Operations* tcp = nullptr;
+tav::H1Operations* loaded = nullptr;
 bool overEthernet = false;
 
 template <typename Function>
@@ -65,78 +65,78 @@ tav::sim::Network& Simulated() {
 }  // namespace
 
 bool UsingH1OverTcp() {
-  return tcp != nullptr && !overEthernet;
+  return loaded != nullptr && !overEthernet;
 }
 
 bool UsingH1OverEthernet() {
-  return tcp != nullptr && overEthernet;
+  return loaded != nullptr && overEthernet;
 }
 
 bool UsingRealStations() {
-  return tcp != nullptr;
+  return loaded != nullptr;
 }
 
 void UseH1OverTcp(const std::string& library, const std::string& map) {
   setenv("TAV_H1TCP_MAP", map.c_str(), 1);
-  tcp = Load(library);
+  loaded = Load(library);
 }
 
 void UseH1OverEthernet(const std::string& library, const std::string& interfaceName) {
   setenv("TAV_H1_INTERFACE", interfaceName.c_str(), 1);
-  tcp = Load(library);
+  loaded = Load(library);
   overEthernet = true;
 }
 
 }  // namespace tavhost
 
 using tavhost::Simulated;
-using tavhost::tcp;
+using tavhost::loaded;
 
 extern "C" {
 
 uint16_t H1OpenDriver(void) {
-  return tcp ? tcp->openDriver() : Simulated().OpenDriver();
+  return loaded ? loaded->openDriver() : Simulated().OpenDriver();
 }
 
 uint16_t H1CloseDriver(void) {
-  return tcp ? tcp->closeDriver() : Simulated().CloseDriver();
+  return loaded ? loaded->closeDriver() : Simulated().CloseDriver();
 }
 
 uint16_t H1OpenS5Connection(void* record) {
-  return tcp ? tcp->openS5(record) : Simulated().OpenS5Connection(record);
+  return loaded ? loaded->openS5(record) : Simulated().OpenS5Connection(record);
 }
 
 uint16_t H1OpenS7Connection(void* record, uint32_t reserved) {
-  return tcp ? tcp->openS7(record, reserved) : Simulated().OpenS7Connection(record);
+  return loaded ? loaded->openS7(record, reserved) : Simulated().OpenS7Connection(record);
 }
 
 uint16_t H1ConnectionState(uint32_t connection) {
-  return tcp ? tcp->state(connection) : Simulated().ConnectionStateOf(connection);
+  return loaded ? loaded->state(connection) : Simulated().ConnectionStateOf(connection);
 }
 
 uint16_t H1RestartConnection(uint32_t connection) {
-  return tcp ? tcp->restart(connection) : Simulated().RestartConnection(connection);
+  return loaded ? loaded->restart(connection) : Simulated().RestartConnection(connection);
 }
 
 uint16_t H1ReleaseConnection(uint32_t connection) {
-  return tcp ? tcp->release(connection) : Simulated().ReleaseConnection(connection);
+  return loaded ? loaded->release(connection) : Simulated().ReleaseConnection(connection);
 }
 
 uint16_t H1SendReadRequest(void* record) {
-  return tcp ? tcp->sendRead(record) : Simulated().SendReadRequest(record);
+  return loaded ? loaded->sendRead(record) : Simulated().SendReadRequest(record);
 }
 
 uint16_t H1ReceiveReadData(uint32_t size, void* buffer, uint16_t* statusWord, uint32_t connection) {
-  return tcp ? tcp->receiveRead(size, buffer, statusWord, connection)
+  return loaded ? loaded->receiveRead(size, buffer, statusWord, connection)
              : Simulated().ReceiveReadData(size, buffer, statusWord, connection);
 }
 
 uint16_t H1SendWriteRequest(void* record, void* buffer) {
-  return tcp ? tcp->sendWrite(record, buffer) : Simulated().SendWriteRequest(record, buffer);
+  return loaded ? loaded->sendWrite(record, buffer) : Simulated().SendWriteRequest(record, buffer);
 }
 
 uint16_t H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
-  return tcp ? tcp->receiveWrite(statusWord, connection)
+  return loaded ? loaded->receiveWrite(statusWord, connection)
              : Simulated().ReceiveWriteAcknowledge(statusWord, connection);
 }
 

@@ -2,8 +2,9 @@
 // tavsh1.dll loads: in tavhost.exe that is the simulated network's DLL. With --tcp-map it hands
 // the operations on to libh1tcp's DLL, which it loads by its full path (a second module of the
 // same name), after putting the map where libh1tcp looks for it.
-#include <fmt/core.h>
 #include <windows.h>
+
+#include <fmt/core.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -40,7 +41,12 @@ bool UsingH1OverTcp() {
   return overTcp;
 }
 
-// libh1eth is Linux only.
+// libh1eth is Linux only: tavhost.exe has no --h1-interface to ask for it.
+void UseH1OverEthernet(const std::string& /*library*/, const std::string& /*interfaceName*/) {
+  fmt::print(stderr, "H1 over raw Ethernet (libh1eth) is Linux-only\n");
+  std::exit(1);
+}
+
 bool UsingH1OverEthernet() {
   return false;
 }

@@ -95,6 +95,9 @@ int main(int argc, char** argv) {
   tavhost::AddCheckCommand(app, host, exitCode);
   tavhost::AddWatchCommand(app, host, exitCode);
   tavhost::AddSerialCommand(app, host, exitCode);
+#if !defined(_WIN32)
+  tavhost::AddH1Command(app, host, exitCode);
+#endif
 
   try {
     app.parse(argc, argv);
