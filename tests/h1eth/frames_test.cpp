@@ -71,6 +71,18 @@ class FramesOnTheWire : public DriverOnH1 {
     ASSERT_EQ(InitialiseExampleStations(), 0);
   }
 
+  // Whether a TPDU of the kind (the code's high four bits) is in the capture within 5 s.
+  bool AwaitInCapture(uint8_t kind) {
+    for (int i = 0; i < 500; ++i) {
+      for (const Frame& frame : ReadPcap(capture()).value_or(std::vector<Frame>{})) {
+        const std::span<const uint8_t> tpdu = TpduOf(frame);
+        if (tpdu.size() > 1 && (tpdu[1] & 0xF0) == kind) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
   // A TPDU of no known kind with a checksum that holds, to the driver's reference of the S5
   // station's first connection: the library must answer it with ER. Returns the frame sent.
   Frame ProvokeError() {
@@ -99,9 +111,11 @@ TEST_F(FramesOnTheWire, TsharkDecodesEveryTpduKindAndEveryChecksumHolds) {
   ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag("01DW0200004"), 2, words.data()), 0);
   EXPECT_EQ(ReadBlock("01DW0200004", 1, 2, 4), words);
   const Frame provoking = ProvokeError();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(AwaitInCapture(0x70));  // ER
+  // The station's connections set up afresh: DR, and the station's DC while the library runs.
+  EXPECT_EQ(Reconnect(3), 0);
+  EXPECT_TRUE(AwaitInCapture(0xC0));  // DC
   Run(CommandCode::kCloseH1, nullptr);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the DCs come in
 
   const std::optional<std::vector<Frame>> frames = ReadPcap(capture());
   ASSERT_TRUE(frames);

@@ -43,7 +43,7 @@ std::vector<int> Arrivals(const RawLink& link, size_t sent) {
   return numbers;
 }
 
-class NetworkTest : public ::testing::Test {
+class H1TestNetwork : public ::testing::Test {
  protected:
   // Sends `count` numbered frames from the driver's side through whatever lies between and
   // collects them at the station's side.
@@ -63,7 +63,7 @@ class NetworkTest : public ::testing::Test {
   }
 };
 
-TEST_F(NetworkTest, FramesCrossThePairInOrder) {
+TEST_F(H1TestNetwork, FramesCrossThePairInOrder) {
   TestNetwork network;
   if (!network.unavailable().empty()) GTEST_SKIP() << "skipped: " << network.unavailable();
   std::vector<int> expected(100);
@@ -76,7 +76,7 @@ struct BadRun {
   std::string counts;  // the relay's own account
 };
 
-TEST_F(NetworkTest, TheBadNetworkIsBadAsItsSeedSays) {
+TEST_F(H1TestNetwork, TheBadNetworkIsBadAsItsSeedSays) {
   TestNetwork network(TestNetwork::Shape::kWithRelay);
   if (!network.unavailable().empty()) GTEST_SKIP() << "skipped: " << network.unavailable();
   const auto run = [&](const char* seed) {
