@@ -1,6 +1,6 @@
 # What the Linux packages hold and how CPack builds them: a .tar.gz and a .deb with the driver
-# library, the simulated H1 network, tavhost, the TCP transport, the examples, the manual pages,
-# bash completion, the public headers and the documentation. tavhost finds the driver and the
+# library, the simulated H1 network, tavhost, the TCP and raw-Ethernet transports, the examples,
+# the manual pages, bash completion, the public headers and the documentation. tavhost finds the driver and the
 # examples relative to its own folder (bin/ -> lib/<multiarch>/, share/tavsh1/examples). The
 # Windows zip is cmake/WindowsPackage.cmake's.
 #
@@ -11,7 +11,7 @@
 include(GNUInstallDirs)
 
 set(TAV_LIBRARIES tavsh1)
-foreach(part tavsh1sim h1tcp)
+foreach(part tavsh1sim h1tcp h1eth)
   if(TARGET ${part})
     list(APPEND TAV_LIBRARIES ${part})
   endif()
@@ -46,19 +46,23 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/driver/tav_main.h
 configure_file(${PROJECT_SOURCE_DIR}/packaging/tavsh1.pc.in ${CMAKE_BINARY_DIR}/tavsh1.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/tavsh1.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# libh1tcp's station map: the .deb installs an empty one as a configuration file in /etc/tavsh1/;
-# the .tar.gz keeps it beside the library, the last place the library looks.
+# libh1tcp's station map and libh1eth's settings: the .deb installs an empty map and the settings
+# with every key commented out as configuration files in /etc/tavsh1/; the .tar.gz keeps them
+# beside the libraries, the last place the libraries look.
 set(TAV_STATION_MAP ${PROJECT_SOURCE_DIR}/packaging/debian/h1tcp.map)
+set(TAV_H1ETH_SETTINGS ${PROJECT_SOURCE_DIR}/packaging/debian/h1eth.conf)
 install(CODE "set(TAV_STATION_MAP \"${TAV_STATION_MAP}\")
+              set(TAV_H1ETH_SETTINGS \"${TAV_H1ETH_SETTINGS}\")
               set(TAV_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")")
 install(CODE [[
   if(TAV_PACKAGE_GENERATOR STREQUAL "DEB")
     # /etc beside /usr (file(INSTALL) puts DESTDIR, CPack's staging folder, in front).
     set(etc "${CMAKE_INSTALL_PREFIX}/../etc/tavsh1")
     cmake_path(NORMAL_PATH etc)
-    file(INSTALL "${TAV_STATION_MAP}" DESTINATION "${etc}")
+    file(INSTALL "${TAV_STATION_MAP}" "${TAV_H1ETH_SETTINGS}" DESTINATION "${etc}")
   else()
-    file(INSTALL "${TAV_STATION_MAP}" DESTINATION "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${TAV_LIBDIR}")
+    file(INSTALL "${TAV_STATION_MAP}" "${TAV_H1ETH_SETTINGS}"
+         DESTINATION "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${TAV_LIBDIR}")
   endif()
 ]])
 
@@ -98,8 +102,10 @@ set(CPACK_PACKAGE_DESCRIPTION
 write S5 and S7 PLC stations over Industrial Ethernet (H1). The package holds
 the driver library with its public headers, a simulated H1 network of PLC
 stations, libh1tcp (the H1 library's operations over TCP, to reach real
-stations without vendor software) and tavhost, a command-line host that
-drives the driver as the HMI host does.")
+stations without vendor software), libh1eth (the same operations over raw
+Ethernet: H1's own transport, ISO 8073 class 4, on a plain network adapter)
+and tavhost, a command-line host that drives the driver as the HMI host
+does.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_GENERATOR TGZ DEB)

@@ -5,14 +5,15 @@ set -euo pipefail
 # GoogleTest twice: its sources (googletest), which the cross builds compile with their own
 # compiler, and the build machine's library (libgtest-dev) for the programs of the Windows tests
 # that run beside Wine. wine64 runs the windows-x64 tests on every machine. lintian judges the
-# .deb.
+# .deb. iproute2 makes the network namespaces and veth pairs of libh1eth's tests, tshark judges
+# their frames.
 packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev valgrind
-  tshark lintian bash-completion
+  tshark iproute2 lintian bash-completion
 )
 # npm fetches Snap7's sources for the libh1tcp tests. Where Node.js came from elsewhere it brings
 # its own npm, and Debian's npm package conflicts with it.

@@ -26,9 +26,11 @@ expect() {
   fi
 }
 
-expect "info init demo read write check watch serial" tavhost ""
+expect "info init demo read write check watch serial h1" tavhost ""
 expect "read" tavhost r
-expect "--help --driver --network --tcp-map --plc --slot --s5 --json --version --log" tavhost --
+expect "--help --driver --network --tcp-map --h1-interface --plc --slot --s5 --json --version --log" tavhost --
+expect "probe" tavhost h1 ""
+expect "lo" tavhost --h1-interface l
 expect "--station-file" tavhost read --st
 expect "--count" tavhost --json watch --co
 expect "open config close" tavhost serial ""

@@ -6,11 +6,12 @@ cmake_minimum_required(VERSION 3.25)
 # tool, the TCP transport) sees it only through platform and what platform builds on (abi, the
 # vocabulary), through the components at the bottom (the address grammar), and through the
 # components beside src/: a top-level folder of their name declares them in its own
-# CMakeLists.txt (the sessions with PLC stations, the station map, for every H1 implementation);
+# CMakeLists.txt (the sessions with PLC stations, the station map, for every H1 implementation;
+# the H1 transport over Ethernet);
 # their files are held to what they build on.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(outside_folders sim tools h1tcp)
-set(beside_components station_map plc_sessions)
+set(beside_components station_map plc_sessions h1eth)
 
 # The components and what each builds on, from their declarations.
 file(READ "${SOURCE_DIR}/src/CMakeLists.txt" declarations)

@@ -41,4 +41,18 @@ bool UsingH1OverTcp() {
   return overTcp;
 }
 
+// libh1eth is Linux only: tavhost.exe has no --h1-interface to ask for it.
+void UseH1OverEthernet(const std::string& /*library*/, const std::string& /*interfaceName*/) {
+  fmt::print(stderr, "H1 over raw Ethernet (libh1eth) is Linux-only\n");
+  std::exit(1);
+}
+
+bool UsingH1OverEthernet() {
+  return false;
+}
+
+bool UsingRealStations() {
+  return overTcp;
+}
+
 }  // namespace tavhost

@@ -67,6 +67,10 @@ const DriverLibrary& Host::driver() {
 void Host::InstallNetwork() {
   if (networkInstalled_) return;
   networkInstalled_ = true;
+  if (!h1Interface.empty()) {
+    UseH1OverEthernet(h1ethPath, h1Interface);
+    return;
+  }
   if (!tcpMapPath.empty()) {
     tcpMapFull_ = std::filesystem::absolute(tcpMapPath).string();
     UseH1OverTcp(h1tcpPath, tcpMapFull_);

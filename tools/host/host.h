@@ -22,6 +22,8 @@ class Host {
   std::string networkPath;  // the simulation file; empty: the built-in network
   std::string tcpMapPath;   // non-empty: libh1tcp with this station map, not the simulation
   std::string h1tcpPath = DefaultH1TcpPath();
+  std::string h1Interface;  // non-empty: libh1eth on this network interface, not the simulation
+  std::string h1ethPath = DefaultH1EthPath();
   std::string quickStationFile;  // --plc: the station file written for it, used by every command
 
   // The loaded driver, on the chosen network; exits the program with a message when either
@@ -114,5 +116,7 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode);
 void AddCheckCommand(CLI::App& app, Host& host, int& exitCode);
 void AddWatchCommand(CLI::App& app, Host& host, int& exitCode);
 void AddSerialCommand(CLI::App& app, Host& host, int& exitCode);
+// Linux only: tavhost h1 probe, libh1eth's transport used directly.
+void AddH1Command(CLI::App& app, Host& host, int& exitCode);
 
 }  // namespace tavhost

@@ -29,6 +29,10 @@ std::string DefaultH1TcpPath() {
   return InstalledOr(TAV_INSTALLED_H1TCP, TAV_H1TCP_DEFAULT_LIBRARY);
 }
 
+std::string DefaultH1EthPath() {
+  return InstalledOr(TAV_INSTALLED_H1ETH, TAV_H1ETH_DEFAULT_LIBRARY);
+}
+
 std::string ExampleStationFile() {
   return InstalledOr(TAV_INSTALLED_EXAMPLES "/tavSH101.int", TAV_EXAMPLES_DIR "/tavSH101.int");
 }

@@ -9,8 +9,8 @@
 #include "command_line.h"
 #include "file_problem.h"
 #include "host.h"
-#include "quick_target.h"
 #include "output.h"
+#include "quick_target.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"tavhost: drives the TavSH1 H1 driver as its host does"};
@@ -35,6 +35,13 @@ int main(int argc, char** argv) {
       ->check(CLI::Validator(
           [](const std::string& path) { return tavhost::FileReadProblem(path).value_or(""); },
           "FILE", "readable file"));
+#if !defined(_WIN32)
+  app.add_option("--h1-interface", host.h1Interface,
+                 "Network interface of the H1 network: run over raw Ethernet (H1) through "
+                 "libh1eth to real PLCs instead of the simulated network")
+      ->excludes("--network")
+      ->excludes("--tcp-map");
+#endif
   std::string plc;
   int slot = 2;
   bool s5 = false;
@@ -44,6 +51,9 @@ int main(int argc, char** argv) {
                      "(an S7 CPU on port 102 unless given)")
           ->excludes("--network")
           ->excludes("--tcp-map");
+#if !defined(_WIN32)
+  plcOption->excludes("--h1-interface");
+#endif
   app.add_option("--slot", slot, "With --plc: the S7 CPU's slot (1 to 255)")
       ->capture_default_str()
       ->needs(plcOption);
@@ -85,6 +95,9 @@ int main(int argc, char** argv) {
   tavhost::AddCheckCommand(app, host, exitCode);
   tavhost::AddWatchCommand(app, host, exitCode);
   tavhost::AddSerialCommand(app, host, exitCode);
+#if !defined(_WIN32)
+  tavhost::AddH1Command(app, host, exitCode);
+#endif
 
   try {
     app.parse(argc, argv);

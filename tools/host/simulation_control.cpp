@@ -78,7 +78,7 @@ void RefreshSimulation() {
 }
 
 std::optional<std::string> SimulatedStationProblem(const tav::PlcEntry& entry) {
-  if (UsingH1OverTcp() || !tav::IsConfigured(entry)) return std::nullopt;
+  if (UsingRealStations() || !tav::IsConfigured(entry)) return std::nullopt;
   const std::string address(entry.ethernetAddress, strnlen(entry.ethernetAddress, 16));
   const tav::sim::Station* station = tav::sim::ActiveNetwork().Find(address);
   if (station == nullptr) return fmt::format("no simulated station has the address {}", address);

@@ -52,20 +52,21 @@ std::string ConnectionState(uint16_t id) {
   return "setting up";
 }
 
-// Over TCP only the driver knows its connections: the identifier alone.
+// Over TCP or H1 only the driver knows its connections: the identifier alone.
 std::string ConnectionText(uint16_t id) {
   if (id == 0) return "-";
-  if (UsingH1OverTcp()) return std::to_string(id);
+  if (UsingRealStations()) return std::to_string(id);
   return fmt::format("{} {}", id, ConnectionState(id));
 }
 
 Json ConnectionJson(uint16_t id) {
   if (id == 0) return nullptr;
-  if (UsingH1OverTcp()) return {{"id", id}};
+  if (UsingRealStations()) return {{"id", id}};
   return {{"id", id}, {"state", ConnectionState(id)}};
 }
 
 std::string SimulatedStation(const tav::PlcEntry& entry) {
+  if (UsingH1OverEthernet()) return "over H1 (libh1eth)";
   if (UsingH1OverTcp()) return "over TCP (station map)";
   const tav::sim::Station* station = tav::sim::ActiveNetwork().Find(entry.ethernetAddress);
   if (station == nullptr) return "no such station";

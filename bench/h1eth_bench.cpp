@@ -1,0 +1,275 @@
+// libh1eth in the namespace pair of its tests, medians in one run: the floor (a minimal frame
+// sent over AF_PACKET from the driver's namespace and echoed back from the station's), one word
+// read through TavMain, 10,000 bytes read through TavMain against the same DT frames sent back to
+// back under the credit (the S5 answer of 10,016 bytes in ten DTs of 1,024-byte TPDUs, an AK
+// after the first eight), and how long one instance takes to connect 98 S7 stations.
+//
+// The driver runs in this process, moved into the driver's namespace; the test H1 station
+// (h1_station) answers in the station's namespace. Namespaces need root: without it the program
+// says why and exits with 77, which CTest reports as a skip. Times are wall-clock.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "abi/address_block.h"
+#include "abi/driver_instance.h"
+#include "abi/records.h"
+#include "abi/transfer_block.h"
+#include "loaded_driver.h"
+#include "netns.h"
+#include "raw_link.h"
+
+namespace tav::h1eth::bench {
+namespace {
+
+using test::Frame;
+using test::RawLink;
+
+constexpr int kSkipped = 77;  // CTest's SKIP_RETURN_CODE for this program
+constexpr int kBlockBytes = 10'000;
+constexpr int kStations = 98;
+constexpr const char* kS5Station = "0A0B0C01FF05";  // data block 1 of 5,000 words
+constexpr std::array<uint8_t, 6> kEcho{0x02, 0x00, 0x00, 0x00, 0xEC, 0x40};
+constexpr std::array<uint8_t, 6> kPinger{0x02, 0x00, 0x00, 0x00, 0xEC, 0x41};
+// The S5 answer of 10,000 bytes: 16 bytes of header and the data, in DTs of 1,024-byte TPDUs
+// (9 octets of DT header with the checksum) under a credit of 8.
+constexpr size_t kTpduBytes = 1024;
+constexpr size_t kDtHeaderBytes = 9;
+constexpr size_t kAnswerDts =
+    (kBlockBytes + 16 + kTpduBytes - kDtHeaderBytes - 1) / (kTpduBytes - kDtHeaderBytes);
+constexpr size_t kCredit = 8;
+
+const test::TestNetwork* network = nullptr;
+
+std::string Address(int n) {
+  char address[13];
+  std::snprintf(address, sizeof address, "0A0B0C01%04X", n);
+  return address;
+}
+
+// The 98 S7 stations and the S5 station with the long block.
+std::string NetworkText() {
+  std::string text = "[[station]]\naddress = \"" + std::string(kS5Station) +
+                     "\"\ntype = 5\n[[station.db]]\nnumber = 1\nsize = 5000\n";
+  for (int n = 1; n <= kStations; ++n) {
+    text += "[[station]]\naddress = \"" + Address(n) + "\"\ntype = 7\nslot = 2\n";
+  }
+  return text;
+}
+
+// The host: a folder of its own with the station file, the loaded driver, one DriverInstance.
+class Host {
+ public:
+  explicit Host(const std::string& stations) {
+    previous_ = std::filesystem::current_path();
+    folder_ = std::filesystem::temp_directory_path() / ("h1eth-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder_);
+    std::ofstream(folder_ / "tavSH101.int", std::ios::binary) << stations;
+    std::filesystem::current_path(folder_);
+  }
+  ~Host() {
+    Close();
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove(folder_ / "tavSH101.int");
+  }
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  int32_t Run(CommandCode command, void* parameters) {
+    return driver_.Run(instance_.get(), command, parameters, 1);
+  }
+  // Initialises a fresh instance; true when every station of 1 to `stations` came up.
+  bool Initialise(int stations) {
+    instance_ = std::make_unique<DriverInstance>();
+    InitBlock block{{}, 1, 100};
+    if (Run(CommandCode::kInitialise, &block) != 0) return false;
+    for (int n = 1; n <= stations; ++n) {
+      if (instance_->plcTable[n].readConnection == 0) return false;
+    }
+    return true;
+  }
+  void Close() { Run(CommandCode::kCloseH1, nullptr); }
+  TransferBlock Tag(const char* address, int32_t count, void* data) {
+    AddressBlock parsed{};
+    parsed.addressText = address;
+    parsed.hostDataType = 1;
+    Run(CommandCode::kParseAddress, &parsed);
+    return TransferBlockFor(parsed, address, count, data);
+  }
+
+ private:
+  e2e::LoadedDriver driver_;
+  std::unique_ptr<DriverInstance> instance_ = std::make_unique<DriverInstance>();
+  std::filesystem::path previous_;
+  std::filesystem::path folder_;
+};
+
+std::unique_ptr<Host> S5Station() {
+  auto host = std::make_unique<Host>("1=5," + std::string(kS5Station) + "\n");
+  if (!host->Initialise(1)) return nullptr;
+  return host;
+}
+
+void TavMainReadWord(benchmark::State& state) {
+  const std::unique_ptr<Host> host = S5Station();
+  if (!host) return state.SkipWithError("the S5 station did not come up");
+  uint32_t cell = 0;
+  TransferBlock tag = host->Tag("01DW0010000", 1, &cell);
+  for (auto _ : state) {
+    if (host->Run(CommandCode::kReadTag, &tag) != 0) return state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(cell);
+  }
+}
+
+void TavMainReadBlock(benchmark::State& state) {
+  const std::unique_ptr<Host> host = S5Station();
+  if (!host) return state.SkipWithError("the S5 station did not come up");
+  std::vector<uint16_t> words(kBlockBytes / 2);
+  TransferBlock block = host->Tag("01DW0010000", kBlockBytes / 2, words.data());
+  for (auto _ : state) {
+    if (host->Run(CommandCode::kReadBlock, &block) != 0) return state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(words.data());
+  }
+  state.SetBytesProcessed(state.iterations() * kBlockBytes);
+}
+
+void TavMainInitialise98Stations(benchmark::State& state) {
+  std::string file;
+  for (int n = 1; n <= kStations; ++n) file += std::to_string(n) + "=7," + Address(n) + ",2\n";
+  Host host(file);
+  for (auto _ : state) {
+    if (!host.Initialise(kStations)) return state.SkipWithError("a station did not come up");
+    state.PauseTiming();
+    host.Close();
+    state.ResumeTiming();
+  }
+}
+
+// The echo in the station's namespace: a frame of `requestBytes` is answered by `answers` frames
+// of `answerBytes`, the first kCredit back to back, the rest once the pinger's AK came.
+class Echo {
+ public:
+  Echo(size_t answers, size_t answerBytes) {
+    test::InNamespace(network->station(),
+                      [&] { link_ = std::make_unique<RawLink>(test::kLinkName); });
+    const std::vector<uint8_t> tpdu(answerBytes, 0x5A);
+    answer_ = test::H1Frame(kPinger, kEcho, tpdu);
+    thread_ = std::thread([this, answers] { Serve(answers); });
+  }
+  ~Echo() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool ok() const { return link_->ok(); }
+
+ private:
+  void Serve(size_t answers) {
+    while (!stop_) {
+      std::optional<Frame> request = link_->Receive(std::chrono::milliseconds(20));
+      if (!request || !std::equal(kEcho.begin(), kEcho.end(), request->begin())) continue;
+      for (size_t sent = 0; sent < answers; ++sent) {
+        if (sent == kCredit && !AwaitAcknowledge()) break;
+        link_->Send(answer_);
+      }
+    }
+  }
+  bool AwaitAcknowledge() {
+    while (!stop_) {
+      std::optional<Frame> frame = link_->Receive(std::chrono::milliseconds(20));
+      if (frame && std::equal(kEcho.begin(), kEcho.end(), frame->begin())) return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<RawLink> link_;
+  Frame answer_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// One request frame out, `answers` frames back (an AK after the first kCredit).
+void PingPong(benchmark::State& state, size_t answers, size_t answerBytes) {
+  Echo echo(answers, answerBytes);
+  const RawLink link(test::kLinkName);
+  if (!echo.ok() || !link.ok()) return state.SkipWithError("no raw link");
+  const uint8_t request[] = {0x04, 0xF0, 0x00, 0x01, 0x80};
+  const Frame ping = test::H1Frame(kEcho, kPinger, request);
+  const Frame acknowledge = test::H1Frame(kEcho, kPinger, request);
+  for (auto _ : state) {
+    link.Send(ping);
+    for (size_t got = 0; got < answers;) {
+      std::optional<Frame> frame = link.Receive(std::chrono::milliseconds(500));
+      if (!frame) return state.SkipWithError("a frame was lost");
+      if (!std::equal(kPinger.begin(), kPinger.end(), frame->begin())) continue;
+      if (++got == kCredit && answers > kCredit) link.Send(acknowledge);
+    }
+  }
+}
+
+BENCHMARK_CAPTURE(PingPong, Floor, 1, 5)
+    ->Name("Floor/FramePingPong")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(TavMainReadWord)->Name("OneWord/TavMain")->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(PingPong, Block, kAnswerDts, kTpduBytes)
+    ->Name("Block10000/DtFramesUnderCredit")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(TavMainReadBlock)
+    ->Name("Block10000/TavMain")
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(TavMainInitialise98Stations)
+    ->Name("Initialise/TavMain98Stations")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tav::h1eth::bench
+
+int main(int argc, char** argv) {
+  using namespace tav::h1eth;  // NOLINT(google-build-using-namespace)
+  benchmark::Initialize(&argc, argv);
+  test::TestNetwork network;
+  if (!network.unavailable().empty()) {
+    std::printf("skipped: %s\n", network.unavailable().c_str());
+    return bench::kSkipped;
+  }
+  bench::network = &network;
+  const std::string folder =
+      std::filesystem::temp_directory_path() / ("h1eth-bench-station-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/network.toml") << bench::NetworkText();
+  const std::string log = folder + "/station.log";
+  const pid_t station = network.Spawn(network.station(),
+                                      {TAV_H1_STATION, "--network", folder + "/network.toml"}, log);
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream in(log);
+    std::string line;
+    if (std::getline(in, line) && line == "ready") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  setenv("TAV_H1_INTERFACE", test::kLinkName, 1);
+  setenv("TAV_H1ETH_CONF", (folder + "/none.conf").c_str(), 1);
+  {
+    test::EnteredNamespace entered(network.driver());
+    if (!entered.entered()) {
+      std::printf("skipped: cannot enter %s\n", network.driver().c_str());
+      test::StopProgram(station);
+      return bench::kSkipped;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+  }
+  benchmark::Shutdown();
+  test::StopProgram(station);
+  std::filesystem::remove_all(folder);
+  return 0;
+}

@@ -1,0 +1,51 @@
+#include "capture.h"
+
+#include <chrono>
+
+namespace tav::h1eth {
+
+std::unique_ptr<PcapWriter> PcapWriter::Create(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wbe");
+  if (file == nullptr) return nullptr;
+  const PcapFileHeader header{kPcapMagicMicroseconds, 2, 4, 0, 0, kPcapSnapshotLength,
+                              kPcapLinkTypeEthernet};
+  if (std::fwrite(&header, sizeof header, 1, file) != 1 || std::fflush(file) != 0) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return std::unique_ptr<PcapWriter>(new PcapWriter(file));
+}
+
+PcapWriter::~PcapWriter() {
+  std::fclose(file_);
+}
+
+void PcapWriter::Write(FrameView frame, int64_t microsecondsSinceEpoch) {
+  const auto bytes = static_cast<uint32_t>(std::min<size_t>(frame.size(), kPcapSnapshotLength));
+  const PcapRecordHeader header{static_cast<uint32_t>(microsecondsSinceEpoch / 1'000'000),
+                                static_cast<uint32_t>(microsecondsSinceEpoch % 1'000'000), bytes,
+                                static_cast<uint32_t>(frame.size())};
+  const std::lock_guard lock(mutex_);
+  std::fwrite(&header, sizeof header, 1, file_);
+  std::fwrite(frame.data(), 1, bytes, file_);
+  std::fflush(file_);
+}
+
+void PcapWriter::Write(FrameView frame) {
+  using namespace std::chrono;
+  Write(frame, duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+bool CapturingLink::Send(FrameView frame) {
+  const bool sent = link_->Send(frame);
+  if (sent) writer_->Write(frame);
+  return sent;
+}
+
+bool CapturingLink::Receive(FrameBytes& frame, int64_t waitMicroseconds) {
+  const bool received = link_->Receive(frame, waitMicroseconds);
+  if (received) writer_->Write(frame);
+  return received;
+}
+
+}  // namespace tav::h1eth

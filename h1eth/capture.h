@@ -1,0 +1,90 @@
+// The capture file: every frame a link sends and receives, written as it passes to a classic
+// pcap file (link type 1, Ethernet; timestamps in microseconds of the wall clock), which
+// Wireshark and tshark open as it is. TAV_H1_CAPTURE names the file; the library wraps its link
+// in a CapturingLink when it is set.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "link.h"
+
+namespace tav::h1eth {
+
+// The file's header, once at its start, in the writer's byte order (the magic number tells a
+// reader which).
+struct PcapFileHeader {
+  uint32_t magic;  // kPcapMagicMicroseconds
+  uint16_t versionMajor;
+  uint16_t versionMinor;
+  int32_t zoneOffset;  // seconds from UTC of the timestamps: 0
+  uint32_t accuracy;   // 0
+  uint32_t snapshotLength;
+  uint32_t linkType;
+};
+static_assert(offsetof(PcapFileHeader, magic) == 0);
+static_assert(offsetof(PcapFileHeader, versionMajor) == 4);
+static_assert(offsetof(PcapFileHeader, versionMinor) == 6);
+static_assert(offsetof(PcapFileHeader, zoneOffset) == 8);
+static_assert(offsetof(PcapFileHeader, accuracy) == 12);
+static_assert(offsetof(PcapFileHeader, snapshotLength) == 16);
+static_assert(offsetof(PcapFileHeader, linkType) == 20);
+static_assert(sizeof(PcapFileHeader) == 24);
+
+// Ahead of each frame.
+struct PcapRecordHeader {
+  uint32_t seconds;
+  uint32_t microseconds;
+  uint32_t capturedBytes;
+  uint32_t frameBytes;
+};
+static_assert(offsetof(PcapRecordHeader, seconds) == 0);
+static_assert(offsetof(PcapRecordHeader, microseconds) == 4);
+static_assert(offsetof(PcapRecordHeader, capturedBytes) == 8);
+static_assert(offsetof(PcapRecordHeader, frameBytes) == 12);
+static_assert(sizeof(PcapRecordHeader) == 16);
+
+inline constexpr uint32_t kPcapMagicMicroseconds = 0xA1B2C3D4;
+inline constexpr uint32_t kPcapLinkTypeEthernet = 1;
+inline constexpr uint32_t kPcapSnapshotLength = 65535;
+
+// Writes frames to one file. Safe to call from two threads: the records never interleave.
+class PcapWriter {
+ public:
+  // Nothing when the file cannot be created.
+  static std::unique_ptr<PcapWriter> Create(const std::string& path);
+  ~PcapWriter();
+  PcapWriter(const PcapWriter&) = delete;
+  PcapWriter& operator=(const PcapWriter&) = delete;
+
+  // One frame, stamped with `microsecondsSinceEpoch`; written through, so that a reader sees it.
+  void Write(FrameView frame, int64_t microsecondsSinceEpoch);
+  // Stamped now.
+  void Write(FrameView frame);
+
+ private:
+  explicit PcapWriter(std::FILE* file) : file_(file) {}
+
+  std::mutex mutex_;
+  std::FILE* file_;
+};
+
+// A link that hands every frame it sends or receives to a writer as well.
+class CapturingLink final : public Link {
+ public:
+  CapturingLink(std::unique_ptr<Link> link, std::unique_ptr<PcapWriter> writer)
+      : link_(std::move(link)), writer_(std::move(writer)) {}
+  bool Send(FrameView frame) override;
+  bool Receive(FrameBytes& frame, int64_t waitMicroseconds) override;
+  EthernetAddress Address() const override { return link_->Address(); }
+
+ private:
+  std::unique_ptr<Link> link_;
+  std::unique_ptr<PcapWriter> writer_;
+};
+
+}  // namespace tav::h1eth

@@ -1,0 +1,372 @@
+// The eleven operations of the H1 driver library over raw Ethernet: H1's class 4 transport on the
+// network interface TAV_H1_INTERFACE names (there is no default: no frame goes out on an
+// interface nobody chose). Open driver reads h1eth.conf, opens the interface (which needs
+// CAP_NET_RAW) and, with TAV_H1_CAPTURE set, the capture file; the open operations create
+// connections that set themselves up through the connection-state operation, addressed by the
+// connect record's Ethernet address and TSAPs; the exchanges run on them. Identifiers run from 1
+// to 65,535. One library instance per process, as the driver expects.
+//
+// How state is shared: everything (the link's transport layer with its connections, the driver's
+// connections, the open flag) belongs to one Library under one mutex. The calling thread takes the
+// mutex for each operation. The timer thread waits for frames on the link without the mutex (so a
+// wait never blocks an operation), then takes it to hand a frame to the layer and run the
+// transport's timers (acknowledgements, keep-alives, retransmissions, the inactivity check), so
+// they run while nobody calls, and wakes a receive operation waiting on the condition variable
+// for an answer. A receive waits at most the driver's pause (1 ms) for each further frame while
+// answers keep arriving. The link sends from both threads, always under the mutex.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "capture.h"
+#include "link.h"
+#include "platform/host_log.h"
+#include "results.h"
+#include "settings.h"
+#include "station_connection.h"
+#include "vocabulary/configuration_file.h"
+
+#pragma GCC visibility push(default)
+#include "platform/h1_library.h"
+#pragma GCC visibility pop
+
+namespace tav::h1eth {
+
+namespace {
+
+constexpr char kInterfaceVariable[] = "TAV_H1_INTERFACE";
+constexpr char kCaptureVariable[] = "TAV_H1_CAPTURE";
+// The driver's pause between two polls: the longest a receive waits for a further frame.
+constexpr auto kPause = std::chrono::milliseconds(1);
+// The timer thread looks at the layer's deadlines at least this often, so that a deadline an
+// operation set while it waited for a frame is met this late at the most.
+constexpr Microseconds kLongestTimerWait = 10'000;
+// The largest settings file read; a larger one is reported and ignored.
+constexpr size_t kSettingsByteLimit = 64 * 1024;
+
+struct Library {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  uint64_t frames = 0;  // frames handed to the layer: a receive waits for this to change
+  bool open = false;
+  bool stopping = false;
+  std::unique_ptr<Link> link;
+  std::unique_ptr<TransportLayer> layer;
+  std::map<uint16_t, std::unique_ptr<StationConnection>> connections;
+  uint16_t lastId = 0;
+  std::thread timer;
+
+  ~Library();
+};
+
+Library& TheLibrary() {
+  static Library library;
+  return library;
+}
+
+Microseconds Now() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void LogLine(const std::string& line) {
+  err(kLogLevelNormal, "H1ETH: %s", line.c_str());
+}
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string LibraryFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) == 0 || info.dli_fname == nullptr) {
+    return {};
+  }
+  std::string path = info.dli_fname;
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// h1eth.conf where it is looked for; the defaults when there is none. Each problem is one line.
+Settings ReadSettings() {
+  const std::string path = ConfigurationFilePath(
+      Environment(kSettingsVariable), kSettingsFileName, LibraryFolder(),
+      [](const std::string& candidate) { return std::ifstream(candidate).good(); });
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return {};
+  std::string text(kSettingsByteLimit + 1, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(file.gcount()));
+  if (text.size() > kSettingsByteLimit) {
+    err(kLogLevelNormal, "H1ETH: %s is larger than %d bytes: the defaults apply", path.c_str(),
+        static_cast<int>(kSettingsByteLimit));
+    return {};
+  }
+  const SettingsReading reading = ParseSettings(text);
+  for (const std::string& problem : reading.problems) {
+    err(kLogLevelNormal, "H1ETH: %s %s", path.c_str(), problem.c_str());
+  }
+  return reading.settings;
+}
+
+// The timer thread: frames from the link into the layer, and the layer's timers, until stopped.
+void RunTimers(Library& library) {
+  FrameBytes frame;
+  for (;;) {
+    Microseconds wait = 0;
+    {
+      const std::lock_guard lock(library.mutex);
+      if (library.stopping) return;
+      wait = std::clamp(library.layer->NextDeadline() - Now(), Microseconds{0}, kLongestTimerWait);
+    }
+    const bool received = library.link->Receive(frame, wait);
+    {
+      const std::lock_guard lock(library.mutex);
+      if (library.stopping) return;
+      const Microseconds now = Now();
+      if (received) {
+        library.layer->TakeFrame(frame, now);
+        ++library.frames;
+      }
+      library.layer->Tick(now);
+    }
+    if (received) library.arrived.notify_all();
+  }
+}
+
+// Lets every connection go (DR to each open one), stops and joins the timer thread, closes the
+// link and the capture file.
+void Shut(Library& library) {
+  {
+    const std::lock_guard lock(library.mutex);
+    library.connections.clear();
+    library.stopping = true;
+    library.open = false;
+  }
+  if (library.timer.joinable()) library.timer.join();
+  library.layer.reset();
+  library.link.reset();
+  library.stopping = false;
+}
+
+Library::~Library() {
+  Shut(*this);
+}
+
+// The link on the named interface, wrapped for the capture file when one is asked for; nothing
+// (and one log line) when the interface cannot be had.
+std::unique_ptr<Link> OpenLink() {
+  const std::string interfaceName = Environment(kInterfaceVariable);
+  LinkOpening opening = OpenPacketLink(interfaceName);
+  if (!opening.link) {
+    LogLine(DescribeLinkFailure(opening, interfaceName));
+    return nullptr;
+  }
+  const std::string capture = Environment(kCaptureVariable);
+  if (capture.empty()) return std::move(opening.link);
+  std::unique_ptr<PcapWriter> writer = PcapWriter::Create(capture);
+  if (!writer) {
+    LogLine("capture file " + capture + " (TAV_H1_CAPTURE) cannot be written: no capture");
+    return std::move(opening.link);
+  }
+  return std::make_unique<CapturingLink>(std::move(opening.link), std::move(writer));
+}
+
+StationConnection* Lookup(Library& library, uint32_t id) {
+  const auto found = library.connections.find(static_cast<uint16_t>(id));
+  return found == library.connections.end() ? nullptr : found->second.get();
+}
+
+// A TSAP as the record holds it, `length` bytes of at most the field. The fetch/write TSAPs of
+// S5 communication processors are 8 characters padded with blanks; the station file's are padded
+// with NULs, which go out as blanks.
+Bytes RecordTsap(const uint8_t* field, uint8_t length, bool text) {
+  Bytes tsap(field, field + std::min<size_t>(length, kTsapFieldBytes));
+  if (text) std::replace(tsap.begin(), tsap.end(), uint8_t{0}, uint8_t{' '});
+  return tsap;
+}
+
+uint16_t Open(void* connectRecord, bool s7) {
+  Library& library = TheLibrary();
+  const std::lock_guard lock(library.mutex);
+  if (!library.open) return kDriverNotOpen;
+  if (connectRecord == nullptr) return kBadArgument;
+  ConnectRecord record;
+  std::memcpy(&record, connectRecord, sizeof record);
+  if (record.addressLength != kEthernetAddressBytes) return kBadArgument;
+
+  StationAddressing addressing;
+  addressing.endpoints.local = library.link->Address();
+  std::copy(std::begin(record.ethernetAddress), std::end(record.ethernetAddress),
+            addressing.endpoints.remote.begin());
+  addressing.localTsap = RecordTsap(record.localTsap, record.localTsapLength, !s7);
+  addressing.remoteTsap = RecordTsap(record.remoteTsap, record.remoteTsapLength, !s7);
+
+  uint16_t id = 0;
+  for (size_t tries = 0; tries < 0xFFFF && id == 0; ++tries) {
+    library.lastId = library.lastId == 0xFFFF ? 1 : static_cast<uint16_t>(library.lastId + 1);
+    if (!library.connections.contains(library.lastId)) id = library.lastId;
+  }
+  if (id == 0) return kNoIdentifier;
+  auto connection = std::make_unique<StationConnection>(
+      *library.layer, std::move(addressing), s7 ? sessions::Dialect::kS7 : sessions::Dialect::kS5,
+      sessions::SessionSettings{}, LogLine);
+  connection->Start(Now());
+  library.connections.emplace(id, std::move(connection));
+  record.connection = id;
+  record.statusWord = kConnectSettingUp;
+  auto* bytes = static_cast<uint8_t*>(connectRecord);
+  std::memcpy(bytes + offsetof(ConnectRecord, connection), &record.connection,
+              sizeof record.connection);
+  std::memcpy(bytes + offsetof(ConnectRecord, statusWord), &record.statusWord,
+              sizeof record.statusWord);
+  return kOk;
+}
+
+// Runs `operation` on the connection `id` under the lock; the results of a closed library or an
+// unknown identifier otherwise.
+template <typename Operation>
+uint16_t OnConnection(uint32_t id, Operation operation) {
+  Library& library = TheLibrary();
+  std::unique_lock lock(library.mutex);
+  if (!library.open) return kDriverNotOpen;
+  StationConnection* connection = Lookup(library, id);
+  if (connection == nullptr) return kUnknownConnection;
+  return operation(*connection, lock);
+}
+
+// Waits, a pause at a time, while frames keep arriving and the exchange still awaits its answer.
+void Collect(Library& library, StationConnection& connection, bool write,
+             std::unique_lock<std::mutex>& lock) {
+  while (connection.Awaiting(write)) {
+    const uint64_t seen = library.frames;
+    if (!library.arrived.wait_for(lock, kPause, [&] { return library.frames != seen; })) return;
+    // Moves the session on with what arrived (and lets further requests out).
+    connection.State(Now());
+  }
+}
+
+uint16_t Take(const void* requestRecord, RequestRecord& request) {
+  if (requestRecord == nullptr) return kBadArgument;
+  std::memcpy(&request, requestRecord, sizeof request);
+  return kOk;
+}
+
+}  // namespace
+
+}  // namespace tav::h1eth
+
+using namespace tav::h1eth;
+
+extern "C" {
+
+uint16_t TAV_H1_CALL H1OpenDriver(void) {
+  Library& library = TheLibrary();
+  {
+    const std::lock_guard lock(library.mutex);
+    if (library.open) return kOk;
+  }
+  const TransportSettings settings = TransportSettingsOf(ReadSettings());
+  std::unique_ptr<Link> link = OpenLink();
+  if (!link) return kNoSockets;
+  const std::lock_guard lock(library.mutex);
+  library.link = std::move(link);
+  Link& sender = *library.link;
+  library.layer =
+      std::make_unique<TransportLayer>(settings, [&sender](ByteView frame) { sender.Send(frame); });
+  library.layer->AddLocalAddress(library.link->Address());
+  library.open = true;
+  library.timer = std::thread(RunTimers, std::ref(library));
+  return kOk;
+}
+
+uint16_t TAV_H1_CALL H1CloseDriver(void) {
+  Shut(TheLibrary());
+  return kOk;
+}
+
+uint16_t TAV_H1_CALL H1OpenS5Connection(void* connectRecord) {
+  return Open(connectRecord, false);
+}
+
+// The second argument is reserved; the driver passes 0.
+uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved*/) {
+  return Open(connectRecord, true);
+}
+
+uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
+  return OnConnection(id,
+                      [](StationConnection& connection, auto&) { return connection.State(Now()); });
+}
+
+uint16_t TAV_H1_CALL H1RestartConnection(uint32_t id) {
+  return OnConnection(id, [](StationConnection& connection, auto&) {
+    connection.Start(Now());
+    return kOk;
+  });
+}
+
+uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t id) {
+  Library& library = TheLibrary();
+  const std::lock_guard lock(library.mutex);
+  if (!library.open) return kDriverNotOpen;
+  if (library.connections.erase(static_cast<uint16_t>(id)) == 0) return kUnknownConnection;
+  return kOk;
+}
+
+uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
+  tav::RequestRecord request;
+  if (const uint16_t refused = Take(requestRecord, request); refused != kOk) {
+    return TheLibrary().open ? refused : kDriverNotOpen;
+  }
+  return OnConnection(request.connection, [&request](StationConnection& connection, auto&) {
+    return connection.SendRead(request, Now());
+  });
+}
+
+uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
+                                       uint32_t id) {
+  if (statusWord == nullptr || (buffer == nullptr && bufferSize > 0)) return kBadArgument;
+  *statusWord = 0;
+  return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock) {
+    connection.State(Now());
+    Collect(TheLibrary(), connection, false, lock);
+    return connection.ReceiveRead(
+        {static_cast<uint8_t*>(buffer), buffer == nullptr ? 0 : bufferSize}, *statusWord, Now());
+  });
+}
+
+uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
+  tav::RequestRecord request;
+  if (const uint16_t refused = Take(requestRecord, request); refused != kOk) {
+    return TheLibrary().open ? refused : kDriverNotOpen;
+  }
+  return OnConnection(request.connection, [&](StationConnection& connection, auto&) {
+    return connection.SendWrite(request, static_cast<const uint8_t*>(buffer), Now());
+  });
+}
+
+uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t id) {
+  if (statusWord == nullptr) return kBadArgument;
+  *statusWord = 0;
+  return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock) {
+    connection.State(Now());
+    Collect(TheLibrary(), connection, true, lock);
+    return connection.ReceiveWriteAcknowledge(*statusWord, Now());
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,64 @@
+// The Ethernet link H1 frames travel over: send one frame, receive one frame waiting at most a
+// given time, and the interface's own Ethernet address. The transport sees nothing but this
+// interface, so the tests run it over a link in memory and the library over a packet socket.
+//
+// PacketLink is the operating system's: a raw packet socket (AF_PACKET) bound to one named
+// interface for IEEE 802.3 frames with an LLC header, keeping only H1's (DSAP FE, SSAP FE,
+// control 03 UI) and, unless it is promiscuous, only those addressed to the interface. Opening
+// one needs the capability CAP_NET_RAW; no interface is ever chosen by default.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "vocabulary/ethernet_address.h"
+
+namespace tav::h1eth {
+
+using FrameBytes = std::vector<uint8_t>;
+using FrameView = std::span<const uint8_t>;
+
+class Link {
+ public:
+  virtual ~Link() = default;
+  // One whole frame, from the destination address on (no preamble, no frame check sequence).
+  // False when the interface refused it.
+  virtual bool Send(FrameView frame) = 0;
+  // The next frame into `frame`, waiting at most `waitMicroseconds` (0: only what is there);
+  // false when none came in that time.
+  virtual bool Receive(FrameBytes& frame, int64_t waitMicroseconds) = 0;
+  virtual EthernetAddress Address() const = 0;
+};
+
+// Whether a frame is an H1 frame: IEEE 802.3 with a length field, LLC DSAP FE, SSAP FE, UI.
+bool IsH1Frame(FrameView frame);
+
+enum class LinkFailure : uint8_t {
+  kNone,
+  kNoInterfaceNamed,  // no interface was named
+  kNoPermission,      // the process lacks CAP_NET_RAW
+  kNoSuchInterface,   // the named interface does not exist
+  kOther,             // any other error of the operating system (detail: its text)
+};
+
+struct LinkOpening {
+  std::unique_ptr<Link> link;  // null when opening failed
+  LinkFailure failure = LinkFailure::kNone;
+  std::string detail;  // the operating system's words for kOther
+};
+
+struct PacketLinkOptions {
+  // Also receive frames addressed to other stations (the interface in promiscuous mode): for a
+  // station that answers for many addresses on one interface.
+  bool promiscuous = false;
+};
+
+LinkOpening OpenPacketLink(const std::string& interfaceName, const PacketLinkOptions& options = {});
+
+// What failed and what to do about it, as one log line says it (without a prefix).
+std::string DescribeLinkFailure(const LinkOpening& opening, const std::string& interfaceName);
+
+}  // namespace tav::h1eth

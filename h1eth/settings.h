@@ -1,0 +1,58 @@
+// The transport's settings from the optional file h1eth.conf, found as every configuration file
+// beside the driver is: the file TAV_H1ETH_CONF names, else /etc/tavsh1/h1eth.conf, else
+// h1eth.conf beside the library. No file: the defaults, which suit a plain Ethernet segment.
+//
+// The file is TOML, one `key = value` a line, `#` starts a comment:
+//   tpdu_size = 1024            largest TPDU offered: 128, 256, 512 or 1024 bytes (an Ethernet
+//                               frame holds no more)
+//   checksum = true             ask for the class 4 checksum on every TPDU
+//   extended_numbering = false  offer 31-bit sequence numbers (credit up to 65,535)
+//   credit = 8                  DTs the station may send ahead of our acknowledgement (1 to 15,
+//                               or to 65,535 with extended numbering)
+//   retransmission_ms = 200     a TPDU unacknowledged this long is sent again
+//   retries = 8                 sent again at most this often; then the station is gone
+//   acknowledge_ms = 10         longest delay of an acknowledgement
+//   window_ms = 5000            an idle connection sends an AK this often (keep-alive)
+//   inactivity_ms = 30000       a station silent this long is declared gone
+// A key the library does not know, a value of the wrong kind or outside its range is reported
+// once, with its line, and that key keeps its default; a file that is not TOML is reported once
+// and every key keeps its default.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "h1eth/class4.h"
+
+namespace tav::h1eth {
+
+struct Settings {
+  uint16_t tpduBytes = 1024;
+  bool checksum = true;
+  bool extendedNumbering = false;
+  uint16_t credit = 8;
+  uint32_t retransmissionMilliseconds = 200;
+  uint32_t retries = 8;
+  uint32_t acknowledgeMilliseconds = 10;
+  uint32_t windowMilliseconds = 5000;
+  uint32_t inactivityMilliseconds = 30000;
+
+  bool operator==(const Settings&) const = default;
+};
+
+struct SettingsReading {
+  Settings settings;
+  std::vector<std::string> problems;  // "line N: what is wrong", or what keeps the file unread
+};
+
+inline constexpr char kSettingsFileName[] = "h1eth.conf";
+inline constexpr char kSettingsVariable[] = "TAV_H1ETH_CONF";
+
+SettingsReading ParseSettings(std::string_view text);
+
+// What the settings ask of the class 4 transport.
+TransportSettings TransportSettingsOf(const Settings& settings);
+
+}  // namespace tav::h1eth

@@ -1,0 +1,126 @@
+// The driver over libh1eth across the bad network: at 10 % loss, 5 % duplication and 5 %
+// reordering every transfer completes with its data intact; corrupted TPDUs are dropped by the
+// checksum; a station that disappears (relay stopped, link down, station gone) gives the driver
+// its failure result within its retry budget. The relay's and the station's own accounts show
+// the network really was that bad.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+
+#include "driver_on_h1.h"
+#include "example_round_trips.h"
+
+namespace tav::h1eth::test {
+namespace {
+
+// A count from a program's closing line: "... dropped 12 ...".
+long Count(const std::string& line, const std::string& name) {
+  std::smatch match;
+  if (!std::regex_search(line, match, std::regex(name + " ([0-9]+)"))) return -1;
+  return std::stol(match[1]);
+}
+
+// Retransmission after 50 ms keeps the tests short; the driver's budget is 10 x the time-out.
+constexpr const char* kQuickSettings = "retransmission_ms = 50\nacknowledge_ms = 5\n";
+
+StationOptions Relayed(std::vector<std::string> relay) {
+  StationOptions options;
+  options.relay = std::move(relay);
+  options.settings = kQuickSettings;
+  return options;
+}
+
+using BadNetwork = DriverOnH1;
+
+TEST_F(BadNetwork, EveryTransferCompletesIntactDespiteLossDuplicationAndReordering) {
+  std::string skip;
+  if (!Start(Relayed({"--seed", "21", "--loss", "10", "--dup", "5", "--reorder", "5", "--delay",
+                      "100"}),
+             skip)) {
+    GTEST_SKIP() << "skipped: " << skip;
+  }
+  ASSERT_EQ(InitialiseExampleStations(300), 0);
+  for (int station : {1, 3, 5, 6, 7}) EXPECT_NE(this->station(station).readConnection, 0);
+  HostLog().clear();
+  ExpectRoundTrips(e2e::EveryKindOfTheExampleStations());
+  ExpectWordsIntact("06DW0200000");
+  ExpectWordsIntact("07DW0200000");
+
+  const std::string relay = StopRelay();
+  EXPECT_GT(Count(relay, "dropped"), 20) << relay;
+  EXPECT_GT(Count(relay, "duplicated"), 5) << relay;
+  EXPECT_GT(Count(relay, "reordered"), 5) << relay;
+  const std::string station = StopStation();
+  EXPECT_GT(Count(station, "resequenced"), 0) << station;
+  EXPECT_GT(Count(station, "duplicates"), 0) << station;
+}
+
+TEST_F(BadNetwork, CorruptedTpdusAreDroppedByTheChecksum) {
+  std::string skip;
+  if (!Start(Relayed({"--seed", "5", "--corrupt", "10"}), skip)) {
+    GTEST_SKIP() << "skipped: " << skip;
+  }
+  ASSERT_EQ(InitialiseExampleStations(300), 0);
+  HostLog().clear();
+  ExpectRoundTrips(e2e::EveryKindOfTheExampleStations());
+  ExpectWordsIntact("06DW0200000");
+  EXPECT_GT(Count(StopRelay(), "corrupted"), 10);
+  EXPECT_GT(Count(StopStation(), "checksum-failures"), 0);
+}
+
+// The station goes away after the connections came up; the read gets the failure result within
+// the driver's retry budget of 1,000 polls (time-out 100), however the station went.
+enum class Loss { kRelayStopped, kLinkDown, kStationStopped };
+
+std::string LossName(Loss loss) {
+  static const char* const kNames[] = {"RelayStopped", "LinkDown", "StationStopped"};
+  return kNames[static_cast<int>(loss)];
+}
+
+class StationDisappears : public DriverOnH1, public ::testing::WithParamInterface<Loss> {};
+
+TEST_P(StationDisappears, TheDriverGetsItsFailureWithinItsBudget) {
+  std::string skip;
+  const bool relay = GetParam() == Loss::kRelayStopped;
+  if (!Start(Relayed(relay ? std::vector<std::string>{"--seed", "1"} : std::vector<std::string>{}),
+             skip)) {
+    GTEST_SKIP() << "skipped: " << skip;
+  }
+  ASSERT_EQ(InitialiseExampleStations(100), 0);
+  HostLog().clear();
+  EXPECT_EQ(ReadBlock("03DW0100000", 1, 1, 2), Words({0x1234}));
+  switch (GetParam()) {
+    case Loss::kRelayStopped:
+      StopRelay();
+      break;
+    case Loss::kLinkDown:
+      ASSERT_TRUE(network().SetLink(network().station(), kLinkName, false));
+      break;
+    case Loss::kStationStopped:
+      StopStation();
+      break;
+  }
+  HostBytes host(2, 0xEE);
+  const auto start = std::chrono::steady_clock::now();
+  const int32_t result = Transfer(CommandCode::kReadBlock, Tag("03DW0100000"), 1, host.data());
+  // The transport gives up after its retransmissions (8 x 50 ms), before the driver's budget
+  // runs out: the connection is reported broken (result 5), which the driver logs.
+  EXPECT_EQ(result, 1);
+  ASSERT_FALSE(Messages().empty());
+  EXPECT_EQ(Messages().back(), "TavSH1: Read Tag 03DW0100000 Failed, rc=5,0");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(host, HostBytes(2, 0xEE));
+  // 1,000 polls 1 ms apart, with room for a loaded machine and the sanitizers.
+  EXPECT_LT(took, std::chrono::seconds(4));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, StationDisappears,
+                         ::testing::Values(Loss::kRelayStopped, Loss::kLinkDown,
+                                           Loss::kStationStopped),
+                         [](const ::testing::TestParamInfo<Loss>& loss) {
+                           return LossName(loss.param);
+                         });
+
+}  // namespace
+}  // namespace tav::h1eth::test

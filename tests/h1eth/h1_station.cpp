@@ -1,0 +1,224 @@
+// The test H1 station: on one interface, over AF_PACKET, it answers for every station of a
+// simulated network (the built-in one or a network file) at that station's Ethernet address. It
+// accepts the driver's connection requests as class 4 responder (a station switched off stays
+// silent, as on the wire) and answers S5 fetch/write and S7 jobs from the station's memory. With
+// --snap7-port it answers nothing itself: the TSDUs of each connection go to Snap7's S7 server
+// on 127.0.0.1 over RFC 1006 and its answers come back over H1.
+//
+// It prints "ready" once it listens, and on SIGTERM what the transport saw:
+//   connections N dts N resequenced N duplicates N checksum-failures N retransmitted N
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "h1eth/class4.h"
+#include "peer.h"
+#include "plc_responder.h"
+#include "raw_link.h"
+#include "sim/network_file.h"
+
+namespace {
+
+using namespace tav;  // NOLINT(google-build-using-namespace): the test's own program
+using h1eth::ConnectionId;
+using h1eth::Microseconds;
+
+volatile sig_atomic_t gEnding = 0;
+
+Microseconds Now() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// One RFC 1006 connection to Snap7's server, carrying one H1 connection's S7 messages.
+class Snap7Line {
+ public:
+  explicit Snap7Line(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socket_ = std::make_unique<h1tcp::test::PeerSocket>(fd);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return;
+    const uint8_t local[] = {0x01, 0x00};
+    const uint8_t remote[] = {0x01, 0x02};
+    socket_->Send(h1tcp::ConnectionRequest(local, remote, 1));
+    const std::optional<sessions::Bytes> confirm = socket_->ReadTpkt();
+    up_ = confirm && confirm->size() > 5 && ((*confirm)[5] & 0xF0) == 0xD0;
+  }
+  bool up() const { return up_; }
+  // Snap7 answers each job with one message, in order.
+  std::optional<sessions::Bytes> Exchange(sessions::ByteView message) {
+    socket_->SendData(message);
+    return socket_->ReadData();
+  }
+
+ private:
+  std::unique_ptr<h1tcp::test::PeerSocket> socket_;
+  bool up_ = false;
+};
+
+struct Totals {
+  long connections = 0, dts = 0, resequenced = 0, duplicates = 0, checksumFailures = 0,
+       retransmitted = 0;
+  void Add(const h1eth::TransportCounters& counters) {
+    dts += counters.dtsReceived;
+    resequenced += counters.dtsResequenced;
+    duplicates += counters.duplicatesDiscarded;
+    checksumFailures += counters.checksumFailures;
+    retransmitted += counters.dtsRetransmitted;
+  }
+};
+
+// The stations of the network on one link: the transport layer answers for all their addresses.
+class H1Station {
+ public:
+  H1Station(sim::Network& network, const h1eth::test::RawLink& link, uint16_t snap7Port)
+      : network_(network),
+        link_(link),
+        snap7Port_(snap7Port),
+        layer_(Settings(), [this](sessions::ByteView frame) { link_.Send(frame); }) {
+    for (const sim::Station& station : network_.stations()) {
+      layer_.AddLocalAddress(station.config().address);
+    }
+    layer_.SetAcceptor([this](ConnectionId id, const h1eth::IncomingRequest& request) {
+      return Admit(id, request);
+    });
+  }
+
+  void Run() {
+    while (!gEnding) {
+      const Microseconds now = Now();
+      const Microseconds deadline = layer_.NextDeadline();
+      const Microseconds wait = std::clamp<Microseconds>(deadline - now, 0, 20'000);
+      if (std::optional<h1eth::test::Frame> frame =
+              link_.Receive(std::chrono::microseconds(wait))) {
+        layer_.TakeFrame(*frame, Now());
+        // Take whatever else waits before answering: a burst of DTs is one TSDU.
+        while (std::optional<h1eth::test::Frame> more = link_.Receive({})) {
+          layer_.TakeFrame(*more, Now());
+        }
+      }
+      Serve();
+      layer_.Tick(Now());
+    }
+    for (ConnectionId id : layer_.Connections()) totals_.Add(layer_.Connection(id)->counters());
+    std::printf(
+        "connections %ld dts %ld resequenced %ld duplicates %ld checksum-failures %ld "
+        "retransmitted %ld\n",
+        totals_.connections, totals_.dts, totals_.resequenced, totals_.duplicates,
+        totals_.checksumFailures, totals_.retransmitted);
+  }
+
+ private:
+  static h1eth::TransportSettings Settings() {
+    h1eth::TransportSettings settings;
+    settings.retransmissionTime = 50'000;
+    settings.referenceFreezeTime = 1'000'000;
+    return settings;
+  }
+
+  h1eth::Admission Admit(ConnectionId id, const h1eth::IncomingRequest& request) {
+    sim::Station* station = network_.Find(request.endpoints.local);
+    if (station == nullptr || !station->behaviour().reachable) {
+      return {h1eth::Admission::Verdict::kIgnore};
+    }
+    if (snap7Port_ != 0) {
+      auto line = std::make_unique<Snap7Line>(snap7Port_);
+      if (!line->up()) return {h1eth::Admission::Verdict::kRefuse, 0x00};
+      snap7_[id] = std::move(line);
+    }
+    stations_[id] = station;
+    ++totals_.connections;
+    std::printf("accepted %s\n", sim::FormatEthernetAddress(request.endpoints.local).c_str());
+    std::fflush(stdout);
+    return {h1eth::Admission::Verdict::kAccept};
+  }
+
+  // Answers every whole TSDU; lets connections that ended go.
+  void Serve() {
+    for (ConnectionId id : layer_.Connections()) {
+      h1eth::TransportConnection* connection = layer_.Connection(id);
+      const h1eth::ConnectionState state = connection->state();
+      if (state != h1eth::ConnectionState::kOpen) {
+        if (state != h1eth::ConnectionState::kConnecting &&
+            state != h1eth::ConnectionState::kReleasing) {
+          totals_.Add(connection->counters());
+          layer_.Forget(id, Now());
+          stations_.erase(id);
+          snap7_.erase(id);
+        }
+        continue;
+      }
+      while (std::optional<sessions::Bytes> message = connection->Receive()) {
+        std::optional<sessions::Bytes> answer = Answer(id, *message);
+        if (answer && !connection->Send(*answer, Now())) {
+          std::fprintf(stderr, "h1_station: an answer could not be queued\n");
+        }
+      }
+    }
+  }
+
+  std::optional<sessions::Bytes> Answer(ConnectionId id, sessions::ByteView message) {
+    if (const auto line = snap7_.find(id); line != snap7_.end()) {
+      return line->second->Exchange(message);
+    }
+    const auto station = stations_.find(id);
+    if (station == stations_.end()) return std::nullopt;
+    return h1eth::test::AnswerMessage(*station->second, message);
+  }
+
+  sim::Network& network_;
+  const h1eth::test::RawLink& link_;
+  uint16_t snap7Port_;
+  h1eth::TransportLayer layer_;
+  std::map<ConnectionId, sim::Station*> stations_;
+  std::map<ConnectionId, std::unique_ptr<Snap7Line>> snap7_;
+  Totals totals_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app("An H1 test station: every station of a simulated network, over AF_PACKET.");
+  std::string interface = "h1";
+  std::string networkFile;
+  uint16_t snap7Port = 0;
+  app.add_option("--interface", interface, "the interface to answer on");
+  app.add_option("--network", networkFile, "a simulation file (TOML); else the built-in network");
+  app.add_option("--snap7-port", snap7Port, "hand S7 jobs to Snap7's server on this port");
+  CLI11_PARSE(app, argc, argv);
+
+  sim::LoadedNetwork loaded = networkFile.empty() ? sim::LoadedNetwork{sim::DefaultNetwork(), {}}
+                                                  : sim::LoadNetworkFile(networkFile);
+  if (!loaded.network) {
+    std::fprintf(stderr, "h1_station: %s\n", loaded.error.c_str());
+    return 1;
+  }
+  const h1eth::test::RawLink link(interface);
+  if (!link.ok()) {
+    std::fprintf(stderr, "h1_station: %s\n", link.error().c_str());
+    return 1;
+  }
+  struct sigaction action {};
+  action.sa_handler = [](int) { gEnding = 1; };
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  H1Station station(*loaded.network, link, snap7Port);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  station.Run();
+  return 0;
+}

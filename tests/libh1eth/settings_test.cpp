@@ -1,0 +1,65 @@
+// h1eth.conf: each key read into its setting, each bad line reported once with its line number
+// while the other keys still count, and a file that is not TOML leaving every default.
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tav::h1eth {
+namespace {
+
+Settings With(void (*change)(Settings&)) {
+  Settings settings;
+  change(settings);
+  return settings;
+}
+
+struct Row {
+  const char* text;
+  Settings expected;
+  std::vector<std::string> problems;  // each the start of one reported problem, in order
+};
+
+TEST(H1EthSettings, ReadsKeysAndReportsEachBadLineOnce) {
+  const Row rows[] = {
+      {"", Settings{}, {}},
+      {"# only a comment\n\n", Settings{}, {}},
+      {"tpdu_size = 512\nchecksum = false\nextended_numbering = true\ncredit = 200\n"
+       "retransmission_ms = 50\nretries = 3\nacknowledge_ms = 2\nwindow_ms = 900\n"
+       "inactivity_ms = 4000\n",
+       With([](Settings& s) { s = {512, false, true, 200, 50, 3, 2, 900, 4000}; }),
+       {}},
+      // A bad key keeps its default; the good keys around it count.
+      {"credit = 4\ntpdu_size = 2048\nretries = 2\n",
+       With([](Settings& s) { s.credit = 4, s.retries = 2; }),
+       {"line 2: tpdu_size = 2048 is outside 128 to 1024"}},
+      {"tpdu_size = 300\n", Settings{}, {"line 1: tpdu_size takes 128, 256, 512 or 1024"}},
+      {"checksum = 1\nretries = \"5\"\n",
+       Settings{},
+       {"line 1: checksum takes true or false", "line 2: retries takes a whole number"}},
+      {"colour = \"red\"\n", Settings{}, {"line 1: unknown key 'colour'"}},
+      {"retransmission_ms = 0\n", Settings{}, {"line 1: retransmission_ms = 0 is outside"}},
+      // Above 15 the credit needs 31-bit numbering.
+      {"credit = 40\n",
+       With([](Settings& s) { s.credit = 15; }),
+       {"credit 40 needs extended_numbering = true"}},
+      // Not TOML, or not text: once, and nothing of it counts.
+      {"credit = 4\ncredit = 5\n", Settings{}, {"line 2: "}},
+      {"credit = 4\nretries = [\n", Settings{}, {"line "}},
+      {"credit = 4\n\x01", Settings{}, {"line 2: not text; the file is ignored"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    const SettingsReading reading = ParseSettings(row.text);
+    EXPECT_EQ(reading.settings, row.expected);
+    ASSERT_EQ(reading.problems.size(), row.problems.size());
+    for (size_t i = 0; i < row.problems.size(); ++i) {
+      EXPECT_EQ(reading.problems[i].rfind(row.problems[i], 0), 0u) << reading.problems[i];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tav::h1eth
