@@ -114,5 +114,6 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode);
 void AddCheckCommand(CLI::App& app, Host& host, int& exitCode);
 void AddWatchCommand(CLI::App& app, Host& host, int& exitCode);
 void AddSerialCommand(CLI::App& app, Host& host, int& exitCode);
+void AddBridgeCommand(CLI::App& app, Host& host, int& exitCode);
 
 }  // namespace tavhost

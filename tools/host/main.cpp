@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
   tavhost::AddCheckCommand(app, host, exitCode);
   tavhost::AddWatchCommand(app, host, exitCode);
   tavhost::AddSerialCommand(app, host, exitCode);
+  tavhost::AddBridgeCommand(app, host, exitCode);
 
   try {
     app.parse(argc, argv);
