@@ -89,6 +89,7 @@ struct BridgeSettings {
   uint32_t heartbeatSeconds = 60;  // every tag is published again at least this often
   TransportSettings transport;
   std::map<int, std::string> stationNames;  // station number to its topic level
+  std::map<int, int> stationNameLines;      // station number to the line that names it
   std::vector<GroupSettings> groups;
 };
 
