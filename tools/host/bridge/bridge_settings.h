@@ -89,6 +89,7 @@ struct BridgeSettings {
   uint32_t heartbeatSeconds = 60;  // every tag is published again at least this often
   TransportSettings transport;
   std::map<int, std::string> stationNames;  // station number to its topic level
+  std::map<int, int> stationNameLines;      // station number to the line that names it
   std::vector<GroupSettings> groups;
 };
 
@@ -110,6 +111,7 @@ inline constexpr uint16_t kShortestKeepAliveSeconds = 5;
 inline constexpr uint16_t kLongestKeepAliveSeconds = 3600;
 inline constexpr size_t kMostTags = 100'000;
 inline constexpr size_t kMostGroups = 10'000;
+inline constexpr int32_t kLongestTimeoutMs = 60'000;  // as --timeout
 
 // Reads and checks the bridge file at `path`: the settings, or every problem found. `environment`
 // answers the variable that password_env names (nothing when it is not set); by default the
@@ -119,10 +121,10 @@ std::optional<std::string> ProcessEnvironment(const std::string& name);
 std::variant<BridgeSettings, BridgeFileProblems> ReadBridgeFile(
     const std::string& path, Environment environment = ProcessEnvironment);
 // The same on a text already read, named `file` in the problems; relative paths are taken from
-// `folder`.
+// `folder`. A file with more than `mostTags` tags is refused with one problem.
 std::variant<BridgeSettings, BridgeFileProblems> ReadBridgeText(
     std::string_view text, const std::string& file, const std::string& folder,
-    Environment environment = ProcessEnvironment);
+    Environment environment = ProcessEnvironment, size_t mostTags = kMostTags);
 
 // Reads every tag's address with `tavhost check`'s rules against `stations`, as commands 3 and 4
 // and the transfers would, and fills in its resolved fields. Also checks what needs the stations:
