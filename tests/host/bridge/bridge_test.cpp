@@ -30,14 +30,14 @@ std::string QualityOf(const Message& message) {
 // writable ones beside them, the S5 station under a name of its own.
 std::string BridgeFile(int port, const std::string& network, const std::string& extra = "") {
   return "[broker]\nhost = \"127.0.0.1\"\nport = " + std::to_string(port) + "\n" + extra +
-         "\n[bridge]\nprefix = \"" + kPrefix + "\"\nheartbeat = 3600\nstation_file = \"" +
+         "\n[bridge]\nprefix = \"" + kPrefix + "\"\nheartbeat_s = 3600\nstation_file = \"" +
          TAV_EXAMPLES_DIR "/tavSH101.int\"\nnetwork = \"" + network + "\"\n" + R"(
 [stations]
 "03" = "boiler"
 
 [[group]]
 name = "fast"
-period = 200
+period_ms = 200
 [[group.tag]]
 name = "word"
 address = "01DW0100000"
@@ -82,7 +82,7 @@ writable = true
 
 [[group]]
 name = "boiler"
-period = 300
+period_ms = 300
 [[group.tag]]
 name = "word"
 address = "03DW0100000"
@@ -124,7 +124,7 @@ class Bridge : public ::testing::Test {
 TEST_F(Bridge, PublishesEveryKindOfTagWithTheStationsValueRetained) {
   Broker broker(folder_);
   Subscriber live(broker.port(), kPrefix + "/#");
-  StartBridge(BridgeFile(broker.port(), Network()));
+  StartBridge(BridgeFile(broker.port(), Network()), {"--stats-interval", "1", "--json"});
   const struct {
     std::string topic;
     Json value;
@@ -160,7 +160,11 @@ TEST_F(Bridge, PublishesEveryKindOfTagWithTheStationsValueRetained) {
   }
   EXPECT_EQ(bridge_->Stop(SIGTERM), 0) << BridgeLog();
   EXPECT_TRUE(live.Await(Topic("status"), [](const Message& m) { return m.payload == "offline"; }));
-  EXPECT_NE(BridgeLog().find("tags polled"), std::string::npos) << BridgeLog();
+  // Tags of one area and block share a read: the two words of DB 10, its two bytes.
+  EXPECT_NE(BridgeLog().find("15 tags in 2 groups (13 reads a round)"), std::string::npos)
+      << BridgeLog();
+  EXPECT_TRUE(std::regex_search(BridgeLog(), std::regex(R"(\{"command":"bridge","statistics":\{"tagsPolled":\d+)")))
+      << BridgeLog();
 }
 
 TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {

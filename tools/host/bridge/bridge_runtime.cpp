@@ -119,7 +119,10 @@ void Bridge::Take(BridgedTag& tag, const Sample& sample, Clock::time_point now) 
 }
 
 void Bridge::Publish(BridgedTag& tag, Clock::time_point now) {
-  if (client_ == nullptr || !client_->Publish(tag.topic, Payload(tag.current), true)) return;
+  if (client_ == nullptr) return;
+  const uint64_t connection = client_->connections();
+  if (!client_->Publish(tag.topic, Payload(tag.current), true)) return;
+  tag.connection = connection;
   tag.published = tag.current;
   tag.publishedAt = now;
   ++counts_.publishes;
@@ -143,9 +146,10 @@ void Bridge::RepublishAfterReconnect() {
     return;
   }
   connectionsSeen_ = client_->connections();
+  // What went out on an earlier connection may be lost with the broker that took it.
   const auto now = Clock::now();
   for (BridgedTag& tag : tags_) {
-    if (tag.polled) Publish(tag, now);
+    if (tag.polled && tag.connection != connectionsSeen_) Publish(tag, now);
   }
   for (const auto& [station, state] : stationStates_) PublishStationStatus(station, true);
 }

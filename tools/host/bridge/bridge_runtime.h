@@ -95,6 +95,7 @@ class Bridge {
     bool polled = false;
     std::optional<Sample> published;
     Clock::time_point publishedAt{};
+    uint64_t connection = 0;  // the broker connection it was last published on
   };
   struct PolledGroup {
     std::chrono::milliseconds period;

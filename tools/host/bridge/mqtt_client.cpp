@@ -139,8 +139,8 @@ void MqttClient::OnConnect(mosquitto* client, void* self, int code) {
                     static_cast<int>(bridge.status_.online.size()), bridge.status_.online.data(),
                     kQos, true);
   bridge.SetProblem({});
-  bridge.connected_ = true;
   ++bridge.connections_;
+  bridge.connected_ = true;
 }
 
 void MqttClient::OnDisconnect(mosquitto* /*client*/, void* self, int code) {
