@@ -114,7 +114,7 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
       {"an unknown type", kGood + kTag + "address = \"01DD0100002\"\ntype = \"double\"\n", 10,
        "type \"double\": float, bit or string"},
       {"a deadband on a word", kGood + kTag + "address = \"01DW0100002\"\ndeadband = 1\n", 7,
-       "a deadband is for floats, and this is no float"},
+       "a deadband is for floats, and this is a word"},
       {"a negative deadband", kGood + kTag + "address = \"01DF0100010\"\ndeadband = -0.5\n", 10,
        "deadband must be a number, 0 or more"},
       {"a deadband as text", kGood + kTag + "address = \"01DF0100010\"\ndeadband = \"1\"\n", 10,

@@ -469,10 +469,11 @@ std::optional<std::string> ResolveAddress(TagSettings& tag, const StationLookup&
   return std::nullopt;
 }
 
-bool IsFloat(const TagSettings& tag) {
+// The kind of value a resolved tag holds: "float", "word", "bit", ...
+std::string_view KindOf(const TagSettings& tag) {
+  if (tag.reading.bitNumber != tav::kNoBitNumber) return "bit";
   const tav::AreaKindInfo* area = tav::AreaKindOf(tag.reading.areaTypeCode);
-  return area != nullptr && area->element == tav::ElementKind::kFloat &&
-         tag.reading.bitNumber == tav::kNoBitNumber;
+  return tav::InfoOf(area != nullptr ? area->element : tav::ElementKind::kNone).name;
 }
 
 }  // namespace
@@ -552,9 +553,9 @@ BridgeFileProblems CheckTagAddresses(BridgeSettings& settings, const StationLook
         problem(tag.line, std::move(*refused));
         continue;
       }
-      if (tag.deadband && !IsFloat(tag)) {
-        problem(tag.line,
-                fmt::format("{}: a deadband is for floats, and this is no float", TagWhere(tag)));
+      if (tag.deadband && KindOf(tag) != "float") {
+        problem(tag.line, fmt::format("{}: a deadband is for floats, and this is a {}",
+                                      TagWhere(tag), KindOf(tag)));
       }
       const auto [first, added] = lineOfName.emplace(std::pair(tag.station(), tag.name), tag.line);
       if (!added) {
