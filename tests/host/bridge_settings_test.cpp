@@ -143,6 +143,8 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
        "prefix \"plant//a\": levels of letters"},
       {"a heartbeat of 0", kGood + "[bridge]\nheartbeat_s = 0\n", 8,
        "heartbeat_s must be an integer from 1 to 86400"},
+      {"a time-out of 0", kGood + "[bridge]\ntimeout_ms = 0\n", 8,
+       "timeout_ms must be an integer from 1 to 60000"},
       {"a station file missing", kGood + "[bridge]\nstation_file = \"tavSH102.int\"\n", 8,
        "station_file: " + examples + "/tavSH102.int: no such file"},
       {"network and tcp_map",
@@ -201,6 +203,7 @@ TEST(BridgeSettings, ExampleFileReadsCleanAgainstTheExampleStations) {
   ApplyDriverNumber(settings, 1);
   EXPECT_EQ(settings.broker.clientId, "tavhost-bridge-tavsh1-01");
   EXPECT_EQ(settings.transport.stationFile, TAV_EXAMPLES_DIR "/tavSH101.int");
+  EXPECT_EQ(settings.transport.timeoutMs, 1000);
   EXPECT_EQ(BridgeStatusTopic(settings), "tavsh1/01/status");
   ASSERT_EQ(settings.groups.size(), 3u);
   const TagSettings& temperature = settings.groups[0].tags[0];
@@ -220,6 +223,7 @@ TEST(BridgeSettings, PasswordComesFromTheVariableTheFileNames) {
                   .empty());
   EXPECT_EQ(settings.broker.password, "hunter2");
   EXPECT_EQ(settings.broker.port, 1883);
+  EXPECT_FALSE(settings.transport.timeoutMs);  // --timeout decides
   ASSERT_TRUE(Problems(kGood + "[broker.tls]\nca_file = \"tavSH101.int\"\n", &settings).empty());
   EXPECT_EQ(settings.broker.port, 8883);  // TLS's port unless the file gives one
 }

@@ -276,7 +276,8 @@ class Reader {
       Problem(*table.get("tcp_map"),
               "network and tcp_map exclude each other: the simulated network or libh1tcp");
     }
-    Integer(table, "timeout_ms", 1, kLongestTimeoutMs, transport.timeoutMs);
+    int32_t timeout = 0;
+    if (Integer(table, "timeout_ms", 1, kLongestTimeoutMs, timeout)) transport.timeoutMs = timeout;
   }
 
   // Topic levels of name characters, separated by '/'.
