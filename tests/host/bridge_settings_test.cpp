@@ -223,7 +223,6 @@ TEST(BridgeSettings, PasswordComesFromTheVariableTheFileNames) {
                   .empty());
   EXPECT_EQ(settings.broker.password, "hunter2");
   EXPECT_EQ(settings.broker.port, 1883);
-  EXPECT_FALSE(settings.transport.timeoutMs);  // --timeout decides
   ASSERT_TRUE(Problems(kGood + "[broker.tls]\nca_file = \"tavSH101.int\"\n", &settings).empty());
   EXPECT_EQ(settings.broker.port, 8883);  // TLS's port unless the file gives one
 }

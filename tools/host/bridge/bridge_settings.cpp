@@ -276,8 +276,7 @@ class Reader {
       Problem(*table.get("tcp_map"),
               "network and tcp_map exclude each other: the simulated network or libh1tcp");
     }
-    int32_t timeout = 0;
-    if (Integer(table, "timeout_ms", 1, kLongestTimeoutMs, timeout)) transport.timeoutMs = timeout;
+    Integer(table, "timeout_ms", 1, kLongestTimeoutMs, transport.timeoutMs);
   }
 
   // Topic levels of name characters, separated by '/'.

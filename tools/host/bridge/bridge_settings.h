@@ -49,12 +49,12 @@ struct BrokerSettings {
 
 // Where the driver runs, as the other subcommands take it from --station-file, --timeout,
 // --network and --tcp-map. Relative paths are taken from the bridge file's folder and stored
-// complete; an empty path or no time-out leaves the choice to the command line or its default.
+// complete; an empty path leaves the choice to the command line or its default.
 struct TransportSettings {
-  std::string stationFile;           // tavSH1NN.int
-  std::string networkFile;           // the simulation file
-  std::string tcpMap;                // the station map: libh1tcp in place of the simulated network
-  std::optional<int32_t> timeoutMs;  // the host's time-out for command 1, as --timeout
+  std::string stationFile;   // tavSH1NN.int
+  std::string networkFile;   // the simulation file
+  std::string tcpMap;        // the station map: libh1tcp in place of the simulated network
+  int32_t timeoutMs = 1000;  // the host's time-out for command 1, as --timeout (its default)
 };
 
 // One tag. The file gives the first fields; CheckTagAddresses fills in the rest.
