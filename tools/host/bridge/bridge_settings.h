@@ -147,7 +147,8 @@ std::string StationStatusTopic(const BridgeSettings& settings, int station);
 std::string TagTopic(const BridgeSettings& settings, const TagSettings& tag);
 
 // --broker HOST:PORT, or HOST alone (the port stays), or [IPv6]:PORT: applied to `broker`.
-// Returns why the text is no broker address, or nothing when it was applied.
+// Returns why the text is no broker address ("the port is a number from 1 to 65535"), or
+// nothing when it was applied.
 std::optional<std::string> ApplyBrokerOverride(std::string_view text, BrokerSettings& broker);
 
 // Whether `name` may be a tag's, station's or group's name: letters, digits, '_', '-', '.'.
