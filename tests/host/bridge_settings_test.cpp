@@ -103,6 +103,9 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
        "tag \"a/b\": a name has letters, digits, '_', '-' and '.' only"},
       {"a wildcard in a name", kGood + "[[group.tag]]\nname = \"#\"\naddress = \"01DW0100002\"\n",
        8, "a name has letters"},
+      {"a line end in a name",
+       kGood + "[[group.tag]]\nname = \"a\\nb\"\naddress = \"01DW0100002\"\n", 8,
+       "tag \"a\\x0Ab\": a name has letters"},
       {"a reserved tag name",
        kGood + "[[group.tag]]\nname = \"status\"\naddress = \"01DW0100002\"\n", 8,
        "tag \"status\" is reserved"},
@@ -180,6 +183,7 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
         file.line == 0 ? "plant.toml: " : "plant.toml:" + std::to_string(file.line) + ": ";
     EXPECT_TRUE(text.starts_with(where)) << text;
     EXPECT_EQ(text.find("hunter2"), std::string::npos) << file.what << ": the password printed";
+    EXPECT_EQ(text.find('\n'), std::string::npos) << file.what << ": more than one line";
   }
 }
 

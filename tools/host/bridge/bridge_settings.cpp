@@ -83,6 +83,22 @@ std::optional<BridgeFileProblem> CheckText(std::string_view text, const std::str
   return std::nullopt;
 }
 
+// A text of the file in quotes, for a problem's line: control characters and quotes escaped, so
+// that a name or address holding a line end (a TOML escape) still gives one line.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      quoted += fmt::format("\\x{:02X}", byte);
+    } else {
+      if (c == '"' || c == '\\') quoted += '\\';
+      quoted += c;
+    }
+  }
+  return quoted + '"';
+}
+
 // The host data types a tag's `type` names, as --type takes them by name.
 constexpr std::pair<std::string_view, int32_t> kTypeNames[] = {
     {"float", tav::kHostTypeFloat}, {"bit", tav::kHostTypeBit}, {"string", tav::kHostTypeString}};
@@ -191,8 +207,8 @@ class Reader {
   // A tag's, station's or group's name, which becomes a topic level or names one.
   bool Name(const toml::node& node, std::string_view what, const std::string& name) {
     if (!IsTopicName(name)) {
-      Problem(node, fmt::format("{} \"{}\": a name has letters, digits, '_', '-' and '.' only",
-                                what, name));
+      Problem(node, fmt::format("{} {}: a name has letters, digits, '_', '-' and '.' only", what,
+                                Quoted(name)));
       return false;
     }
     if (IsReservedName(name)) {
@@ -285,9 +301,9 @@ class Reader {
     while (start <= prefix.size()) {
       const size_t end = std::min(prefix.find('/', start), prefix.size());
       if (!IsTopicName(std::string_view(prefix).substr(start, end - start))) {
-        return Problem(node, fmt::format("prefix \"{}\": levels of letters, digits, '_', '-' and "
+        return Problem(node, fmt::format("prefix {}: levels of letters, digits, '_', '-' and "
                                          "'.', separated by single '/'",
-                                         prefix));
+                                         Quoted(prefix)));
       }
       start = end + 1;
     }
@@ -397,7 +413,7 @@ class Reader {
       const auto* named = std::find_if(std::begin(kTypeNames), std::end(kTypeNames),
                                        [&type](const auto& entry) { return entry.first == type; });
       if (named == std::end(kTypeNames)) {
-        Problem(*table.get("type"), fmt::format("type \"{}\": float, bit or string", type));
+        Problem(*table.get("type"), fmt::format("type {}: float, bit or string", Quoted(type)));
       } else {
         tag.hostDataType = named->second;
       }
@@ -429,7 +445,7 @@ void SortByLine(BridgeFileProblems& problems) {
 
 // "tag "temperature", address "01DF0100011": " in front of what is wrong with the address.
 std::string TagWhere(const TagSettings& tag) {
-  return fmt::format("tag \"{}\", address \"{}\"", tag.name, tag.address);
+  return fmt::format("tag \"{}\", address {}", tag.name, Quoted(tag.address));
 }
 
 // Reads one tag's address as `tavhost check` does; the problem, or nothing when every command
