@@ -103,6 +103,9 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
        "tag \"a/b\": a name has letters, digits, '_', '-' and '.' only"},
       {"a wildcard in a name", kGood + "[[group.tag]]\nname = \"#\"\naddress = \"01DW0100002\"\n",
        8, "a name has letters"},
+      {"a line end in a name",
+       kGood + "[[group.tag]]\nname = \"a\\nb\"\naddress = \"01DW0100002\"\n", 8,
+       "tag \"a\\x0Ab\": a name has letters"},
       {"a reserved tag name",
        kGood + "[[group.tag]]\nname = \"status\"\naddress = \"01DW0100002\"\n", 8,
        "tag \"status\" is reserved"},
@@ -114,7 +117,7 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
       {"an unknown type", kGood + kTag + "address = \"01DD0100002\"\ntype = \"double\"\n", 10,
        "type \"double\": float, bit or string"},
       {"a deadband on a word", kGood + kTag + "address = \"01DW0100002\"\ndeadband = 1\n", 7,
-       "a deadband is for floats, and this is no float"},
+       "a deadband is for floats, and this is a word"},
       {"a negative deadband", kGood + kTag + "address = \"01DF0100010\"\ndeadband = -0.5\n", 10,
        "deadband must be a number, 0 or more"},
       {"a deadband as text", kGood + kTag + "address = \"01DF0100010\"\ndeadband = \"1\"\n", 10,
@@ -143,6 +146,8 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
        "prefix \"plant//a\": levels of letters"},
       {"a heartbeat of 0", kGood + "[bridge]\nheartbeat_s = 0\n", 8,
        "heartbeat_s must be an integer from 1 to 86400"},
+      {"a time-out of 0", kGood + "[bridge]\ntimeout_ms = 0\n", 8,
+       "timeout_ms must be an integer from 1 to 60000"},
       {"a station file missing", kGood + "[bridge]\nstation_file = \"tavSH102.int\"\n", 8,
        "station_file: " + examples + "/tavSH102.int: no such file"},
       {"network and tcp_map",
@@ -178,6 +183,7 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
         file.line == 0 ? "plant.toml: " : "plant.toml:" + std::to_string(file.line) + ": ";
     EXPECT_TRUE(text.starts_with(where)) << text;
     EXPECT_EQ(text.find("hunter2"), std::string::npos) << file.what << ": the password printed";
+    EXPECT_EQ(text.find('\n'), std::string::npos) << file.what << ": more than one line";
   }
 }
 
@@ -201,6 +207,7 @@ TEST(BridgeSettings, ExampleFileReadsCleanAgainstTheExampleStations) {
   ApplyDriverNumber(settings, 1);
   EXPECT_EQ(settings.broker.clientId, "tavhost-bridge-tavsh1-01");
   EXPECT_EQ(settings.transport.stationFile, TAV_EXAMPLES_DIR "/tavSH101.int");
+  EXPECT_EQ(settings.transport.timeoutMs, 1000);
   EXPECT_EQ(BridgeStatusTopic(settings), "tavsh1/01/status");
   ASSERT_EQ(settings.groups.size(), 3u);
   const TagSettings& temperature = settings.groups[0].tags[0];

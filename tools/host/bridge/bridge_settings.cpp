@@ -83,6 +83,22 @@ std::optional<BridgeFileProblem> CheckText(std::string_view text, const std::str
   return std::nullopt;
 }
 
+// A text of the file in quotes, for a problem's line: control characters and quotes escaped, so
+// that a name or address holding a line end (a TOML escape) still gives one line.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      quoted += fmt::format("\\x{:02X}", byte);
+    } else {
+      if (c == '"' || c == '\\') quoted += '\\';
+      quoted += c;
+    }
+  }
+  return quoted + '"';
+}
+
 // The host data types a tag's `type` names, as --type takes them by name.
 constexpr std::pair<std::string_view, int32_t> kTypeNames[] = {
     {"float", tav::kHostTypeFloat}, {"bit", tav::kHostTypeBit}, {"string", tav::kHostTypeString}};
@@ -191,8 +207,8 @@ class Reader {
   // A tag's, station's or group's name, which becomes a topic level or names one.
   bool Name(const toml::node& node, std::string_view what, const std::string& name) {
     if (!IsTopicName(name)) {
-      Problem(node, fmt::format("{} \"{}\": a name has letters, digits, '_', '-' and '.' only",
-                                what, name));
+      Problem(node, fmt::format("{} {}: a name has letters, digits, '_', '-' and '.' only", what,
+                                Quoted(name)));
       return false;
     }
     if (IsReservedName(name)) {
@@ -285,9 +301,9 @@ class Reader {
     while (start <= prefix.size()) {
       const size_t end = std::min(prefix.find('/', start), prefix.size());
       if (!IsTopicName(std::string_view(prefix).substr(start, end - start))) {
-        return Problem(node, fmt::format("prefix \"{}\": levels of letters, digits, '_', '-' and "
+        return Problem(node, fmt::format("prefix {}: levels of letters, digits, '_', '-' and "
                                          "'.', separated by single '/'",
-                                         prefix));
+                                         Quoted(prefix)));
       }
       start = end + 1;
     }
@@ -397,7 +413,7 @@ class Reader {
       const auto* named = std::find_if(std::begin(kTypeNames), std::end(kTypeNames),
                                        [&type](const auto& entry) { return entry.first == type; });
       if (named == std::end(kTypeNames)) {
-        Problem(*table.get("type"), fmt::format("type \"{}\": float, bit or string", type));
+        Problem(*table.get("type"), fmt::format("type {}: float, bit or string", Quoted(type)));
       } else {
         tag.hostDataType = named->second;
       }
@@ -429,7 +445,7 @@ void SortByLine(BridgeFileProblems& problems) {
 
 // "tag "temperature", address "01DF0100011": " in front of what is wrong with the address.
 std::string TagWhere(const TagSettings& tag) {
-  return fmt::format("tag \"{}\", address \"{}\"", tag.name, tag.address);
+  return fmt::format("tag \"{}\", address {}", tag.name, Quoted(tag.address));
 }
 
 // Reads one tag's address as `tavhost check` does; the problem, or nothing when every command
@@ -469,10 +485,11 @@ std::optional<std::string> ResolveAddress(TagSettings& tag, const StationLookup&
   return std::nullopt;
 }
 
-bool IsFloat(const TagSettings& tag) {
+// The kind of value a resolved tag holds: "float", "word", "bit", ...
+std::string_view KindOf(const TagSettings& tag) {
+  if (tag.reading.bitNumber != tav::kNoBitNumber) return "bit";
   const tav::AreaKindInfo* area = tav::AreaKindOf(tag.reading.areaTypeCode);
-  return area != nullptr && area->element == tav::ElementKind::kFloat &&
-         tag.reading.bitNumber == tav::kNoBitNumber;
+  return tav::InfoOf(area != nullptr ? area->element : tav::ElementKind::kNone).name;
 }
 
 }  // namespace
@@ -552,9 +569,9 @@ BridgeFileProblems CheckTagAddresses(BridgeSettings& settings, const StationLook
         problem(tag.line, std::move(*refused));
         continue;
       }
-      if (tag.deadband && !IsFloat(tag)) {
-        problem(tag.line,
-                fmt::format("{}: a deadband is for floats, and this is no float", TagWhere(tag)));
+      if (tag.deadband && KindOf(tag) != "float") {
+        problem(tag.line, fmt::format("{}: a deadband is for floats, and this is a {}",
+                                      TagWhere(tag), KindOf(tag)));
       }
       const auto [first, added] = lineOfName.emplace(std::pair(tag.station(), tag.name), tag.line);
       if (!added) {
@@ -606,30 +623,25 @@ std::optional<std::string> ApplyBrokerOverride(std::string_view text, BrokerSett
   if (text.starts_with('[')) {
     // [IPv6]:PORT or [IPv6]
     const size_t close = text.find(']');
-    if (close == std::string_view::npos || close == 1) {
-      return fmt::format("--broker {}: an IPv6 address goes in brackets, [::1]:1883", text);
-    }
+    if (close == std::string_view::npos) return "the ']' after the IPv6 address is missing";
+    if (close == 1) return "the host is missing";
     host = text.substr(1, close - 1);
     const std::string_view rest = text.substr(close + 1);
-    if (!rest.empty() && !rest.starts_with(':')) {
-      return fmt::format("--broker {}: HOST:PORT, or [IPv6]:PORT", text);
-    }
+    if (!rest.empty() && !rest.starts_with(':')) return "HOST:PORT, HOST or [IPv6]:PORT";
     if (!rest.empty()) port = rest.substr(1);
-    if (rest == ":") return fmt::format("--broker {}: the port is missing after ':'", text);
+    if (rest == ":") return "the port is missing after ':'";
   } else if (const size_t colon = text.rfind(':'); colon != std::string_view::npos) {
-    if (text.find(':') != colon) {
-      return fmt::format("--broker {}: an IPv6 address goes in brackets, [::1]:1883", text);
-    }
+    if (text.find(':') != colon) return "an IPv6 address goes in brackets, [::1]:1883";
     host = text.substr(0, colon);
     port = text.substr(colon + 1);
-    if (port.empty()) return fmt::format("--broker {}: the port is missing after ':'", text);
+    if (port.empty()) return "the port is missing after ':'";
   }
-  if (host.empty()) return fmt::format("--broker {}: the host is missing", text);
+  if (host.empty()) return "the host is missing";
   uint32_t number = 0;
   if (!port.empty()) {
     const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
     if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) {
-      return fmt::format("--broker {}: the port is a number from 1 to 65535", text);
+      return "the port is a number from 1 to 65535";
     }
     broker.port = static_cast<uint16_t>(number);
   }

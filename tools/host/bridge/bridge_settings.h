@@ -1,14 +1,13 @@
 // The bridge's configuration file: which broker it publishes to, which stations it drives and
 // which tags it polls, in groups with a poll period each. A TOML file:
 //
-//   [broker]                      host, port, client_id, keep_alive (seconds), username,
-//                                 password or password_env (the name of an environment variable)
-//   [broker.tls]                  ca_file, cert_file, key_file
-//   [bridge]                      prefix, heartbeat (seconds), station_file, network, tcp_map,
-//                                 timeout (milliseconds)
-//   [stations]                    "05" = "oven": a topic name for a station in place of "05"
-//   [[group]]                     name, period (milliseconds)
-//   [[group.tag]]                 name, address, type, deadband, writable
+//   [broker]        host, port, client_id, keep_alive_s, username, and password or password_env
+//                   (the name of the environment variable that holds it)
+//   [broker.tls]    ca_file, cert_file, key_file
+//   [bridge]        prefix, heartbeat_s, station_file, network, tcp_map, timeout_ms
+//   [stations]      05 = "oven": a topic name for station 05 in place of its two digits
+//   [[group]]       name, period_ms
+//   [[group.tag]]   name, address, type, deadband, writable
 //
 // The file is read in two steps. ReadBridgeFile checks what the file alone decides: its syntax,
 // keys, types, bounds and names. CheckTagAddresses then reads every address with the rules of
@@ -55,7 +54,7 @@ struct TransportSettings {
   std::string stationFile;   // tavSH1NN.int
   std::string networkFile;   // the simulation file
   std::string tcpMap;        // the station map: libh1tcp in place of the simulated network
-  int32_t timeoutMs = 1000;  // the host's time-out for command 1, as --timeout
+  int32_t timeoutMs = 1000;  // the host's time-out for command 1, as --timeout (its default)
 };
 
 // One tag. The file gives the first fields; CheckTagAddresses fills in the rest.
@@ -148,7 +147,8 @@ std::string StationStatusTopic(const BridgeSettings& settings, int station);
 std::string TagTopic(const BridgeSettings& settings, const TagSettings& tag);
 
 // --broker HOST:PORT, or HOST alone (the port stays), or [IPv6]:PORT: applied to `broker`.
-// Returns why the text is no broker address, or nothing when it was applied.
+// Returns why the text is no broker address ("the port is a number from 1 to 65535"), or
+// nothing when it was applied.
 std::optional<std::string> ApplyBrokerOverride(std::string_view text, BrokerSettings& broker);
 
 // Whether `name` may be a tag's, station's or group's name: letters, digits, '_', '-', '.'.
