@@ -163,7 +163,8 @@ TEST_F(Bridge, PublishesEveryKindOfTagWithTheStationsValueRetained) {
   // Tags of one area and block share a read: the two words of DB 10, its two bytes.
   EXPECT_NE(BridgeLog().find("15 tags in 2 groups (13 reads a round)"), std::string::npos)
       << BridgeLog();
-  EXPECT_TRUE(std::regex_search(BridgeLog(), std::regex(R"(\{"command":"bridge","statistics":\{"tagsPolled":\d+)")))
+  EXPECT_TRUE(std::regex_search(
+      BridgeLog(), std::regex(R"(\{"command":"bridge","statistics":\{"tagsPolled":\d+)")))
       << BridgeLog();
 }
 

@@ -77,6 +77,7 @@ class Background {
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   // Sends `signal` and waits for the end; the exit code, or 128 + the signal that ended it.
   int Stop(int signal) {
     if (pid_ <= 0) return -1;
@@ -226,6 +227,11 @@ class Subscriber {
   Subscriber& operator=(const Subscriber&) = delete;
 
   bool subscribed() const { return subscribed_; }
+  // Hands every message from now on to `each` instead of keeping it.
+  void OnEach(std::function<void(const Message&)> each) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    each_ = std::move(each);
+  }
   void Publish(const std::string& topic, const std::string& payload) {
     mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                       payload.data(), 1, false);
@@ -269,6 +275,7 @@ class Subscriber {
   std::atomic<bool> subscribed_{false};
   mutable std::mutex mutex_;
   std::vector<Message> messages_;
+  std::function<void(const Message&)> each_;
 };
 
 }  // namespace tav::testing
