@@ -125,10 +125,10 @@ int main(int argc, char** argv) {
   }
   const int exitCode = bridge.Stop(SIGTERM);
   const std::string log = ReadText(folder.Path("bridge.log"));
-  std::smatch changer;
+  // The changer's newest line: what one change of every value cost it.
+  const std::regex changerLine(R"(bench changer: \d+ changes, (\d+) us)");
   double changeMicroseconds = 0;
-  for (auto it = std::sregex_iterator(log.begin(), log.end(),
-                                      std::regex(R"(bench changer: \d+ changes, (\d+) us)"));
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), changerLine);
        it != std::sregex_iterator(); ++it) {
     changeMicroseconds = std::stod((*it)[1]);
   }
@@ -145,5 +145,10 @@ int main(int argc, char** argv) {
              Percentile(delays, 0.5), Percentile(delays, 0.99), Percentile(delays, 1.0),
              delays.size());
   fmt::print("bridge exit code {}\n", exitCode);
+  if (count == 0) {
+    const std::string brokerLog = broker.log();
+    fmt::print("nothing arrived; the bridge said:\n{}\nthe broker said:\n{}\n", log.substr(0, 2000),
+               brokerLog.substr(0, 3000));
+  }
   return exitCode == 0 && count > 0 ? 0 : 1;
 }

@@ -323,4 +323,44 @@ TEST_F(Bridge, PublishesOverTlsWithUserAndPassword) {
   EXPECT_EQ(BridgeLog().find("s3cret"), std::string::npos);
 }
 
+#ifdef TAV_SNAP7_SERVER
+// The same bridge over libh1tcp, to Snap7's S7 server: values read, a write done and read back.
+TEST_F(Bridge, BridgesAnS7ServerOverTcp) {
+  Broker broker(folder_);
+  Subscriber client(broker.port(), kPrefix + "/#");
+  const int port = FreeLoopbackPort();
+  Background server({TAV_SNAP7_SERVER, std::to_string(port), "480", "quiet"},
+                    folder_.Path("snap7.log"), true);
+  ASSERT_TRUE(Eventually(
+      [&] { return ReadText(folder_.Path("snap7.log")).find("started") != std::string::npos; }));
+  folder_.Write("tavSH121.int", "1=7,0A0B0C010201,2\n");
+  folder_.Write("plant.map", "0A0B0C010201 = 127.0.0.1:" + std::to_string(port) + ", s7\n");
+  StartBridge("[broker]\nhost = \"127.0.0.1\"\nport = " + std::to_string(broker.port()) +
+              "\n[bridge]\nprefix = \"" + kPrefix +
+              "\"\nstation_file = \"tavSH121.int\"\ntcp_map = \"plant.map\"\n" + R"(
+[[group]]
+name = "s7"
+period_ms = 200
+[[group.tag]]
+name = "counter"
+address = "01DW0010000"
+writable = true
+[[group.tag]]
+name = "level"
+address = "01DF0010004"
+writable = true
+)");
+  ASSERT_TRUE(client.Await(Topic("01/counter"), [](const Message& m) { return ValueOf(m) == 0; }))
+      << BridgeLog();
+  client.Publish(Topic("01/counter/set"), "4321");
+  client.Publish(Topic("01/level/set"), R"({"value": 2.5})");
+  EXPECT_TRUE(client.Await(Topic("01/counter"), [](const Message& m) {
+    return ValueOf(m) == 4321;
+  })) << BridgeLog();
+  EXPECT_TRUE(client.Await(Topic("01/level"), [](const Message& m) { return ValueOf(m) == 2.5; }))
+      << BridgeLog();
+  EXPECT_EQ(Json::parse(client.On(Topic("01/counter/result")).back().payload)["result"], "ok");
+}
+#endif
+
 }  // namespace

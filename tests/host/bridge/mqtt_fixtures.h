@@ -55,13 +55,20 @@ class TempFolder {
   fs::path path_;
 };
 
-// A program in the background, standard output and error into `logFile`.
+// A program in the background, standard output and error into `logFile`; its standard input
+// empty, or a pipe held open while it runs (`holdInput`).
 class Background {
  public:
-  Background(std::vector<std::string> argv, const std::string& logFile) {
+  Background(std::vector<std::string> argv, const std::string& logFile, bool holdInput = false) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int input[2] = {-1, -1};
+    if (holdInput && pipe2(input, O_CLOEXEC) == 0) {
+      posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+      input_ = input[1];
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
@@ -72,8 +79,12 @@ class Background {
       pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
+    if (input[0] >= 0) close(input[0]);
   }
-  ~Background() { Stop(SIGKILL); }
+  ~Background() {
+    Stop(SIGKILL);
+    if (input_ >= 0) close(input_);
+  }
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
   bool running() const { return pid_ > 0; }
@@ -90,6 +101,7 @@ class Background {
 
  private:
   pid_t pid_ = -1;
+  int input_ = -1;
 };
 
 inline std::string ReadText(const std::string& path) {
@@ -204,11 +216,16 @@ class Subscriber {
     mosquitto_message_callback_set(
         client_, [](mosquitto*, void* self, const mosquitto_message* message) {
           auto& subscriber = *static_cast<Subscriber*>(self);
+          Message kept{message->topic,
+                       std::string(static_cast<const char*>(message->payload),
+                                   static_cast<size_t>(message->payloadlen)),
+                       message->retain};
           const std::lock_guard<std::mutex> lock(subscriber.mutex_);
-          subscriber.messages_.push_back({message->topic,
-                                          std::string(static_cast<const char*>(message->payload),
-                                                      static_cast<size_t>(message->payloadlen)),
-                                          message->retain});
+          if (subscriber.each_) {
+            subscriber.each_(kept);
+          } else {
+            subscriber.messages_.push_back(std::move(kept));
+          }
         });
     if (security) {
       mosquitto_tls_set(client_, security->caFile.c_str(), nullptr, nullptr, nullptr, nullptr);

@@ -49,8 +49,13 @@ bool Bridge::Prepare(int& exitCode) {
     groups_.push_back(std::move(group));
   }
   if (!prepared && exitCode == kExitDone) exitCode = kExitUsage;
+  // The groups' first polls spread over their periods, so that their reads and publishes do not
+  // all fall into the same moment of every period.
   const auto now = Clock::now();
-  for (PolledGroup& group : groups_) group.due = now;
+  for (size_t i = 0; i < groups_.size(); ++i) {
+    groups_[i].due =
+        now + groups_[i].period * static_cast<int64_t>(i) / static_cast<int64_t>(groups_.size());
+  }
   statsDue_ = now + plan_.statsInterval;
   return prepared;
 }

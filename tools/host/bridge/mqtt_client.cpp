@@ -13,6 +13,7 @@ namespace tavhost::bridge {
 namespace {
 
 constexpr int kQos = 1;
+constexpr unsigned kMessagesInFlight = 100;
 
 void InitialiseLibraryOnce() {
   static const int initialised = mosquitto_lib_init();
@@ -44,9 +45,9 @@ std::string MqttClient::Start() {
   mosquitto_disconnect_callback_set(client_, OnDisconnect);
   mosquitto_message_callback_set(client_, OnArrival);
   mosquitto_publish_callback_set(client_, OnPublish);
-  // Values go out in bursts of a whole poll cycle: no cap on the messages awaiting the broker's
-  // acknowledgement.
-  mosquitto_max_inflight_messages_set(client_, 0);
+  // Values go out in bursts of a whole group: a hundred may await the broker's acknowledgement
+  // at once (the library finds each acknowledged message by a search of those in flight).
+  mosquitto_max_inflight_messages_set(client_, kMessagesInFlight);
   mosquitto_reconnect_delay_set(client_, static_cast<unsigned>(options_.reconnectFirstSeconds),
                                 static_cast<unsigned>(options_.reconnectLongestSeconds), true);
   int code =
