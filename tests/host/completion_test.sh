@@ -26,7 +26,7 @@ expect() {
   fi
 }
 
-expect "info init demo read write check watch serial" tavhost ""
+expect "info init demo read write check watch serial bridge" tavhost ""
 expect "read" tavhost r
 expect "--help --driver --network --tcp-map --plc --slot --s5 --json --version --log" tavhost --
 expect "--station-file" tavhost read --st

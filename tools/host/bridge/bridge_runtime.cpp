@@ -110,7 +110,7 @@ void Bridge::Poll(PolledGroup& group) {
       }
       Take(tag, sample, now);
     }
-    PublishStationStatus(read.block.parsed.plcNumber, false);
+    PublishStationStatus(read.block.parsed.plcNumber);
   }
 }
 
@@ -133,16 +133,18 @@ void Bridge::Publish(BridgedTag& tag, Clock::time_point now) {
   ++counts_.publishes;
 }
 
-void Bridge::PublishStationStatus(int station, bool force) {
+void Bridge::PublishStationStatus(int station) {
   const StationState state = recovery_.health().State(station);
-  if (state == StationState::kUnknown) return;
-  auto [known, added] = stationStates_.try_emplace(station, state);
-  if (!added && known->second == state && !force) return;
+  if (state == StationState::kUnknown || client_ == nullptr) return;
+  const uint64_t connection = client_->connections();
+  const auto known = stationStatuses_.find(station);
+  if (known != stationStatuses_.end() && known->second.state == state &&
+      known->second.connection == connection) {
+    return;
+  }
   const std::string topic = plan_.prefix + "/" + StationName(station) + "/status";
-  if (client_ != nullptr && client_->Publish(topic, std::string(StationStatusWord(state)), true)) {
-    known->second = state;
-  } else if (added) {
-    stationStates_.erase(known);  // said once the broker is there
+  if (client_->Publish(topic, std::string(StationStatusWord(state)), true)) {
+    stationStatuses_[station] = {state, connection};
   }
 }
 
@@ -156,7 +158,7 @@ void Bridge::RepublishAfterReconnect() {
   for (BridgedTag& tag : tags_) {
     if (tag.polled && tag.connection != connectionsSeen_) Publish(tag, now);
   }
-  for (const auto& [station, state] : stationStates_) PublishStationStatus(station, true);
+  for (const auto& [station, status] : stationStatuses_) PublishStationStatus(station);
 }
 
 void Bridge::HandleMessage(const InboundMessage& message) {
@@ -188,7 +190,7 @@ Refusal Bridge::Write(BridgedTag& tag, const std::string& payload, std::string& 
   std::vector<uint8_t> values;
   if (!ParseValues(tag.tag, {*text}, values, reason)) return Refusal::kOutOfRange;
   const std::optional<int32_t> result = recovery_.Write(tag.tag, values);
-  PublishStationStatus(tag.tag.parsed.plcNumber, false);
+  PublishStationStatus(tag.tag.parsed.plcNumber);
   if (!result) {
     const int station = tag.tag.parsed.plcNumber;
     reason = fmt::format("station {:02} is down: {}", station, recovery_.health().Reason(station));

@@ -108,7 +108,9 @@ class Bridge {
   void Poll(PolledGroup& group);
   void Take(BridgedTag& tag, const Sample& sample, Clock::time_point now);
   void Publish(BridgedTag& tag, Clock::time_point now);
-  void PublishStationStatus(int station, bool force);
+  // Publishes the station's status when it changed, or was last published on an earlier broker
+  // connection.
+  void PublishStationStatus(int station);
   void RepublishAfterReconnect();
   void HandleMessage(const InboundMessage& message);
   void Answer(const BridgedTag& tag, Refusal refusal, const std::string& reason);
@@ -122,7 +124,11 @@ class Bridge {
   std::vector<BridgedTag> tags_;
   std::map<std::string, size_t> byKey_;
   std::vector<PolledGroup> groups_;
-  std::map<int, StationState> stationStates_;  // as last published
+  struct StationStatus {
+    StationState state;
+    uint64_t connection;  // the broker connection it was published on
+  };
+  std::map<int, StationStatus> stationStatuses_;  // as last published
   uint64_t connectionsSeen_ = 0;
   Clock::time_point statsDue_{};
   BridgeCounts counts_;
