@@ -115,9 +115,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-# Every library the parts link is the C and C++ runtime: fmt, CLI11, toml++ and nlohmann-json are
-# compiled in.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1")
+# The libraries the parts link are the C and C++ runtime and, for tavhost bridge, libmosquitto:
+# fmt, CLI11, toml++ and nlohmann-json are compiled in.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libmosquitto1 (>= 2.0)")
 # The shlibs file tells packages built against the driver which version they need; with it CPack
 # and the trigger runs ldconfig after the libraries are installed or removed.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Unpacks the Linux packages that `cmake --workflow --preset linux-package` made into empty folders
 # and runs `tavhost demo` from each: the .deb's files (dpkg -x, as dpkg would lay them under /usr)
-# and the .tar.gz's. Checks that the .deb asks for nothing but the C and C++ runtimes.
+# and the .tar.gz's. Checks that the .deb asks for nothing but the C and C++ runtimes and
+# libmosquitto (tavhost bridge).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/linux-package
@@ -12,7 +13,7 @@ trap 'rm -rf "${root}"' EXIT
 
 depends=$(dpkg-deb --field "${deb}" Depends)
 echo "${deb}: Depends: ${depends}"
-if [[ "${depends}" != "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1" ]]; then
+if [[ "${depends}" != "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libmosquitto1 (>= 2.0)" ]]; then
   echo "unexpected dependencies" >&2
   exit 1
 fi

@@ -6,7 +6,8 @@ set -euo pipefail
 # compiler, and the build machine's library (libgtest-dev) for the programs of the Windows tests
 # that run beside Wine. wine64 runs the windows-x64 tests on every machine. lintian judges the
 # .deb. iproute2 makes the network namespaces and veth pairs of libh1eth's tests, tshark judges
-# their frames.
+# their frames. tavhost bridge links libmosquitto; its tests run Debian's mosquitto broker,
+# subscribe with its clients and make their TLS certificates with openssl.
 packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
@@ -14,6 +15,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev valgrind
   tshark iproute2 lintian bash-completion
+  libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 # npm fetches Snap7's sources for the libh1tcp tests. Where Node.js came from elsewhere it brings
 # its own npm, and Debian's npm package conflicts with it.

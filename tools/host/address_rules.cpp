@@ -254,6 +254,18 @@ constexpr bool EveryFamiliarRuleHasWording() {
 }
 static_assert(EveryFamiliarRuleHasWording());
 
+// The element kind of a code the grammar gives; none for any other.
+tav::ElementKind ElementOf(uint32_t areaTypeCode) {
+  const tav::AreaKindInfo* area = tav::AreaKindOf(areaTypeCode);
+  return area != nullptr ? area->element : tav::ElementKind::kNone;
+}
+
+// The host data types an address may ask for, most particular first: the parser accepts a bit
+// type only with bit digits, and the others when the kind it finds asks for them.
+constexpr int32_t kTypeCandidates[] = {tav::kHostTypeBit, tav::kHostTypeString, tav::kHostTypeFloat,
+                                       tav::kHostTypeInteger};
+constexpr int32_t kHostTypeWords = 0;
+
 }  // namespace
 
 AddressReading ReadAddress(std::string_view text, AddressCommand command, int32_t hostDataType,
@@ -369,6 +381,31 @@ std::string HostDataTypeName(int32_t hostDataType) {
     default:
       return fmt::format("{} (no special type)", hostDataType);
   }
+}
+
+int32_t HostDataTypeFor(std::string_view address, const StationLookup& stations) {
+  // The rules answer as the driver does, without its log line for each try of an X address.
+  for (const int32_t candidate : kTypeCandidates) {
+    const AddressReading reading =
+        ReadAddress(address, AddressCommand::kParse, candidate, 1, stations);
+    if (!reading.valid()) continue;
+    if (candidate == tav::kHostTypeBit ||
+        tav::InfoOf(ElementOf(reading.areaTypeCode)).hostDataType == candidate) {
+      return candidate;
+    }
+  }
+  return kHostTypeWords;
+}
+
+std::optional<std::string> TransferRefusal(uint32_t areaTypeCode, uint32_t bitNumber) {
+  if (bitNumber == tav::kNoBitNumber || ElementOf(areaTypeCode) != tav::ElementKind::kByte ||
+      bitNumber < 8) {
+    return std::nullopt;
+  }
+  return fmt::format(
+      "bit {} lies beyond the byte: the driver reads and writes bits 0 to 7 of a "
+      "byte only (\"bit beyond the element\")",
+      bitNumber);
 }
 
 }  // namespace tavhost

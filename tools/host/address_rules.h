@@ -63,6 +63,14 @@ struct AddressReading {
 AddressReading ReadAddress(std::string_view text, AddressCommand command, int32_t hostDataType,
                            int32_t elementCount, const StationLookup& stations);
 
+// The host data type an address asks for, as the driver's parser sees it (command 3): 6 when it
+// names a bit, 7 for a string, 3 for a float, 4 for a double word, 0 otherwise.
+int32_t HostDataTypeFor(std::string_view address, const StationLookup& stations);
+
+// Why commands 5 and 7 refuse a tag whose address command 3 accepts: a bit number beyond its
+// element (bits 8 to 15 of an input, output or flag byte). None when they take it.
+std::optional<std::string> TransferRefusal(uint32_t areaTypeCode, uint32_t bitNumber);
+
 // "positions 0-1: station 99: ...", or the reason alone when it concerns no position.
 std::string RefusalText(const Refusal& refusal);
 

@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
   tavhost::AddCheckCommand(app, host, exitCode);
   tavhost::AddWatchCommand(app, host, exitCode);
   tavhost::AddSerialCommand(app, host, exitCode);
+  tavhost::AddBridgeCommand(app, host, exitCode);
 #if !defined(_WIN32)
   tavhost::AddH1Command(app, host, exitCode);
 #endif

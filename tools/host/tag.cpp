@@ -23,7 +23,6 @@ namespace tavhost {
 
 namespace {
 
-constexpr int32_t kHostTypeWords = 0;
 constexpr size_t kValueCellBytes = 4;
 constexpr uint32_t kValueCellShift = 16;  // a 16-bit element lies in bytes 2 and 3 of its cell
 
@@ -31,12 +30,6 @@ constexpr uint32_t kValueCellShift = 16;  // a 16-bit element lies in bytes 2 an
 tav::ElementKind ElementOf(uint32_t areaTypeCode) {
   const tav::AreaKindInfo* area = tav::AreaKindOf(areaTypeCode);
   return area != nullptr ? area->element : tav::ElementKind::kWord;
-}
-
-// Whether the AreaTypeCode names bytes: of a data block (extended or not), or of inputs,
-// outputs or flags. The host holds each in a 16-bit element; the station holds 8 bits.
-bool IsByteKind(uint32_t areaTypeCode) {
-  return ElementOf(areaTypeCode) == tav::ElementKind::kByte;
 }
 
 // The host element of each element kind, in the vocabulary's order.
@@ -73,11 +66,6 @@ int32_t Transfer(Host& host, tav::CommandCode command, const Tag& tag,
                       : std::nullopt;
   return result;
 }
-
-// The host data types an address may ask for, most particular first: the parser accepts a bit
-// type only with bit digits, and the others when the kind it finds asks for them.
-constexpr int32_t kTypeCandidates[] = {tav::kHostTypeBit, tav::kHostTypeString, tav::kHostTypeFloat,
-                                       tav::kHostTypeInteger};
 
 // An integer as typed: an optional minus, then decimal digits or 0x and hexadecimal digits, and
 // nothing else (a second sign, "0x-5", is no number). Magnitudes beyond every element saturate,
@@ -196,16 +184,6 @@ size_t Tag::StringCharactersMoved() const {
   return StringLength() & ~uint32_t{1};
 }
 
-std::optional<std::string> TransferRefusal(uint32_t areaTypeCode, uint32_t bitNumber) {
-  if (bitNumber == tav::kNoBitNumber || !IsByteKind(areaTypeCode) || bitNumber < 8) {
-    return std::nullopt;
-  }
-  return fmt::format(
-      "bit {} lies beyond the byte: the driver reads and writes bits 0 to 7 of a "
-      "byte only (\"bit beyond the element\")",
-      bitNumber);
-}
-
 std::string TransferFailureMeaning(const Tag& tag, int32_t result) {
   if (result == 1) {
     if (std::optional<std::string> refusal =
@@ -251,18 +229,7 @@ CLI::Transformer HostDataTypeNames() {
 }
 
 int32_t HostDataTypeOf(Host& host, const std::string& address) {
-  // The rules answer as the driver does, without its log line for each try of an X address.
-  const StationLookup stations = StationsOf(host.instance());
-  for (const int32_t candidate : kTypeCandidates) {
-    const AddressReading reading =
-        ReadAddress(address, AddressCommand::kParse, candidate, 1, stations);
-    if (!reading.valid()) continue;
-    if (candidate == tav::kHostTypeBit ||
-        tav::InfoOf(ElementOf(reading.areaTypeCode)).hostDataType == candidate) {
-      return candidate;
-    }
-  }
-  return kHostTypeWords;
+  return HostDataTypeFor(address, StationsOf(host.instance()));
 }
 
 std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t hostDataType,

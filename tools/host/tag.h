@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "abi/address_block.h"
+#include "address_rules.h"
 #include "host.h"
 #include "output.h"
 #include "status_words.h"
@@ -83,9 +84,6 @@ int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
 std::optional<ExchangeOutcome> LastExchangeOutcome();
 // The outcome as JSON members: "h1Result" and "statusWord", added to `document` when there is one.
 void AddExchangeOutcome(Json& document);
-// Why commands 5 and 7 refuse a tag whose address command 3 accepts: a bit number beyond its
-// element (bits 8 to 15 of an input, output or flag byte). None when they take it.
-std::optional<std::string> TransferRefusal(uint32_t areaTypeCode, uint32_t bitNumber);
 // What a failed transfer of the tag means: the driver's reason when tavhost knows why it refused,
 // the station's status word or the library's result in words when the driver logged them, else
 // what the result means.

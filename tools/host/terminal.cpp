@@ -26,6 +26,11 @@ bool Interrupted() {
 
 void ReleaseInterrupt() {
   std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
+void CatchTermination() {
+  std::signal(SIGTERM, OnInterrupt);
 }
 
 }  // namespace tavhost

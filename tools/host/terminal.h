@@ -13,5 +13,7 @@ bool PrepareTerminal();
 void CatchInterrupt();
 bool Interrupted();
 void ReleaseInterrupt();
+// SIGTERM, too, sets Interrupted() from now on (until ReleaseInterrupt()): a service's stop.
+void CatchTermination();
 
 }  // namespace tavhost

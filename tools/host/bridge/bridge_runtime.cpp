@@ -1,0 +1,245 @@
+#include "bridge/bridge_runtime.h"
+
+#include <fmt/core.h>
+
+#include <algorithm>
+
+namespace tavhost::bridge {
+
+namespace {
+
+constexpr int32_t kNoConnection = 2;
+constexpr std::string_view kSetSuffix = "/set";
+
+std::string_view StationStatusWord(StationState state) {
+  return state == StationState::kDown ? "offline" : "online";
+}
+
+}  // namespace
+
+Bridge::Bridge(Host& host, BridgePlan plan)
+    : host_(host), plan_(std::move(plan)), recovery_(host, "bridge") {}
+
+std::string Bridge::StationName(int station) const {
+  const auto named = plan_.stationNames.find(station);
+  return named != plan_.stationNames.end() ? named->second : fmt::format("{:02}", station);
+}
+
+bool Bridge::Prepare(int& exitCode) {
+  bool prepared = true;
+  for (const GroupPlan& groupPlan : plan_.groups) {
+    PolledGroup group{groupPlan.period, {}, {}, {}};
+    std::vector<Tag> parsed;
+    for (const TagPlan& tagPlan : groupPlan.tags) {
+      std::optional<Tag> tag =
+          PrepareTag(host_, "bridge", tagPlan.address, tagPlan.hostDataType, 1, exitCode);
+      if (!tag) {
+        prepared = false;
+        continue;
+      }
+      BridgedTag bridged{tagPlan, {}, {}, *tag, {}, false, std::nullopt, {}};
+      bridged.key = StationName(tag->parsed.plcNumber) + "/" + tagPlan.name;
+      bridged.topic = plan_.prefix + "/" + bridged.key;
+      byKey_[bridged.key] = tags_.size();
+      group.tags.push_back(tags_.size());
+      tags_.push_back(std::move(bridged));
+      parsed.push_back(std::move(*tag));
+    }
+    group.reads = PlanBlockReads(parsed);
+    groups_.push_back(std::move(group));
+  }
+  if (!prepared && exitCode == kExitDone) exitCode = kExitUsage;
+  // The groups' first polls spread over their periods, so that their reads and publishes do not
+  // all fall into the same moment of every period.
+  const auto now = Clock::now();
+  for (size_t i = 0; i < groups_.size(); ++i) {
+    groups_[i].due =
+        now + groups_[i].period * static_cast<int64_t>(i) / static_cast<int64_t>(groups_.size());
+  }
+  statsDue_ = now + plan_.statsInterval;
+  return prepared;
+}
+
+size_t Bridge::readsPerRound() const {
+  size_t reads = 0;
+  for (const PolledGroup& group : groups_) reads += group.reads.size();
+  return reads;
+}
+
+void Bridge::RunOnce(std::chrono::milliseconds longest) {
+  auto now = Clock::now();
+  for (PolledGroup& group : groups_) {
+    if (now < group.due) continue;
+    Poll(group);
+    group.due += group.period;
+    // A group that fell behind (a slow station) starts its next period from now, not in a burst.
+    if (group.due <= now) group.due = now + group.period;
+  }
+  RepublishAfterReconnect();
+  now = Clock::now();
+  if (now >= statsDue_) {
+    fmt::print(stderr, "{}\n", StatisticsLine());
+    std::fflush(stderr);
+    statsDue_ += plan_.statsInterval;
+    if (statsDue_ <= now) statsDue_ = now + plan_.statsInterval;
+  }
+  Clock::time_point deadline = std::min(statsDue_, now + longest);
+  for (const PolledGroup& group : groups_) deadline = std::min(deadline, group.due);
+  while (std::optional<InboundMessage> message = inbox_.Take(deadline)) {
+    HandleMessage(*message);
+    if (Clock::now() >= deadline) break;
+  }
+}
+
+void Bridge::Poll(PolledGroup& group) {
+  std::vector<uint8_t> values;
+  for (const BlockRead& read : group.reads) {
+    const std::optional<int32_t> result = recovery_.Read(read.block, values);
+    const auto time = std::chrono::system_clock::now();
+    const auto now = Clock::now();
+    const bool good = result && *result == 0;
+    if (result) ++counts_.reads;
+    if (!good) ++counts_.failures;
+    counts_.tagsPolled += static_cast<int64_t>(read.tags.size());
+    for (size_t i = 0; i < read.tags.size(); ++i) {
+      BridgedTag& tag = tags_[group.tags[read.tags[i]]];
+      Sample sample{tag.current.value, Quality::kBad, time};
+      if (good) {
+        sample.value = ValuesToJson(tag.tag, ElementValues(read, i, tag.tag, values)).at(0);
+        sample.quality = Quality::kGood;
+      }
+      Take(tag, sample, now);
+    }
+    PublishStationStatus(read.block.parsed.plcNumber);
+  }
+}
+
+void Bridge::Take(BridgedTag& tag, const Sample& sample, Clock::time_point now) {
+  tag.current = sample;
+  tag.polled = true;
+  if (IsNews(tag.published, sample, tag.plan.deadband) ||
+      now - tag.publishedAt >= plan_.heartbeat) {
+    Publish(tag, now);
+  }
+}
+
+void Bridge::Publish(BridgedTag& tag, Clock::time_point now) {
+  if (client_ == nullptr) return;
+  const uint64_t connection = client_->connections();
+  if (!client_->Publish(tag.topic, Payload(tag.current), true)) return;
+  tag.connection = connection;
+  tag.published = tag.current;
+  tag.publishedAt = now;
+  ++counts_.publishes;
+}
+
+void Bridge::PublishStationStatus(int station) {
+  const StationState state = recovery_.health().State(station);
+  if (state == StationState::kUnknown || client_ == nullptr) return;
+  const uint64_t connection = client_->connections();
+  const auto known = stationStatuses_.find(station);
+  if (known != stationStatuses_.end() && known->second.state == state &&
+      known->second.connection == connection) {
+    return;
+  }
+  const std::string topic = plan_.prefix + "/" + StationName(station) + "/status";
+  if (client_->Publish(topic, std::string(StationStatusWord(state)), true)) {
+    stationStatuses_[station] = {state, connection};
+  }
+}
+
+void Bridge::RepublishAfterReconnect() {
+  if (client_ == nullptr || !client_->connected() || client_->connections() == connectionsSeen_) {
+    return;
+  }
+  connectionsSeen_ = client_->connections();
+  // What went out on an earlier connection may be lost with the broker that took it.
+  const auto now = Clock::now();
+  for (BridgedTag& tag : tags_) {
+    if (tag.polled && tag.connection != connectionsSeen_) Publish(tag, now);
+  }
+  for (const auto& [station, status] : stationStatuses_) PublishStationStatus(station);
+}
+
+void Bridge::HandleMessage(const InboundMessage& message) {
+  std::string_view topic = message.topic;
+  const std::string start = plan_.prefix + "/";
+  if (!topic.starts_with(start) || !topic.ends_with(kSetSuffix)) return;
+  topic.remove_prefix(start.size());
+  topic.remove_suffix(kSetSuffix.size());
+  const auto found = byKey_.find(std::string(topic));
+  if (found == byKey_.end()) return;  // no tag of this bridge's: another bridge's, or none
+  BridgedTag& tag = tags_[found->second];
+  std::string reason;
+  const Refusal refusal = Write(tag, message.payload, reason);
+  if (refusal == Refusal::kNone) {
+    ++counts_.writes;
+  } else {
+    ++counts_.refusals;
+  }
+  Answer(tag, refusal, reason);
+}
+
+Refusal Bridge::Write(BridgedTag& tag, const std::string& payload, std::string& reason) {
+  if (!tag.plan.writable) {
+    reason = fmt::format("{} is not marked writable in the bridge's file", tag.key);
+    return Refusal::kNotWritable;
+  }
+  const std::optional<std::string> text = WriteValueText(payload, tag.tag.kind, reason);
+  if (!text) return Refusal::kMalformed;
+  std::vector<uint8_t> values;
+  if (!ParseValues(tag.tag, {*text}, values, reason)) return Refusal::kOutOfRange;
+  const std::optional<int32_t> result = recovery_.Write(tag.tag, values);
+  PublishStationStatus(tag.tag.parsed.plcNumber);
+  if (!result) {
+    const int station = tag.tag.parsed.plcNumber;
+    reason = fmt::format("station {:02} is down: {}", station, recovery_.health().Reason(station));
+    return Refusal::kStationDown;
+  }
+  if (*result != 0) {
+    ++counts_.failures;
+    reason = fmt::format("the driver's write failed with {}: {}", *result,
+                         TransferFailureText(host_, tag.tag, *result));
+    return *result == kNoConnection ? Refusal::kStationDown : Refusal::kFailed;
+  }
+  // The value as the station now holds it, published at once rather than at the next poll.
+  const std::optional<int32_t> readBack = recovery_.Read(tag.tag, values);
+  if (readBack && *readBack == 0) {
+    Take(tag,
+         Sample{ValuesToJson(tag.tag, values).at(0), Quality::kGood,
+                std::chrono::system_clock::now()},
+         Clock::now());
+  }
+  return Refusal::kNone;
+}
+
+void Bridge::Answer(const BridgedTag& tag, Refusal refusal, const std::string& reason) {
+  if (client_ == nullptr) return;
+  client_->Publish(tag.topic + "/result",
+                   ResultPayload(refusal, reason, UtcTimestamp(std::chrono::system_clock::now())),
+                   false);
+}
+
+std::string Bridge::StatisticsLine() const {
+  const std::string broker = client_ != nullptr ? client_->State() : "not started";
+  if (JsonOutput()) {
+    return Json{{"command", "bridge"},
+                {"statistics",
+                 {{"tagsPolled", counts_.tagsPolled},
+                  {"reads", counts_.reads},
+                  {"publishes", counts_.publishes},
+                  {"writes", counts_.writes},
+                  {"refusedWrites", counts_.refusals},
+                  {"failures", counts_.failures},
+                  {"stationsDown", recovery_.health().DownCount()},
+                  {"broker", broker}}}}
+        .dump();
+  }
+  return fmt::format(
+      "tavhost bridge: {} tags polled in {} reads, {} publishes, {} writes ({} refused), {} "
+      "failures, {} stations down, broker {}",
+      counts_.tagsPolled, counts_.reads, counts_.publishes, counts_.writes, counts_.refusals,
+      counts_.failures, recovery_.health().DownCount(), broker);
+}
+
+}  // namespace tavhost::bridge

@@ -1,0 +1,137 @@
+// The running bridge: one thread that calls TavMain polls each group of tags on its period in
+// block reads, publishes what is news, and between polls takes the writes that libmosquitto's
+// thread queued; stations that drop are reconnected as `watch` reconnects them, and a broker that
+// comes back gets every current value again.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bridge/block_plan.h"
+#include "bridge/inbox.h"
+#include "bridge/mqtt_client.h"
+#include "bridge/publication.h"
+#include "bridge/write_request.h"
+#include "host.h"
+#include "recovery.h"
+#include "tag.h"
+
+namespace tavhost::bridge {
+
+// One tag as the bridge's file gives it.
+struct TagPlan {
+  std::string address;       // the 13-character form
+  int32_t hostDataType = 0;  // what command 3 is given for it
+  std::string name;
+  double deadband = 0;
+  bool writable = false;
+};
+
+struct GroupPlan {
+  std::chrono::milliseconds period{1000};
+  std::vector<TagPlan> tags;
+};
+
+struct BridgePlan {
+  std::string prefix;                       // topics are PREFIX/STATION/NAME
+  std::map<int, std::string> stationNames;  // a station without one is named by its number, "01"
+  std::chrono::milliseconds heartbeat{60'000};
+  std::chrono::milliseconds statsInterval{60'000};
+  std::vector<GroupPlan> groups;
+};
+
+// What the statistics line counts.
+struct BridgeCounts {
+  int64_t tagsPolled = 0;
+  int64_t reads = 0;  // block reads and single reads that ran
+  int64_t publishes = 0;
+  int64_t writes = 0;    // writes done
+  int64_t refusals = 0;  // writes refused
+  int64_t failures = 0;  // reads that failed or were skipped while their station was down
+};
+
+class Bridge {
+ public:
+  Bridge(Host& host, BridgePlan plan);
+  Bridge(const Bridge&) = delete;
+  Bridge& operator=(const Bridge&) = delete;
+
+  // Parses every tag's address (command 3); false, with each problem reported, when any is
+  // refused.
+  bool Prepare(int& exitCode);
+  // What goes to the broker's client: the status topic and the subscription for writes.
+  StatusTopic Status() const { return {plan_.prefix + "/status"}; }
+  std::vector<std::string> Subscriptions() const { return {plan_.prefix + "/+/+/set"}; }
+  Inbox& inbox() { return inbox_; }
+
+  // Runs until `stop` says so; publishes through `client`.
+  template <typename Stop>
+  void Run(MqttClient& client, Stop stop) {
+    client_ = &client;
+    while (!stop()) RunOnce(std::chrono::milliseconds(100));
+  }
+  // One pass: polls the groups that are due, republishes after the broker came back, prints the
+  // statistics when due, then handles writes until the next is due or `longest` has passed.
+  void RunOnce(std::chrono::milliseconds longest);
+
+  const BridgeCounts& counts() const { return counts_; }
+  size_t tagCount() const { return tags_.size(); }
+  size_t readsPerRound() const;
+  // The statistics line: as text, or as one JSON document with --json.
+  std::string StatisticsLine() const;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct BridgedTag {
+    TagPlan plan;
+    std::string key;  // STATION/NAME
+    std::string topic;
+    Tag tag;
+    Sample current;
+    bool polled = false;
+    std::optional<Sample> published;
+    Clock::time_point publishedAt{};
+    uint64_t connection = 0;  // the broker connection it was last published on
+  };
+  struct PolledGroup {
+    std::chrono::milliseconds period;
+    std::vector<size_t> tags;      // into tags_
+    std::vector<BlockRead> reads;  // their indices into `tags`
+    Clock::time_point due{};
+  };
+
+  std::string StationName(int station) const;
+  void Poll(PolledGroup& group);
+  void Take(BridgedTag& tag, const Sample& sample, Clock::time_point now);
+  void Publish(BridgedTag& tag, Clock::time_point now);
+  // Publishes the station's status when it changed, or was last published on an earlier broker
+  // connection.
+  void PublishStationStatus(int station);
+  void RepublishAfterReconnect();
+  void HandleMessage(const InboundMessage& message);
+  void Answer(const BridgedTag& tag, Refusal refusal, const std::string& reason);
+  Refusal Write(BridgedTag& tag, const std::string& payload, std::string& reason);
+
+  Host& host_;
+  BridgePlan plan_;
+  StationRecovery recovery_;
+  Inbox inbox_;
+  MqttClient* client_ = nullptr;
+  std::vector<BridgedTag> tags_;
+  std::map<std::string, size_t> byKey_;
+  std::vector<PolledGroup> groups_;
+  struct StationStatus {
+    StationState state;
+    uint64_t connection;  // the broker connection it was published on
+  };
+  std::map<int, StationStatus> stationStatuses_;  // as last published
+  uint64_t connectionsSeen_ = 0;
+  Clock::time_point statsDue_{};
+  BridgeCounts counts_;
+};
+
+}  // namespace tavhost::bridge

@@ -1,0 +1,163 @@
+#include "bridge/mqtt_client.h"
+
+#include <fmt/core.h>
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace tavhost::bridge {
+
+namespace {
+
+constexpr int kQos = 1;
+constexpr unsigned kMessagesInFlight = 100;
+
+void InitialiseLibraryOnce() {
+  static const int initialised = mosquitto_lib_init();
+  (void)initialised;
+}
+
+}  // namespace
+
+MqttClient::MqttClient(BrokerOptions options, StatusTopic status,
+                       std::vector<std::string> subscriptions, OnMessage onMessage)
+    : options_(std::move(options)),
+      status_(std::move(status)),
+      subscriptions_(std::move(subscriptions)),
+      onMessage_(std::move(onMessage)) {}
+
+MqttClient::~MqttClient() {
+  Stop(0);
+  if (client_ != nullptr) mosquitto_destroy(client_);
+}
+
+std::string MqttClient::Start() {
+  InitialiseLibraryOnce();
+  // A clean session: the subscriptions are renewed on every connect.
+  client_ =
+      mosquitto_new(options_.clientId.empty() ? nullptr : options_.clientId.c_str(), true, this);
+  if (client_ == nullptr) return "the MQTT client cannot be created (out of memory)";
+  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_connect_callback_set(client_, OnConnect);
+  mosquitto_disconnect_callback_set(client_, OnDisconnect);
+  mosquitto_message_callback_set(client_, OnArrival);
+  mosquitto_publish_callback_set(client_, OnPublish);
+  // Values go out in bursts of a whole group: a hundred may await the broker's acknowledgement
+  // at once (the library finds each acknowledged message by a search of those in flight).
+  mosquitto_max_inflight_messages_set(client_, kMessagesInFlight);
+  mosquitto_reconnect_delay_set(client_, static_cast<unsigned>(options_.reconnectFirstSeconds),
+                                static_cast<unsigned>(options_.reconnectLongestSeconds), true);
+  int code =
+      mosquitto_will_set(client_, status_.topic.c_str(), static_cast<int>(status_.offline.size()),
+                         status_.offline.data(), kQos, true);
+  if (code != MOSQ_ERR_SUCCESS) {
+    return fmt::format("the last will on {} is refused: {}", status_.topic,
+                       mosquitto_strerror(code));
+  }
+  if (!options_.user.empty()) {
+    code =
+        mosquitto_username_pw_set(client_, options_.user.c_str(),
+                                  options_.password.empty() ? nullptr : options_.password.c_str());
+    if (code != MOSQ_ERR_SUCCESS) {
+      return fmt::format("the user name is refused: {}", mosquitto_strerror(code));
+    }
+  }
+  if (!options_.caFile.empty()) {
+    code =
+        mosquitto_tls_set(client_, options_.caFile.c_str(), nullptr,
+                          options_.certFile.empty() ? nullptr : options_.certFile.c_str(),
+                          options_.keyFile.empty() ? nullptr : options_.keyFile.c_str(), nullptr);
+    if (code != MOSQ_ERR_SUCCESS) {
+      return fmt::format("TLS cannot be set up with CA {}{}: {}", options_.caFile,
+                         options_.certFile.empty() ? "" : ", certificate " + options_.certFile,
+                         code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code));
+    }
+  }
+  // The first connect may fail (no broker yet): the network thread keeps trying on the back-off.
+  code = mosquitto_connect_async(client_, options_.host.c_str(), options_.port,
+                                 options_.keepAliveSeconds);
+  if (code != MOSQ_ERR_SUCCESS) {
+    SetProblem(code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code));
+  }
+  code = mosquitto_loop_start(client_);
+  if (code != MOSQ_ERR_SUCCESS) {
+    return fmt::format("the MQTT network thread cannot start: {}", mosquitto_strerror(code));
+  }
+  started_ = true;
+  return {};
+}
+
+bool MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain) {
+  if (!connected_) return false;
+  return mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                           payload.data(), kQos, retain) == MOSQ_ERR_SUCCESS;
+}
+
+void MqttClient::Stop(int patienceMs) {
+  if (!started_) return;
+  started_ = false;
+  if (connected_) {
+    int messageId = 0;
+    mosquitto_publish(client_, &messageId, status_.topic.c_str(),
+                      static_cast<int>(status_.offline.size()), status_.offline.data(), kQos, true);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
+    while (connected_ && lastAcknowledged_ != messageId &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  mosquitto_disconnect(client_);
+  mosquitto_loop_stop(client_, false);
+  connected_ = false;
+}
+
+std::string MqttClient::State() const {
+  if (connected_) return "connected";
+  const std::lock_guard<std::mutex> lock(problemMutex_);
+  if (connections_ == 0) return problem_.empty() ? "connecting" : "connecting: " + problem_;
+  return problem_.empty() ? "reconnecting" : "reconnecting: " + problem_;
+}
+
+void MqttClient::SetProblem(std::string problem) {
+  const std::lock_guard<std::mutex> lock(problemMutex_);
+  problem_ = std::move(problem);
+}
+
+void MqttClient::OnConnect(mosquitto* client, void* self, int code) {
+  auto& bridge = *static_cast<MqttClient*>(self);
+  if (code != 0) {
+    bridge.SetProblem(
+        fmt::format("the broker refused the connection: {}", mosquitto_connack_string(code)));
+    return;
+  }
+  for (const std::string& pattern : bridge.subscriptions_) {
+    mosquitto_subscribe(client, nullptr, pattern.c_str(), kQos);
+  }
+  mosquitto_publish(client, nullptr, bridge.status_.topic.c_str(),
+                    static_cast<int>(bridge.status_.online.size()), bridge.status_.online.data(),
+                    kQos, true);
+  bridge.SetProblem({});
+  ++bridge.connections_;
+  bridge.connected_ = true;
+}
+
+void MqttClient::OnDisconnect(mosquitto* /*client*/, void* self, int code) {
+  auto& bridge = *static_cast<MqttClient*>(self);
+  bridge.connected_ = false;
+  if (code != 0) bridge.SetProblem(fmt::format("connection lost ({})", mosquitto_strerror(code)));
+}
+
+void MqttClient::OnArrival(mosquitto* /*client*/, void* self, const mosquitto_message* message) {
+  auto& bridge = *static_cast<MqttClient*>(self);
+  bridge.onMessage_(message->topic, std::string(static_cast<const char*>(message->payload),
+                                                static_cast<size_t>(message->payloadlen)));
+}
+
+void MqttClient::OnPublish(mosquitto* /*client*/, void* self, int messageId) {
+  static_cast<MqttClient*>(self)->lastAcknowledged_ = messageId;
+}
+
+}  // namespace tavhost::bridge
