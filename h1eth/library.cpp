@@ -3,8 +3,9 @@
 // interface nobody chose). Open driver reads h1eth.conf, opens the interface (which needs
 // CAP_NET_RAW) and, with TAV_H1_CAPTURE set, the capture file; the open operations create
 // connections that set themselves up through the connection-state operation, addressed by the
-// connect record's Ethernet address and TSAPs; the exchanges run on them. Identifiers run from 1
-// to 65,535. One library instance per process, as the driver expects.
+// connect record's Ethernet address and TSAPs (an S7 connection to a station h1eth.conf names in
+// word_addressed speaks to S5 word memory: its data blocks count words); the exchanges run on them.
+// Identifiers run from 1 to 65,535. One library instance per process, as the driver expects.
 //
 // How state is shared: everything (the link's transport layer with its connections, the driver's
 // connections, the open flag) belongs to one Library under one mutex. The calling thread takes the
@@ -64,6 +65,7 @@ struct Library {
   bool stopping = false;
   std::unique_ptr<Link> link;
   std::unique_ptr<TransportLayer> layer;
+  Settings settings;  // h1eth.conf as read when the driver was opened
   std::map<uint16_t, std::unique_ptr<StationConnection>> connections;
   uint16_t lastId = 0;
   std::thread timer;
@@ -221,9 +223,12 @@ uint16_t Open(void* connectRecord, bool s7) {
     if (!library.connections.contains(library.lastId)) id = library.lastId;
   }
   if (id == 0) return kNoIdentifier;
+  const sessions::Dialect dialect = !s7 ? sessions::Dialect::kS5
+                                    : IsWordAddressed(library.settings, addressing.endpoints.remote)
+                                        ? sessions::Dialect::kS7Words
+                                        : sessions::Dialect::kS7;
   auto connection = std::make_unique<StationConnection>(
-      *library.layer, std::move(addressing), s7 ? sessions::Dialect::kS7 : sessions::Dialect::kS5,
-      sessions::SessionSettings{}, LogLine);
+      *library.layer, std::move(addressing), dialect, sessions::SessionSettings{}, LogLine);
   connection->Start(Now());
   library.connections.emplace(id, std::move(connection));
   record.connection = id;
@@ -279,14 +284,15 @@ uint16_t TAV_H1_CALL H1OpenDriver(void) {
     const std::lock_guard lock(library.mutex);
     if (library.open) return kOk;
   }
-  const TransportSettings settings = TransportSettingsOf(ReadSettings());
+  Settings settings = ReadSettings();
   std::unique_ptr<Link> link = OpenLink();
   if (!link) return kNoSockets;
   const std::lock_guard lock(library.mutex);
   library.link = std::move(link);
+  library.settings = std::move(settings);
   Link& sender = *library.link;
-  library.layer =
-      std::make_unique<TransportLayer>(settings, [&sender](ByteView frame) { sender.Send(frame); });
+  library.layer = std::make_unique<TransportLayer>(
+      TransportSettingsOf(library.settings), [&sender](ByteView frame) { sender.Send(frame); });
   library.layer->AddLocalAddress(library.link->Address());
   library.open = true;
   library.timer = std::thread(RunTimers, std::ref(library));
