@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -65,9 +66,14 @@ class PcapWriter {
   void Write(FrameView frame, int64_t microsecondsSinceEpoch);
   // Stamped now.
   void Write(FrameView frame);
+  // Sends the frame with `send` and, when it went out, writes it stamped with the moment before
+  // sending. Other writes wait meanwhile, so an answer the receiving thread gets back follows its
+  // request in the file; a frame that could not be sent is not written.
+  bool SendAndWrite(FrameView frame, const std::function<bool(FrameView)>& send);
 
  private:
   explicit PcapWriter(std::FILE* file) : file_(file) {}
+  void WriteRecord(FrameView frame, int64_t microsecondsSinceEpoch);  // under mutex_
 
   std::mutex mutex_;
   std::FILE* file_;

@@ -3,17 +3,21 @@
 // interface nobody chose). Open driver reads h1eth.conf, opens the interface (which needs
 // CAP_NET_RAW) and, with TAV_H1_CAPTURE set, the capture file; the open operations create
 // connections that set themselves up through the connection-state operation, addressed by the
-// connect record's Ethernet address and TSAPs; the exchanges run on them. Identifiers run from 1
-// to 65,535. One library instance per process, as the driver expects.
+// connect record's Ethernet address and TSAPs (an S7 connection to a station h1eth.conf names in
+// word_addressed speaks to S5 word memory: its data blocks count words); the exchanges run on them.
+// Identifiers run from 1 to 65,535. One library instance per process, as the driver expects.
 //
 // How state is shared: everything (the link's transport layer with its connections, the driver's
 // connections, the open flag) belongs to one Library under one mutex. The calling thread takes the
-// mutex for each operation. The timer thread waits for frames on the link without the mutex (so a
-// wait never blocks an operation), then takes it to hand a frame to the layer and run the
-// transport's timers (acknowledgements, keep-alives, retransmissions, the inactivity check), so
-// they run while nobody calls, and wakes a receive operation waiting on the condition variable
-// for an answer. A receive waits at most the driver's pause (1 ms) for each further frame while
-// answers keep arriving. The link sends from both threads, always under the mutex.
+// mutex for each operation. While the driver calls, the calling thread reads the link itself: each
+// operation first hands the frames waiting on the link to the layer, and a receive that awaits its
+// answer waits on the link (without the mutex) at most the driver's pause (1 ms) for each further
+// frame, so an answer reaches the exchange without passing through another thread. The timer
+// thread runs the transport's timers (acknowledgements, keep-alives, retransmissions, the
+// inactivity check) and, once no operation has come for a while, reads the link itself (without
+// the mutex, taking it to hand a frame over), so frames are answered while nobody calls; a receive
+// that finds the timer thread took its answer notices it within a slice of its wait. The link
+// sends from both threads, always under the mutex.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -49,21 +53,30 @@ namespace {
 constexpr char kInterfaceVariable[] = "TAV_H1_INTERFACE";
 constexpr char kCaptureVariable[] = "TAV_H1_CAPTURE";
 // The driver's pause between two polls: the longest a receive waits for a further frame.
-constexpr auto kPause = std::chrono::milliseconds(1);
+constexpr Microseconds kPauseMicroseconds = 1'000;
 // The timer thread looks at the layer's deadlines at least this often, so that a deadline an
 // operation set while it waited for a frame is met this late at the most.
 constexpr Microseconds kLongestTimerWait = 10'000;
+// The link belongs to the calling thread for this long after each operation; then the timer thread
+// reads it again. Longer than the driver's pause, so that a driver that keeps polling keeps it.
+constexpr Microseconds kCallerKeepsLink = 3 * kPauseMicroseconds;
+// A receive waiting on the link looks this often whether the timer thread handed its answer over.
+constexpr Microseconds kCallerWaitSlice = 100;
+// How long a receive asks the link for its answer without sleeping before it waits on it.
+constexpr Microseconds kCallerSpin = 50;
 // The largest settings file read; a larger one is reported and ignored.
 constexpr size_t kSettingsByteLimit = 64 * 1024;
 
 struct Library {
   std::mutex mutex;
-  std::condition_variable arrived;
-  uint64_t frames = 0;  // frames handed to the layer: a receive waits for this to change
+  std::condition_variable wake;  // the timer thread's: stopping
+  uint64_t frames = 0;           // frames handed to the layer
+  Microseconds lastCall = 0;     // when an operation last ran
   bool open = false;
   bool stopping = false;
   std::unique_ptr<Link> link;
   std::unique_ptr<TransportLayer> layer;
+  Settings settings;  // h1eth.conf as read when the driver was opened
   std::map<uint16_t, std::unique_ptr<StationConnection>> connections;
   uint16_t lastId = 0;
   std::thread timer;
@@ -122,28 +135,44 @@ Settings ReadSettings() {
   return reading.settings;
 }
 
-// The timer thread: frames from the link into the layer, and the layer's timers, until stopped.
+// Hands one frame to the layer and runs its timers; under the mutex.
+void HandOver(Library& library, const FrameBytes& frame, Microseconds now) {
+  library.layer->TakeFrame(frame, now);
+  ++library.frames;
+  library.layer->Tick(now);
+}
+
+// The timer thread: the layer's timers, and frames from the link into the layer while no operation
+// runs, until stopped.
 void RunTimers(Library& library) {
   FrameBytes frame;
   for (;;) {
     Microseconds wait = 0;
     {
-      const std::lock_guard lock(library.mutex);
-      if (library.stopping) return;
-      wait = std::clamp(library.layer->NextDeadline() - Now(), Microseconds{0}, kLongestTimerWait);
-    }
-    const bool received = library.link->Receive(frame, wait);
-    {
-      const std::lock_guard lock(library.mutex);
+      std::unique_lock lock(library.mutex);
       if (library.stopping) return;
       const Microseconds now = Now();
-      if (received) {
-        library.layer->TakeFrame(frame, now);
-        ++library.frames;
+      const Microseconds deadline = library.layer->NextDeadline();
+      const Microseconds callerLeaves = library.lastCall + kCallerKeepsLink;
+      if (now < callerLeaves) {
+        // The calling thread reads the link: the timers only.
+        library.layer->Tick(now);
+        const Microseconds until = std::min(callerLeaves, deadline);
+        library.wake.wait_for(lock, std::chrono::microseconds(std::clamp(
+                                        until - now, Microseconds{1}, kLongestTimerWait)));
+        continue;
       }
+      wait = std::clamp(deadline - now, Microseconds{0}, kLongestTimerWait);
+    }
+    const bool received = library.link->Receive(frame, wait);
+    const std::lock_guard lock(library.mutex);
+    if (library.stopping) return;
+    const Microseconds now = Now();
+    if (received) {
+      HandOver(library, frame, now);
+    } else {
       library.layer->Tick(now);
     }
-    if (received) library.arrived.notify_all();
   }
 }
 
@@ -156,6 +185,7 @@ void Shut(Library& library) {
     library.stopping = true;
     library.open = false;
   }
+  library.wake.notify_all();
   if (library.timer.joinable()) library.timer.join();
   library.layer.reset();
   library.link.reset();
@@ -221,9 +251,12 @@ uint16_t Open(void* connectRecord, bool s7) {
     if (!library.connections.contains(library.lastId)) id = library.lastId;
   }
   if (id == 0) return kNoIdentifier;
+  const sessions::Dialect dialect = !s7 ? sessions::Dialect::kS5
+                                    : IsWordAddressed(library.settings, addressing.endpoints.remote)
+                                        ? sessions::Dialect::kS7Words
+                                        : sessions::Dialect::kS7;
   auto connection = std::make_unique<StationConnection>(
-      *library.layer, std::move(addressing), s7 ? sessions::Dialect::kS7 : sessions::Dialect::kS5,
-      sessions::SessionSettings{}, LogLine);
+      *library.layer, std::move(addressing), dialect, sessions::SessionSettings{}, LogLine);
   connection->Start(Now());
   library.connections.emplace(id, std::move(connection));
   record.connection = id;
@@ -236,8 +269,15 @@ uint16_t Open(void* connectRecord, bool s7) {
   return kOk;
 }
 
-// Runs `operation` on the connection `id` under the lock; the results of a closed library or an
-// unknown identifier otherwise.
+// Takes the link for the calling thread and hands the frames waiting on it to the layer.
+void TakeLink(Library& library) {
+  thread_local FrameBytes frame;
+  while (library.link->Receive(frame, 0)) HandOver(library, frame, Now());
+  library.lastCall = Now();
+}
+
+// Runs `operation` on the connection `id` under the lock, after the frames waiting on the link;
+// the results of a closed library or an unknown identifier otherwise.
 template <typename Operation>
 uint16_t OnConnection(uint32_t id, Operation operation) {
   Library& library = TheLibrary();
@@ -245,17 +285,38 @@ uint16_t OnConnection(uint32_t id, Operation operation) {
   if (!library.open) return kDriverNotOpen;
   StationConnection* connection = Lookup(library, id);
   if (connection == nullptr) return kUnknownConnection;
+  TakeLink(library);
   return operation(*connection, lock);
 }
 
-// Waits, a pause at a time, while frames keep arriving and the exchange still awaits its answer.
+// Waits on the link, a pause at a time, while frames keep arriving and the exchange still awaits
+// its answer; the mutex is free while it waits.
 void Collect(Library& library, StationConnection& connection, bool write,
              std::unique_lock<std::mutex>& lock) {
+  thread_local FrameBytes frame;
+  Microseconds until = Now() + kPauseMicroseconds;
   while (connection.Awaiting(write)) {
+    const Microseconds now = Now();
+    if (now >= until) return;
     const uint64_t seen = library.frames;
-    if (!library.arrived.wait_for(lock, kPause, [&] { return library.frames != seen; })) return;
+    lock.unlock();
+    bool received = false;
+    // A station near by answers within tens of microseconds: asking the link without sleeping
+    // meanwhile spares the wake-up of a sleeping processor, which costs as much again.
+    while (!received && Now() < std::min(until, now + kCallerSpin)) {
+      received = library.link->Receive(frame, 0);
+    }
+    if (!received) {
+      received = library.link->Receive(frame, std::min(until - Now(), kCallerWaitSlice));
+    }
+    lock.lock();
+    const Microseconds after = Now();
+    library.lastCall = after;
+    if (received) HandOver(library, frame, after);
+    if (library.frames == seen) continue;
     // Moves the session on with what arrived (and lets further requests out).
-    connection.State(Now());
+    connection.State(after);
+    until = after + kPauseMicroseconds;
   }
 }
 
@@ -279,14 +340,15 @@ uint16_t TAV_H1_CALL H1OpenDriver(void) {
     const std::lock_guard lock(library.mutex);
     if (library.open) return kOk;
   }
-  const TransportSettings settings = TransportSettingsOf(ReadSettings());
+  Settings settings = ReadSettings();
   std::unique_ptr<Link> link = OpenLink();
   if (!link) return kNoSockets;
   const std::lock_guard lock(library.mutex);
   library.link = std::move(link);
+  library.settings = std::move(settings);
   Link& sender = *library.link;
-  library.layer =
-      std::make_unique<TransportLayer>(settings, [&sender](ByteView frame) { sender.Send(frame); });
+  library.layer = std::make_unique<TransportLayer>(
+      TransportSettingsOf(library.settings), [&sender](ByteView frame) { sender.Send(frame); });
   library.layer->AddLocalAddress(library.link->Address());
   library.open = true;
   library.timer = std::thread(RunTimers, std::ref(library));

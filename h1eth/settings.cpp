@@ -106,6 +106,32 @@ std::optional<std::string> Take(std::string_view key, const toml::node& node, Se
   return at + "unknown key '" + std::string(key) + "'";
 }
 
+constexpr std::string_view kWordAddressedKey = "word_addressed";
+
+// word_addressed: a list of Ethernet addresses; each entry that is not one is reported and left
+// out, the others are taken.
+void TakeWordAddressed(const toml::node& node, SettingsReading& reading) {
+  const toml::array* entries = node.as_array();
+  if (entries == nullptr) {
+    reading.problems.push_back(LinePrefix(node) +
+                               "word_addressed takes a list of Ethernet addresses, "
+                               "[\"080006000001\", ...]");
+    return;
+  }
+  for (const toml::node& entry : *entries) {
+    const std::optional<std::string_view> text = entry.value<std::string_view>();
+    const std::optional<EthernetAddress> address =
+        text && entry.is_string() ? ParseEthernetAddressText(*text) : std::nullopt;
+    if (!address) {
+      reading.problems.push_back(LinePrefix(entry) +
+                                 "word_addressed takes Ethernet addresses of 12 hex digits; "
+                                 "an entry left out");
+      continue;
+    }
+    reading.settings.wordAddressedStations.push_back(*address);
+  }
+}
+
 }  // namespace
 
 SettingsReading ParseSettings(std::string_view text) {
@@ -137,6 +163,10 @@ SettingsReading ParseSettings(std::string_view text) {
     return a.second->source().begin.line < b.second->source().begin.line;
   });
   for (const auto& [key, node] : keys) {
+    if (key == kWordAddressedKey) {
+      TakeWordAddressed(*node, reading);
+      continue;
+    }
     if (std::optional<std::string> problem = Take(key, *node, reading.settings)) {
       reading.problems.push_back(std::move(*problem));
     }
@@ -162,6 +192,11 @@ TransportSettings TransportSettingsOf(const Settings& settings) {
   transport.windowTime = Microseconds{settings.windowMilliseconds} * 1000;
   transport.inactivityTime = Microseconds{settings.inactivityMilliseconds} * 1000;
   return transport;
+}
+
+bool IsWordAddressed(const Settings& settings, const EthernetAddress& address) {
+  return std::ranges::find(settings.wordAddressedStations, address) !=
+         settings.wordAddressedStations.end();
 }
 
 }  // namespace tav::h1eth

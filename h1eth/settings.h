@@ -14,6 +14,11 @@
 //   acknowledge_ms = 10         longest delay of an acknowledgement
 //   window_ms = 5000            an idle connection sends an AK this often (keep-alive)
 //   inactivity_ms = 30000       a station silent this long is declared gone
+//   word_addressed = ["080006000001", ...]
+//                               the Ethernet addresses (12 hex digits, as the station file
+//                               writes them) of the S7 stations that are S5 word memory reached
+//                               like an S7 station (type 6): their data blocks count words
+// An entry of word_addressed that is not 12 hex digits is reported with its line and left out.
 // A key the library does not know, a value of the wrong kind or outside its range is reported
 // once, with its line, and that key keeps its default; a file that is not TOML is reported once
 // and every key keeps its default.
@@ -25,6 +30,7 @@
 #include <vector>
 
 #include "h1eth/class4.h"
+#include "vocabulary/ethernet_address.h"
 
 namespace tav::h1eth {
 
@@ -38,6 +44,7 @@ struct Settings {
   uint32_t acknowledgeMilliseconds = 10;
   uint32_t windowMilliseconds = 5000;
   uint32_t inactivityMilliseconds = 30000;
+  std::vector<EthernetAddress> wordAddressedStations;  // type 6: data blocks count words
 
   bool operator==(const Settings&) const = default;
 };
@@ -54,5 +61,8 @@ SettingsReading ParseSettings(std::string_view text);
 
 // What the settings ask of the class 4 transport.
 TransportSettings TransportSettingsOf(const Settings& settings);
+
+// Whether the settings name the station at `address` among those whose data blocks count words.
+bool IsWordAddressed(const Settings& settings, const EthernetAddress& address);
 
 }  // namespace tav::h1eth

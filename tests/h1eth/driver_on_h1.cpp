@@ -60,7 +60,7 @@ bool DriverOnH1::Start(const StationOptions& options, std::string& skip) {
     skip = network_->unavailable();
     return false;
   }
-  WriteFile("h1eth.conf", options.settings);
+  WriteFile("h1eth.conf", std::string(kWordAddressedStations) + options.settings);
   WriteFile("network.toml", NetworkText());
   stationLog_ = (directory() / "station.log").string();
   std::vector<std::string> station = {TAV_H1_STATION, "--network",

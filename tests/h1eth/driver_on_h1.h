@@ -31,10 +31,13 @@ inline constexpr const char* kLongBlockStations =
     "6=5,0A0B0C010206\n"
     "7=7,0A0B0C010207,2\n";
 
+// h1eth.conf names the example's type-6 station 5, whose data blocks count words.
+inline constexpr const char* kWordAddressedStations = "word_addressed = [\"0A0B0C010205\"]\n";
+
 struct StationOptions {
   std::vector<std::string> relay;    // the bad network's arguments; empty: no relay
   std::vector<std::string> station;  // more arguments of h1_station
-  std::string settings;              // h1eth.conf's text
+  std::string settings;              // h1eth.conf's text after kWordAddressedStations
   // Runs in the station's namespace before the station starts (Snap7's server); returns more
   // arguments of h1_station.
   std::function<std::vector<std::string>()> inStationNamespace;

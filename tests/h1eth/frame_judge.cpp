@@ -96,12 +96,13 @@ bool CarriesChecksum(std::span<const uint8_t> tpdu) {
   return false;
 }
 
-std::vector<DecodedFrame> DecodeWithTshark(const std::string& pcap, std::string& why) {
-  const std::string command =
-      "tshark -r '" + pcap +
-      "' -T fields -E separator=/t -E occurrence=a -E aggregator=\';\' "
-      "-e frame.protocols -e cotp.type -e _ws.expert.severity -e _ws.expert.message "
-      "-e _ws.malformed 2>/dev/null";
+std::vector<std::vector<std::string>> TsharkFields(const std::string& pcap,
+                                                   const std::vector<std::string>& fields,
+                                                   const std::string& options, std::string& why) {
+  std::string command = "tshark -r '" + pcap + "' " + options +
+                        " -T fields -E separator=/t -E occurrence=a -E aggregator=';'";
+  for (const std::string& field : fields) command += " -e " + field;
+  command += " 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) {
     why = "tshark could not be started";
@@ -115,15 +116,29 @@ std::vector<DecodedFrame> DecodeWithTshark(const std::string& pcap, std::string&
     why = "tshark failed or is not installed (exit status " + std::to_string(status) + ")";
     return {};
   }
-  std::vector<DecodedFrame> frames;
+  std::vector<std::vector<std::string>> frames;
   for (const std::string& line : Split(output, '\n')) {
     if (line.empty()) continue;
-    std::vector<std::string> fields = Split(line, '\t');
-    fields.resize(5);
+    frames.push_back(Split(line, '\t'));
+    frames.back().resize(fields.size());
+  }
+  return frames;
+}
+
+std::vector<DecodedFrame> DecodeWithTshark(const std::string& pcap, std::string& why,
+                                           const std::string& options) {
+  const std::vector<std::vector<std::string>> rows =
+      TsharkFields(pcap,
+                   {"frame.protocols", "cotp.type", "_ws.expert.severity", "_ws.expert.message",
+                    "_ws.malformed"},
+                   options, why);
+  std::vector<DecodedFrame> frames;
+  for (const std::vector<std::string>& fields : rows) {
     DecodedFrame frame;
     frame.protocols = fields[0];
-    if (!fields[1].empty())
-      frame.tpduKind = static_cast<uint8_t>(std::stoul(fields[1], nullptr, 0));
+    if (!fields[1].empty()) {
+      frame.tpduKind = static_cast<uint8_t>(std::stoul(Split(fields[1], ';')[0], nullptr, 0));
+    }
     const std::vector<std::string> severities = Split(fields[2], ';');
     const std::vector<std::string> messages = Split(fields[3], ';');
     for (size_t i = 0; i < severities.size(); ++i) {
@@ -136,6 +151,20 @@ std::vector<DecodedFrame> DecodeWithTshark(const std::string& pcap, std::string&
     frames.push_back(std::move(frame));
   }
   return frames;
+}
+
+std::vector<std::string> H1Headers(const std::string& pcap, const std::string& options,
+                                   std::string& why) {
+  std::vector<std::string> headers;
+  for (const std::vector<std::string>& fields :
+       TsharkFields(pcap, {"h1.opcode", "h1.org", "h1.dbnr", "h1.dwnr", "h1.dlen", "h1.resvalue"},
+                    options, why)) {
+    if (fields[0].empty()) continue;
+    std::string header;
+    for (const std::string& field : fields) header += (header.empty() ? "" : " ") + field;
+    headers.push_back(header);
+  }
+  return headers;
 }
 
 }  // namespace tav::h1eth::test

@@ -33,7 +33,17 @@ struct DecodedFrame {
   std::vector<std::string>
       problems;  // malformed and expert errors, the known checksum one left out
 };
-// Empty with `why` set when tshark is not there or failed.
-std::vector<DecodedFrame> DecodeWithTshark(const std::string& pcap, std::string& why);
+// Empty with `why` set when tshark is not there or failed. `options` go to tshark as they are
+// ("-d tcp.port==1234,tpkt").
+std::vector<DecodedFrame> DecodeWithTshark(const std::string& pcap, std::string& why,
+                                           const std::string& options = "");
+// The fields of every frame as tshark shows them (occurrences joined by ';').
+std::vector<std::vector<std::string>> TsharkFields(const std::string& pcap,
+                                                   const std::vector<std::string>& fields,
+                                                   const std::string& options, std::string& why);
+// The fetch/write header's fields as tshark's h1 dissector decodes them, for the frames that
+// carry one: "opcode org dbnr dwnr dlen resvalue", absent fields empty.
+std::vector<std::string> H1Headers(const std::string& pcap, const std::string& options,
+                                   std::string& why);
 
 }  // namespace tav::h1eth::test

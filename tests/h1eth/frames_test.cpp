@@ -5,6 +5,7 @@
 // 8073's own rule, computed here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -158,6 +159,12 @@ TEST_F(FramesOnTheWire, TsharkDecodesEveryTpduKindAndEveryChecksumHolds) {
     }
   }
   EXPECT_EQ(kinds, (std::set<uint8_t>{kCr, kCc, kDt, kAk, kDr, kDc, kEr}));
+  // The fetch/write headers as tshark's h1 dissector reads them: the write of two words at word
+  // 30 of data block 10, its acknowledgement, the fetch of the same and its answer, each request
+  // captured ahead of the answer it caused.
+  const std::vector<std::string> headers = H1Headers(capture(), "", why);
+  EXPECT_EQ(headers, (std::vector<std::string>{"0x03 0x01 10 30 2 ", "0x04     0",
+                                               "0x05 0x01 10 30 2 ", "0x06     0"}));
   EXPECT_GE(s5Data, 4u);  // two requests, two answers
   EXPECT_GE(s7Data, 6u);  // the setup and its answer, two jobs and their answers
 }

@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 namespace tav::h1eth::test {
@@ -21,8 +24,9 @@ namespace {
 constexpr size_t kMaxNamespaces = 12;
 char gIpProgram[64] = "";
 std::array<std::array<char, 32>, kMaxNamespaces> gNamespaces{};
-struct sigaction gPrevious[3];
-constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGABRT};
+constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
+struct sigaction gPrevious[kSignalCount];
 
 void RemoveAllNamespaces() {
   for (auto& name : gNamespaces) {
@@ -45,7 +49,7 @@ void RemoveAllNamespaces() {
 
 void OnSignal(int signal) {
   RemoveAllNamespaces();
-  for (size_t i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < kSignalCount; ++i) {
     if (kSignals[i] == signal) sigaction(signal, &gPrevious[i], nullptr);
   }
   raise(signal);
@@ -58,7 +62,7 @@ void Remember(const std::string& name, bool add) {
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &gPrevious[i]);
+    for (size_t i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &action, &gPrevious[i]);
   }
   for (auto& slot : gNamespaces) {
     if (add && slot[0] == '\0') {
@@ -88,6 +92,20 @@ std::vector<char*> Arguments(const std::vector<std::string>& argv) {
   for (const std::string& argument : argv) pointers.push_back(const_cast<char*>(argument.c_str()));
   pointers.push_back(nullptr);
   return pointers;
+}
+
+// Namespaces a test process left when it was killed outright: "tav<pid>drv" and the like whose
+// process is gone.
+void RemoveOrphans() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/run/netns", error)) {
+    const std::string name = entry.path().filename().string();
+    size_t end = 3;
+    while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end]))) ++end;
+    if (!name.starts_with("tav") || end == 3 || name.size() != end + 3) continue;
+    const pid_t owner = static_cast<pid_t>(std::stol(name.substr(3, end - 3)));
+    if (kill(owner, 0) != 0 && errno == ESRCH) RunProgram({gIpProgram, "netns", "del", name});
+  }
 }
 
 }  // namespace
@@ -130,6 +148,7 @@ TestNetwork::TestNetwork(Shape shape) {
     unavailable_ = "no ip program (iproute2)";
     return;
   }
+  RemoveOrphans();
   const std::string stem = "tav" + std::to_string(getpid());
   for (const char* role : {"drv", "sta", "rly"}) {
     if (shape == Shape::kPair && std::strcmp(role, "rly") == 0) break;

@@ -35,6 +35,8 @@ TEST_F(TransferOverH1, ReadsTheValuesTheStationsWereGiven) {
   EXPECT_EQ(ReadBlock("03DD0100002", 4, 1, 4), DWords({123456}));
   EXPECT_EQ(ReadBlock("03DF0100010", 3, 1, 4), Floats({21.5f}));  // an S5 float at the station
   EXPECT_EQ(ReadBlock("03XW0100000", 1, 3, 6), Words({7, 8, 9}));
+  // Type 6: words 4 and 5 of data block 10, which a byte address would miss.
+  EXPECT_EQ(ReadBlock("05DF0100004", 3, 1, 4), Floats({7.25f}));
 }
 
 // The host's 4-byte value cell: a 16-bit element or a bit in bytes 2 and 3.
@@ -45,10 +47,10 @@ struct Cell {
 
 TEST_F(TransferOverH1, BitsChangeOnlyThemselves) {
   HostBytes zero(4, 0);
-  for (const char* word : {"01DW0200012", "03DW0100070"}) {
+  for (const char* word : {"01DW0200012", "03DW0100070", "05DW0100040"}) {
     ASSERT_EQ(Transfer(CommandCode::kWriteBlock, Tag(word), 2, zero.data()), 0);
   }
-  for (const char* address : {"01DW020001204", "03DW010007015", "03MB001003"}) {
+  for (const char* address : {"01DW020001204", "03DW010007015", "05DW010004000", "03MB001003"}) {
     SCOPED_TRACE(address);
     const TransferBlock tag = Tag(address, 6);
     for (uint16_t state : {uint16_t{1}, uint16_t{0}, uint16_t{1}}) {
@@ -62,6 +64,7 @@ TEST_F(TransferOverH1, BitsChangeOnlyThemselves) {
   }
   EXPECT_EQ(ReadBlock("01DW0200012", 1, 1, 2), Words({0x0010}));
   EXPECT_EQ(ReadBlock("03DW0100070", 1, 1, 2), Words({0x8000}));
+  EXPECT_EQ(ReadBlock("05DW0100040", 1, 1, 2), Words({0x0001}));
   EXPECT_EQ(ReadBlock("03MB0010", 1, 1, 2), Words({0x09}));
 }
 

@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 namespace tav::h1eth {
 namespace {
@@ -63,6 +65,28 @@ TEST_F(H1EthCapture, WritesClassicPcapWithMicrosecondStamps) {
                                          Word(bytes, 36)};
   EXPECT_EQ(first, (std::array<uint32_t, 4>{1'700'000'000, 123'456, 60, 60}));
   EXPECT_EQ(Word(bytes, 24 + 76 + 4), 7u);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[24 + 16 + 5]), 1);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[24 + 76 + 16 + 5]), 2);
+}
+
+// The answer another thread receives while the request is being sent follows the request in the
+// file; a frame that could not be sent is not in it.
+TEST_F(H1EthCapture, ARequestPrecedesTheAnswerItCaused) {
+  {
+    const std::unique_ptr<PcapWriter> writer = PcapWriter::Create(path_.string());
+    ASSERT_NE(writer, nullptr);
+    std::thread receiver;
+    const bool sent = writer->SendAndWrite(AkFrame(1), [&](FrameView) {
+      receiver = std::thread([&] { writer->Write(AkFrame(2)); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the answer is back first
+      return true;
+    });
+    receiver.join();
+    EXPECT_TRUE(sent);
+    EXPECT_FALSE(writer->SendAndWrite(AkFrame(3), [](FrameView) { return false; }));
+  }
+  const std::string bytes = FileBytes(path_);
+  ASSERT_EQ(bytes.size(), 24u + 2 * (16 + 60));
   EXPECT_EQ(static_cast<uint8_t>(bytes[24 + 16 + 5]), 1);
   EXPECT_EQ(static_cast<uint8_t>(bytes[24 + 76 + 16 + 5]), 2);
 }

@@ -29,7 +29,7 @@ TEST(H1EthSettings, ReadsKeysAndReportsEachBadLineOnce) {
       {"tpdu_size = 512\nchecksum = false\nextended_numbering = true\ncredit = 200\n"
        "retransmission_ms = 50\nretries = 3\nacknowledge_ms = 2\nwindow_ms = 900\n"
        "inactivity_ms = 4000\n",
-       With([](Settings& s) { s = {512, false, true, 200, 50, 3, 2, 900, 4000}; }),
+       With([](Settings& s) { s = {512, false, true, 200, 50, 3, 2, 900, 4000, {}}; }),
        {}},
       // A bad key keeps its default; the good keys around it count.
       {"credit = 4\ntpdu_size = 2048\nretries = 2\n",
@@ -45,6 +45,23 @@ TEST(H1EthSettings, ReadsKeysAndReportsEachBadLineOnce) {
       {"credit = 40\n",
        With([](Settings& s) { s.credit = 15; }),
        {"credit 40 needs extended_numbering = true"}},
+      // Stations whose data blocks count words; an entry that is no address is left out alone.
+      {"word_addressed = [\"0a0b0c010205\", \"080006000001\"]\n",
+       With([](Settings& s) {
+         s.wordAddressedStations = {{0x0A, 0x0B, 0x0C, 0x01, 0x02, 0x05},
+                                    {0x08, 0x00, 0x06, 0x00, 0x00, 0x01}};
+       }),
+       {}},
+      {"word_addressed = [\n  \"0A0B0C010205\",\n  \"0A0B0C01020\",\n  7,\n]\ncredit = 4\n",
+       With([](Settings& s) {
+         s.wordAddressedStations = {{0x0A, 0x0B, 0x0C, 0x01, 0x02, 0x05}};
+         s.credit = 4;
+       }),
+       {"line 3: word_addressed takes Ethernet addresses of 12 hex digits",
+        "line 4: word_addressed takes Ethernet addresses of 12 hex digits"}},
+      {"word_addressed = \"0A0B0C010205\"\n",
+       Settings{},
+       {"line 1: word_addressed takes a list of Ethernet addresses"}},
       // Not TOML, or not text: once, and nothing of it counts.
       {"credit = 4\ncredit = 5\n", Settings{}, {"line 2: "}},
       {"credit = 4\nretries = [\n", Settings{}, {"line "}},

@@ -89,8 +89,8 @@ void UseH1OverEthernet(const std::string& library, const std::string& interfaceN
 
 }  // namespace tavhost
 
-using tavhost::Simulated;
 using tavhost::loaded;
+using tavhost::Simulated;
 
 extern "C" {
 
@@ -128,7 +128,7 @@ uint16_t H1SendReadRequest(void* record) {
 
 uint16_t H1ReceiveReadData(uint32_t size, void* buffer, uint16_t* statusWord, uint32_t connection) {
   return loaded ? loaded->receiveRead(size, buffer, statusWord, connection)
-             : Simulated().ReceiveReadData(size, buffer, statusWord, connection);
+                : Simulated().ReceiveReadData(size, buffer, statusWord, connection);
 }
 
 uint16_t H1SendWriteRequest(void* record, void* buffer) {
@@ -137,7 +137,7 @@ uint16_t H1SendWriteRequest(void* record, void* buffer) {
 
 uint16_t H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t connection) {
   return loaded ? loaded->receiveWrite(statusWord, connection)
-             : Simulated().ReceiveWriteAcknowledge(statusWord, connection);
+                : Simulated().ReceiveWriteAcknowledge(statusWord, connection);
 }
 
 }  // extern "C"

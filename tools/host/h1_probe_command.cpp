@@ -104,8 +104,9 @@ int RunProbe(const Host& host, const ProbeOptions& options) {
     return kExitUsage;
   };
   if (interfaceName.empty()) {
-    return usage("no network interface: name it with --interface (or --h1-interface, or "
-                 "TAV_H1_INTERFACE)");
+    return usage(
+        "no network interface: name it with --interface (or --h1-interface, or "
+        "TAV_H1_INTERFACE)");
   }
   if (!station) return usage(fmt::format("'{}' is no 12-digit Ethernet address", options.station));
   if (!remote || !local) {
