@@ -23,7 +23,7 @@
 #include "abi/driver_instance.h"
 #include "abi/records.h"
 #include "abi/transfer_block.h"
-#include "loaded_driver.h"
+#include "bench_host.h"
 #include "netns.h"
 #include "raw_link.h"
 
@@ -65,55 +65,10 @@ std::string NetworkText() {
   return text;
 }
 
-// The host: a folder of its own with the station file, the loaded driver, one DriverInstance.
-class Host {
- public:
-  explicit Host(const std::string& stations) {
-    previous_ = std::filesystem::current_path();
-    folder_ = std::filesystem::temp_directory_path() / ("h1eth-bench-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder_);
-    std::ofstream(folder_ / "tavSH101.int", std::ios::binary) << stations;
-    std::filesystem::current_path(folder_);
-  }
-  ~Host() {
-    Close();
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove(folder_ / "tavSH101.int");
-  }
-  Host(const Host&) = delete;
-  Host& operator=(const Host&) = delete;
-
-  int32_t Run(CommandCode command, void* parameters) {
-    return driver_.Run(instance_.get(), command, parameters, 1);
-  }
-  // Initialises a fresh instance; true when every station of 1 to `stations` came up.
-  bool Initialise(int stations) {
-    instance_ = std::make_unique<DriverInstance>();
-    InitBlock block{{}, 1, 100};
-    if (Run(CommandCode::kInitialise, &block) != 0) return false;
-    for (int n = 1; n <= stations; ++n) {
-      if (instance_->plcTable[n].readConnection == 0) return false;
-    }
-    return true;
-  }
-  void Close() { Run(CommandCode::kCloseH1, nullptr); }
-  TransferBlock Tag(const char* address, int32_t count, void* data) {
-    AddressBlock parsed{};
-    parsed.addressText = address;
-    parsed.hostDataType = 1;
-    Run(CommandCode::kParseAddress, &parsed);
-    return TransferBlockFor(parsed, address, count, data);
-  }
-
- private:
-  e2e::LoadedDriver driver_;
-  std::unique_ptr<DriverInstance> instance_ = std::make_unique<DriverInstance>();
-  std::filesystem::path previous_;
-  std::filesystem::path folder_;
-};
+using Host = tav::bench::BenchHost;
 
 std::unique_ptr<Host> S5Station() {
-  auto host = std::make_unique<Host>("1=5," + std::string(kS5Station) + "\n");
+  auto host = std::make_unique<Host>("h1eth-bench", "1=5," + std::string(kS5Station) + "\n");
   if (!host->Initialise(1)) return nullptr;
   return host;
 }
@@ -144,7 +99,7 @@ void TavMainReadBlock(benchmark::State& state) {
 void TavMainInitialise98Stations(benchmark::State& state) {
   std::string file;
   for (int n = 1; n <= kStations; ++n) file += std::to_string(n) + "=7," + Address(n) + ",2\n";
-  Host host(file);
+  Host host("h1eth-bench", file);
   for (auto _ : state) {
     if (!host.Initialise(kStations)) return state.SkipWithError("a station did not come up");
     state.PauseTiming();

@@ -28,8 +28,8 @@
 #include "abi/driver_instance.h"
 #include "abi/records.h"
 #include "abi/transfer_block.h"
+#include "bench_host.h"
 #include "frames.h"
-#include "loaded_driver.h"
 #include "snap7_process.h"
 #ifndef TAV_SNAP7_UNAVAILABLE
 #include "snap7_client.h"
@@ -51,55 +51,13 @@ std::string At(uint16_t port) {
   return "127.0.0.1:" + std::to_string(port);
 }
 
-// The host: a folder of its own with the station file and the station map, the loaded driver
-// and one DriverInstance.
-class Host {
+// The host, with the station map beside the station file.
+class Host : public tav::bench::BenchHost {
  public:
-  Host(const std::string& stations, const std::string& map) {
-    previous_ = std::filesystem::current_path();
-    folder_ = std::filesystem::temp_directory_path() / ("h1tcp-bench-" + std::to_string(getpid()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-    std::ofstream(folder_ / "tavSH101.int", std::ios::binary) << stations;
-    std::ofstream(folder_ / "h1tcp.map", std::ios::binary) << map;
-    std::filesystem::current_path(folder_);
-    setenv("TAV_H1TCP_MAP", (folder_ / "h1tcp.map").c_str(), 1);
+  Host(const std::string& stations, const std::string& map)
+      : BenchHost("h1tcp-bench", stations, {{"h1tcp.map", map}}) {
+    setenv("TAV_H1TCP_MAP", (folder() / "h1tcp.map").c_str(), 1);
   }
-  ~Host() {
-    Close();
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(folder_);
-  }
-  Host(const Host&) = delete;
-  Host& operator=(const Host&) = delete;
-
-  int32_t Run(CommandCode command, void* parameters) {
-    return driver_.Run(instance_.get(), command, parameters, 1);
-  }
-  // Initialises a fresh instance; true when every station of 1 to `stations` came up.
-  bool Initialise(int stations) {
-    instance_ = std::make_unique<DriverInstance>();
-    InitBlock block{{}, 1, 100};
-    if (Run(CommandCode::kInitialise, &block) != 0) return false;
-    for (int n = 1; n <= stations; ++n) {
-      if (instance_->plcTable[n].readConnection == 0) return false;
-    }
-    return true;
-  }
-  void Close() { Run(CommandCode::kCloseH1, nullptr); }
-  TransferBlock Tag(const char* address, int32_t count, void* data) {
-    AddressBlock parsed{};
-    parsed.addressText = address;
-    parsed.hostDataType = 1;
-    Run(CommandCode::kParseAddress, &parsed);
-    return TransferBlockFor(parsed, address, count, data);
-  }
-
- private:
-  e2e::LoadedDriver driver_;
-  std::unique_ptr<DriverInstance> instance_ = std::make_unique<DriverInstance>();
-  std::filesystem::path previous_;
-  std::filesystem::path folder_;
 };
 
 // Station 1 on the benchmark's server.
