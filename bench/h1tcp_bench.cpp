@@ -71,24 +71,13 @@ std::unique_ptr<Host> OneStation() {
 void TavMainReadTag(benchmark::State& state) {
   const std::unique_ptr<Host> host = OneStation();
   if (!host) return state.SkipWithError("station 1 did not come up");
-  uint32_t cell = 0;
-  TransferBlock tag = host->Tag("01DW0010000", 1, &cell);
-  for (auto _ : state) {
-    if (host->Run(CommandCode::kReadTag, &tag) != 0) return state.SkipWithError("read failed");
-    benchmark::DoNotOptimize(cell);
-  }
+  tav::bench::ReadWordRepeatedly(state, *host);
 }
 
 void TavMainReadBlock(benchmark::State& state) {
   const std::unique_ptr<Host> host = OneStation();
   if (!host) return state.SkipWithError("station 1 did not come up");
-  std::vector<uint16_t> words(kBlockBytes / 2);
-  TransferBlock block = host->Tag("01DW0010000", kBlockBytes / 2, words.data());
-  for (auto _ : state) {
-    if (host->Run(CommandCode::kReadBlock, &block) != 0) return state.SkipWithError("read failed");
-    benchmark::DoNotOptimize(words.data());
-  }
-  state.SetBytesProcessed(state.iterations() * kBlockBytes);
+  tav::bench::ReadBlockRepeatedly(state, *host, kBlockBytes);
 }
 
 void TavMainInitialise98Stations(benchmark::State& state) {
