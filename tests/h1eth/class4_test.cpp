@@ -234,7 +234,8 @@ TEST(Class4, AReleasedReferenceStaysFrozen) {
   pair.net.layer(Side::kA).Forget(pair.a, pair.net.now());
   EXPECT_EQ(pair.net.layer(Side::kA).frozenReferences(), 1u);
 
-  // A late DT for the frozen reference delivers nothing and draws no answer; a DR draws DC.
+  // A late DT for the frozen reference delivers nothing and draws a DR to the peer's reference,
+  // once per T1; a DR draws DC.
   cotp::Tpdu late;
   late.destinationReference = released;
   late.endOfTsdu = true;
@@ -246,12 +247,21 @@ TEST(Class4, AReleasedReferenceStaysFrozen) {
   dr.sourceReference = peer;
   const size_t before = pair.net.sent(Side::kA).size();
   const cotp::Format format{false, cotp::Numbering::kNormal, true};
-  pair.net.Deliver(Side::kA,
-                   EncodeFrame(testing::kAddressA, testing::kAddressB, cotp::Encode(late, format)));
-  EXPECT_EQ(pair.net.sent(Side::kA).size(), before);
+  for (int i = 0; i < 2; ++i) {
+    pair.net.Deliver(Side::kA, EncodeFrame(testing::kAddressA, testing::kAddressB,
+                                           cotp::Encode(late, format)));
+  }
+  ASSERT_EQ(pair.net.sent(Side::kA).size(), before + 1);
+  const std::optional<cotp::Tpdu> answer =
+      cotp::Decode(TpduOf(pair.net.sent(Side::kA).back()), format);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->kind, cotp::Kind::kDisconnectRequest);
+  EXPECT_EQ(answer->destinationReference, peer);
+  EXPECT_EQ(answer->sourceReference, released);
+  EXPECT_EQ(pair.net.layer(Side::kA).strayDataAnswered(), 1u);
   pair.net.Deliver(Side::kA,
                    EncodeFrame(testing::kAddressA, testing::kAddressB, cotp::Encode(dr, format)));
-  ASSERT_EQ(pair.net.sent(Side::kA).size(), before + 1);
+  ASSERT_EQ(pair.net.sent(Side::kA).size(), before + 2);
   EXPECT_EQ(KindOf(pair.net.sent(Side::kA).back()), cotp::Kind::kDisconnectConfirm);
 
   // Every new connection gets another reference until the freeze time is over.
