@@ -398,8 +398,9 @@ uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved
 }
 
 uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
-  return OnConnection(id,
-                      [](StationConnection& connection, auto&, Microseconds) { return connection.State(Now()); });
+  return OnConnection(id, [](StationConnection& connection, auto&, Microseconds) {
+    return connection.State(Now());
+  });
 }
 
 uint16_t TAV_H1_CALL H1RestartConnection(uint32_t id) {
@@ -424,8 +425,8 @@ uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
   }
   return OnConnection(request.connection,
                       [&request](StationConnection& connection, auto&, Microseconds) {
-    return connection.SendRead(request, Now());
-  });
+                        return connection.SendRead(request, Now());
+                      });
 }
 
 uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,

@@ -229,12 +229,12 @@ TEST(H1EthStationConnection, AnAnswerNobodyAwaitsIsDroppedNotTakenForTheNext) {
   EXPECT_EQ(Write(wire, connection, {1, 1, 10, 0, 4}, data), h1::kOk);
   // The answer to a fetch of word 0, sent while no request is on its way.
   const std::optional<Bytes> stale = test::AnswerMessage(
-      wire.plc(), sessions::S5RequestHeader({sessions::S5Opcode::kFetch,
-                                             sessions::kS5OrgDataBlock, 10, 0, 1}));
+      wire.plc(),
+      sessions::S5RequestHeader({sessions::S5Opcode::kFetch, sessions::kS5OrgDataBlock, 10, 0, 1}));
   ASSERT_TRUE(stale);
   ASSERT_TRUE(wire.accepted(0)->Send(*stale, wire.now()));
-  wire.StepUntil([&] { return connection.State(wire.now()) == h1::kOk && connection.strayMessages(); },
-                 100);
+  wire.StepUntil(
+      [&] { return connection.State(wire.now()) == h1::kOk && connection.strayMessages(); }, 100);
   EXPECT_EQ(connection.strayMessages(), 1u);
   const auto [result, word2] = Read(wire, connection, {1, 1, 10, 2, 1}, 2);
   EXPECT_EQ(result, h1::kOk);
