@@ -25,6 +25,14 @@ std::string QualityOf(const Message& message) {
   const Json document = Json::parse(message.payload, nullptr, false);
   return document.is_object() ? document.value("quality", "") : "";
 }
+std::string TimeOf(const Message& message) {
+  const Json document = Json::parse(message.payload, nullptr, false);
+  return document.is_object() ? document.value("ts", "") : "";
+}
+std::string ResultOf(const Message& message) {
+  const Json document = Json::parse(message.payload, nullptr, false);
+  return document.is_object() ? document.value("result", "") : "";
+}
 
 // A bridge file over the example stations: every kind of tag at station 1 (S7) and 3 (S5),
 // writable ones beside them, the S5 station under a name of its own.
@@ -50,6 +58,9 @@ address = "01DF0100010"
 [[group.tag]]
 name = "text"
 address = "01SB010002012"
+[[group.tag]]
+name = "padded"
+address = "01SB010002016"
 [[group.tag]]
 name = "byte40"
 address = "01DB0100040"
@@ -131,6 +142,7 @@ TEST_F(Bridge, PublishesEveryKindOfTagWithTheStationsValueRetained) {
   } kRows[] = {
       {"01/word", 0x1234},         {"01/dword", 123456},   {"01/float", 21.5},
       {"01/text", "PRESS LINE 1"}, {"01/byte40", 1},       {"01/byte41", 2},
+      {"01/padded", "PRESS LINE 1"},  // the NULs after the text are not text
       {"01/input0.7", true},       {"01/input2", 0x3C},    {"01/setpoint", 0},
       {"boiler/word", 0x1234},     {"boiler/float", 21.5}, {"boiler/dx", 8},
   };
@@ -161,11 +173,17 @@ TEST_F(Bridge, PublishesEveryKindOfTagWithTheStationsValueRetained) {
   EXPECT_EQ(bridge_->Stop(SIGTERM), 0) << BridgeLog();
   EXPECT_TRUE(live.Await(Topic("status"), [](const Message& m) { return m.payload == "offline"; }));
   // Tags of one area and block share a read: the two words of DB 10, its two bytes.
-  EXPECT_NE(BridgeLog().find("15 tags in 2 groups (13 reads a round)"), std::string::npos)
+  EXPECT_NE(BridgeLog().find("16 tags in 2 groups (14 reads a round)"), std::string::npos)
       << BridgeLog();
   EXPECT_TRUE(std::regex_search(
       BridgeLog(), std::regex(R"(\{"command":"bridge","statistics":\{"tagsPolled":\d+)")))
       << BridgeLog();
+  // The last line says the bridge stopped, and what the broker acknowledged.
+  const std::string log = BridgeLog();
+  const Json last = Json::parse(log.substr(log.rfind("{\"command\"")), nullptr, false);
+  EXPECT_EQ(last.value("stopped", false), true) << log;
+  EXPECT_EQ(last["statistics"].value("broker", ""), "disconnected") << log;
+  EXPECT_GT(last["statistics"].value("delivered", 0), 12) << log;
 }
 
 TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {
@@ -177,7 +195,7 @@ TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {
     std::string tag;
     std::string payload;
     std::string result;
-    Json readBack;  // the value published afterwards
+    Json readBack;  // the value published afterwards; null: none (no such tag)
   } kRows[] = {
       {"01/setpoint", "1234", "ok", 1234},
       {"01/setpoint", R"({"value": 4321})", "ok", 4321},
@@ -192,8 +210,14 @@ TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {
       {"01/enable", "0", "ok", false},
       {"01/enable", "2", "out of range", false},
       {"01/temperature", "3.25", "ok", 3.25},
+      // Within the deadband of 1.0, and published all the same: the station holds it now.
+      {"01/temperature", "3.75", "ok", 3.75},
       {"01/word", "1", "not writable", 0x1234},
       {"boiler/word", "1", "not writable", 0x1234},
+      {"01/nosuch", "1", "unknown tag", nullptr},
+      {"boiler/status", "1", "unknown tag", nullptr},  // a reserved name
+      // Bounded before it is parsed: 60 KB of brackets, and a nesting within the size.
+      {"01/setpoint", std::string(30'000, '[') + std::string(30'000, ']'), "malformed", 4321},
   };
   for (const auto& row : kRows) {
     const size_t resultsBefore = client.On(Topic(row.tag + "/result")).size();
@@ -209,24 +233,39 @@ TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {
     if (row.result != "ok") {
       EXPECT_FALSE(Json::parse(answer.payload).value("reason", "").empty()) << answer.payload;
     }
+    EXPECT_LT(answer.payload.size(), 300U) << "the payload is not repeated whole";
+    if (row.readBack.is_null()) continue;
     EXPECT_TRUE(client.Await(
         Topic(row.tag), [&](const Message& m) { return ValueOf(m) == row.readBack; },
         milliseconds(3000)))
         << row.tag << " " << row.payload;
     EXPECT_EQ(ValueOf(client.On(Topic(row.tag)).back()), row.readBack) << row.tag;
   }
+}
 
-  // Deadband 1.0: a change of 0.5 is written but not published; one of 2 is.
-  const size_t published = client.On(Topic("01/temperature")).size();
-  client.Publish(Topic("01/temperature/set"), "3.75");
-  ASSERT_TRUE(client.Await(Topic("01/temperature/result"), [](const Message& m) {
-    return m.payload.find("ok") != std::string::npos;
-  }));
-  std::this_thread::sleep_for(milliseconds(600));
-  EXPECT_EQ(client.On(Topic("01/temperature")).size(), published);
-  client.Publish(Topic("01/temperature/set"), "5.75");
-  EXPECT_TRUE(
-      client.Await(Topic("01/temperature"), [](const Message& m) { return ValueOf(m) == 5.75; }));
+// A write is a command of its moment: a retained /set, which the broker hands to the bridge at
+// every start, is not written; the empty message that clears it is no write and gets no answer.
+TEST_F(Bridge, ARetainedSetIsNotWrittenAndItsClearingIsNoWrite) {
+  Broker broker(folder_);
+  Subscriber client(broker.port(), kPrefix + "/#");
+  client.Publish(Topic("01/setpoint/set"), "999", true);
+  ASSERT_TRUE(client.Await(Topic("01/setpoint/set")));
+  StartBridge(BridgeFile(broker.port(), Network()));
+  const std::optional<Message> answer = client.Await(Topic("01/setpoint/result"));
+  ASSERT_TRUE(answer) << BridgeLog();
+  EXPECT_EQ(ResultOf(*answer), "retained") << answer->payload;
+  EXPECT_TRUE(client.Await(Topic("01/setpoint"), [](const Message& m) { return ValueOf(m) == 0; }));
+  EXPECT_NE(BridgeLog().find("plant/01/setpoint/set: a retained message is not written"),
+            std::string::npos)
+      << BridgeLog();
+  client.Publish(Topic("01/setpoint/set"), "", true);
+  client.Publish(Topic("01/setpoint/set"), "");
+  client.Publish(Topic("01/setpoint/set"), "7");
+  ASSERT_TRUE(client.Await(Topic("01/setpoint"), [](const Message& m) { return ValueOf(m) == 7; }))
+      << BridgeLog();
+  const std::vector<Message> results = client.On(Topic("01/setpoint/result"));
+  ASSERT_EQ(results.size(), 2U);
+  EXPECT_EQ(ResultOf(results[1]), "ok") << results[1].payload;
 }
 
 TEST_F(Bridge, ABrokerRestartedGetsEveryValueAgain) {
@@ -274,13 +313,57 @@ TEST_F(Bridge, AStationSwitchedOffTurnsItsTagsBadAndBackToGood) {
   EXPECT_TRUE(client.Await(Topic("boiler/status"), payload("offline"))) << BridgeLog();
   const std::optional<Message> bad = client.Await(Topic("boiler/word"), quality("bad"));
   ASSERT_TRUE(bad) << BridgeLog();
-  EXPECT_EQ(ValueOf(*bad), 0x1234);  // the last value read, marked bad
+  EXPECT_EQ(ValueOf(*bad), 0x1234);  // the last value read, marked bad, with the time it was read
+  EXPECT_EQ(TimeOf(*bad), TimeOf(client.On(Topic("boiler/word")).front())) << bad->payload;
   EXPECT_EQ(QualityOf(client.On(Topic("01/word")).back()), "good");
   const size_t results = client.On(Topic("boiler/word/result")).size();
   Network(true);
   EXPECT_TRUE(client.Await(Topic("boiler/status"), payload("online"))) << BridgeLog();
   EXPECT_TRUE(client.Await(Topic("boiler/word"), quality("good")));
   EXPECT_EQ(client.On(Topic("boiler/word/result")).size(), results);
+}
+
+// Each change of the broker connection is logged when it happens, in words, long before the
+// statistics line (a minute here): a refused password, a connection, a broker gone.
+TEST_F(Bridge, BrokerChangesAreLoggedAtOnceWithTheirReason) {
+  const std::string passwords = folder_.Write("passwords", "");
+  ASSERT_EQ(std::system(("mosquitto_passwd -b " + passwords + " plant-bridge right").c_str()), 0);
+  Broker broker(folder_, BrokerSecurity{"", "", "", passwords});
+  const auto logged = [this](const std::string& line) {
+    return Eventually([&] { return BridgeLog().find(line) != std::string::npos; },
+                      std::chrono::seconds(5));
+  };
+  const std::string broker_at = "tavhost bridge: broker 127.0.0.1:" + std::to_string(broker.port());
+  const struct {
+    std::string password;
+    std::string says;
+  } kRows[] = {
+      {"wrong", broker_at + " the broker refused the connection: Connection Refused: not "
+                            "authorised"},
+      {"right", broker_at + " connected"},
+  };
+  for (const auto& row : kRows) {
+    StartBridge(BridgeFile(broker.port(), Network(),
+                           "username = \"plant-bridge\"\npassword = \"" + row.password +
+                               "\"\n"));
+    EXPECT_TRUE(logged(row.says)) << BridgeLog();
+  }
+  broker.Stop();
+  EXPECT_TRUE(logged(broker_at + " connection lost")) << BridgeLog();
+}
+
+// A broker that takes the connection and then reads nothing: the statistics say that nothing
+// was delivered, however much was published.
+TEST_F(Bridge, AStalledBrokerIsShownAsDeliveringNothing) {
+  StalledBroker stalled;
+  StartBridge(BridgeFile(stalled.port(), Network()), {"--stats-interval", "1", "--json"});
+  ASSERT_TRUE(Eventually([this] {
+    return BridgeLog().find(R"("publishes":16)") != std::string::npos;
+  })) << BridgeLog();
+  const std::string log = BridgeLog();
+  const Json line = Json::parse(log.substr(log.rfind("{\"command\"")), nullptr, false);
+  EXPECT_EQ(line["statistics"].value("delivered", -1), 0) << log;
+  EXPECT_GE(line["statistics"].value("awaitingBroker", 0), 16) << log;
 }
 
 // TLS with a CA, a certificate for localhost and a key, made here; a user with a password whose
@@ -312,6 +395,12 @@ TEST_F(Bridge, PublishesOverTlsWithUserAndPassword) {
                     ClientSecurity{ca, "plant-bridge", "s3cret pass"});
   ASSERT_TRUE(client.subscribed()) << broker.log();
   setenv("TAV_BRIDGE_TEST_PASSWORD", "s3cret pass", 1);
+  // The server's own certificate as the CA: the certificate check fails, and says so at once.
+  StartBridge(BridgeFile(broker.port(), Network(), "[broker.tls]\nca_file = \"" + cert + "\"\n"));
+  EXPECT_TRUE(Eventually(
+      [this] { return BridgeLog().find("certificate verify failed") != std::string::npos; },
+      std::chrono::seconds(5)))
+      << BridgeLog();
   StartBridge(
       BridgeFile(broker.port(), Network(),
                  "username = \"plant-bridge\"\npassword_env = \"TAV_BRIDGE_TEST_PASSWORD\"\n"
