@@ -43,8 +43,7 @@ std::optional<std::string> Environment(const std::string& name) {
   return std::nullopt;
 }
 
-// Both steps, as the bridge runs them: the file's own problems, and where it parsed and says
-// where the driver runs, those of its addresses with them.
+// Both steps, as the bridge runs them: the file's problems and its addresses' in one pass.
 BridgeFileProblems Problems(const std::string& text, BridgeSettings* read = nullptr) {
   BridgeFileReading reading = ReadBridgeText(text, "plant.toml", TAV_EXAMPLES_DIR, Environment);
   if (!reading.settings || !reading.transportUsable) return reading.problems;
@@ -174,21 +173,15 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
        "password must be a string"},
       {"a NUL in the host", kGood + "[broker]\nhost = \"127.0.0.1\\u0000evil\"\n", 8,
        "host holds a NUL character"},
-      {"a NUL in an address", kGood + kTag + "address = \"01DW0100002\\u0000\"\n", 9,
-       "address holds a NUL character"},
-      {"a host too long", kGood + "[broker]\nhost = \"" + std::string(300, 'h') + "\"\n", 8,
-       "host has 300 characters, at most 253"},
       {"a client id too long",
        kGood + "[broker]\nclient_id = \"" + std::string(70'000, 'c') + "\"\n", 8,
        "client_id has 70000 characters, at most 256"},
-      {"a prefix too long", kGood + "[bridge]\nprefix = \"" + std::string(70'000, 'p') + "\"\n",
-       8, "prefix has 70000 characters, at most 256"},
+      {"a prefix too long", kGood + "[bridge]\nprefix = \"" + std::string(70'000, 'p') + "\"\n", 8,
+       "prefix has 70000 characters, at most 256"},
       {"a tag name too long",
        kGood + "[[group.tag]]\nname = \"" + std::string(70'000, 'n') +
            "\"\naddress = \"01DW0100002\"\n",
        8, "a name has at most 128 characters, not 70000"},
-      {"an interface too long", kGood + "[bridge]\nh1_interface = \"" + std::string(16, 'e') + "\"\n",
-       8, "h1_interface has 16 characters, at most 15"},
       {"an interface and a network",
        kGood + "[bridge]\nh1_interface = \"eth1\"\nnetwork = \"tavSH101.toml\"\n", 9,
        "network, tcp_map and h1_interface exclude each other"},
@@ -217,8 +210,9 @@ TEST(BridgeSettings, ReportsEveryProblemInLineOrder) {
     EXPECT_EQ(problems[i].line, lines[i]) << problems[i].Text();
   // In one pass: a key of the file's, an address, a name given twice.
   const BridgeFileProblems together =
-      Problems(kGood + "[[group.tag]]\nname = \"t\"\naddress = \"01DF0100011\"\n"
-                       "[[group.tag]]\nname = \"t\"\naddress = \"01DW0100002\"\nwritten = true\n");
+      Problems(kGood +
+               "[[group.tag]]\nname = \"t\"\naddress = \"01DF0100011\"\n"
+               "[[group.tag]]\nname = \"t\"\naddress = \"01DW0100002\"\nwritten = true\n");
   ASSERT_EQ(together.size(), 3u) << Joined(together);
   const std::pair<int, std::string> expected[] = {
       {7, "s7-odd-offset"}, {10, "given twice"}, {13, "unknown key 'written'"}};
@@ -288,11 +282,10 @@ TEST(BridgeSettings, TenThousandTagsAreReadQuicklyAndTheCapIsOneLine) {
   EXPECT_LT(took, std::chrono::seconds(10));
   // The cap, at 100 tags to keep the test short: the tag beyond it is the one line.
   static_assert(kMostTags >= 10'000);
-  const BridgeFileReading beyond =
-      ReadBridgeText(ManyTags(2, 51), "plant.toml", ".", Environment, 100);
-  const BridgeFileProblems* capped = &beyond.problems;
-  ASSERT_EQ(capped->size(), 1u);
-  EXPECT_EQ((*capped)[0].Text(),
+  const BridgeFileProblems capped =
+      ReadBridgeText(ManyTags(2, 51), "plant.toml", ".", Environment, 100).problems;
+  ASSERT_EQ(capped.size(), 1u);
+  EXPECT_EQ(capped[0].Text(),
             "plant.toml:307: more than 100 tags: one bridge polls at most "
             "100; split the plant over several bridges");
 }

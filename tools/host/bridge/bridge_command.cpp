@@ -2,7 +2,6 @@
 // an MQTT broker, and writes taken back from it, until SIGINT or SIGTERM.
 #include <fmt/core.h>
 
-
 #include "bridge/bridge_runtime.h"
 #include "bridge/bridge_settings.h"
 #include "terminal.h"
@@ -117,11 +116,10 @@ int RunBridge(Host& host, BridgeOptions& options) {
     host.driver().Run(&host.instance(), tav::CommandCode::kCloseH1, nullptr);
     return exitCode;
   }
-  bridge::MqttClient client(
-      BrokerOf(settings.broker), running.Status(), running.Subscriptions(),
-      [&running](std::string topic, std::string payload, bool retained) {
-        running.Arrive(std::move(topic), std::move(payload), retained);
-      });
+  bridge::MqttClient client(BrokerOf(settings.broker), running.Status(), running.Subscriptions(),
+                            [&running](std::string topic, std::string payload, bool retained) {
+                              running.Arrive(std::move(topic), std::move(payload), retained);
+                            });
   running.Attach(client);
   if (const std::string problem = client.Start(); !problem.empty()) {
     ReportError("bridge", problem);

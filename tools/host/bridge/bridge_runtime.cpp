@@ -269,8 +269,9 @@ void Bridge::Answer(std::string_view topic, Refusal refusal, const std::string& 
 }
 
 std::string Bridge::StatisticsLine(bool stopped) const {
-  const std::string broker =
-      stopped ? "disconnected" : client_ != nullptr ? client_->State() : "not started";
+  const std::string broker = stopped              ? "disconnected"
+                             : client_ != nullptr ? client_->State()
+                                                  : "not started";
   const Deliveries deliveries = client_ != nullptr ? client_->deliveries() : Deliveries{};
   const int64_t refusals = counts_.refusals + turnedAway_;
   if (JsonOutput()) {

@@ -60,7 +60,6 @@ struct BridgeCounts {
   int64_t failures = 0;  // reads that failed or were skipped while their station was down
 };
 
-
 class Bridge {
  public:
   Bridge(Host& host, BridgePlan plan);

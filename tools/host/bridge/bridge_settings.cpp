@@ -176,8 +176,8 @@ class Reader {
     std::string text;
     if (!NonEmptyText(table, key, text)) return false;
     if (text.size() > longest) {
-      Problem(*table.get(key), fmt::format("{} has {} characters, at most {}", key, text.size(),
-                                           longest));
+      Problem(*table.get(key),
+              fmt::format("{} has {} characters, at most {}", key, text.size(), longest));
       return false;
     }
     out = std::move(text);

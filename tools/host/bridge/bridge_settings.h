@@ -114,7 +114,7 @@ inline constexpr uint16_t kLongestKeepAliveSeconds = 3600;
 inline constexpr size_t kMostTags = 100'000;
 inline constexpr size_t kMostGroups = 10'000;
 inline constexpr int32_t kLongestTimeoutMs = 60'000;  // as --timeout
-inline constexpr size_t kLongestName = 128;      // a tag's, station's or group's name
+inline constexpr size_t kLongestName = 128;           // a tag's, station's or group's name
 inline constexpr size_t kLongestPrefix = 256;
 inline constexpr size_t kLongestClientId = 256;
 inline constexpr size_t kLongestHost = 253;      // a DNS name's longest
@@ -140,9 +140,10 @@ BridgeFileReading ReadBridgeFile(const std::string& path,
                                  Environment environment = ProcessEnvironment);
 // The same on a text already read, named `file` in the problems; relative paths are taken from
 // `folder`. A file with more than `mostTags` tags is refused with one problem.
-BridgeFileReading ReadBridgeText(
-    std::string_view text, const std::string& file, const std::string& folder,
-    Environment environment = ProcessEnvironment, size_t mostTags = kMostTags);
+BridgeFileReading ReadBridgeText(std::string_view text, const std::string& file,
+                                 const std::string& folder,
+                                 Environment environment = ProcessEnvironment,
+                                 size_t mostTags = kMostTags);
 
 // Reads every tag's address with `tavhost check`'s rules against `stations`, as commands 3 and 4
 // and the transfers would, and fills in its resolved fields. Also checks what needs the stations:

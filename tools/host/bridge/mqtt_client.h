@@ -107,8 +107,8 @@ class MqttClient {
   std::atomic<uint64_t> connections_{0};
   std::atomic<int> lastAcknowledged_{0};
   mutable std::mutex problemMutex_;
-  std::string problem_;  // why the last connection ended or failed
-  std::string said_;     // the change last logged
+  std::string problem_;   // why the last connection ended or failed
+  std::string said_;      // the change last logged
   std::string tlsError_;  // the TLS library's last error, for the next change logged
   // Publishes awaiting the broker's acknowledgement, by message id, with their sizes; an
   // acknowledgement that came before its publish was recorded waits in `early_`.
