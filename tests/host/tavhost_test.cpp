@@ -51,6 +51,8 @@ class Files {
           "0A0B0C010201 = 127.0.0.1:1, s7\n0A0B0C010203 = 127.0.0.1:1, s5-tcp\n"
           "0A0B0C010205 = 127.0.0.1:1, s7-words\n");
     Write("one.map", "0A0B0C010201 = 127.0.0.1:1, s7\n");
+    // An H1 library that does not open.
+    Write("closed.toml", "[network]\nopen_driver_result = 13\n");
     // Its own first line skipped, the map routes station 1 with s5-tcp.
     Write("s5tcp.map", "0A0B0C010201 = 127.0.0.1:x, s7\n0A0B0C010201 = 127.0.0.1:1, s5-tcp\n");
     // Station 1 made type 6 by a later line, in CR-LF with a comment between.
@@ -445,6 +447,24 @@ const Case kCases[] = {
      1,
      {"cycle 1 01DW0100000 - result 2", "cycle 1 05DW0100000 - result 2"}},
     {"FolderAsSimulationFile", {"--network", "{tmp}", "info"}, 2, {}, {": is a folder"}},
+    // An H1 library that did not open: its own line where the command fails, never a time-out.
+    {"H1LibraryThatDidNotOpenIsSaid",
+     {"--h1-interface", "tavnosuch0", "read", "01DW0100000", "--station-file",
+      "{examples}/tavSH101.int"},
+     1, {},
+     {"tavhost read: H1ETH: network interface 'tavnosuch0' (TAV_H1_INTERFACE) not found\n"}},
+    {"SimulatedH1LibraryThatDidNotOpen",
+     {"--network", "{tmp}/closed.toml", "watch", "--count", "1", "01DW0100000"}, 1, {},
+     {"tavhost watch: the H1 library of the simulated network did not open (result 13)"}},
+    {"HealthCheckFailsWhenTheH1LibraryDidNotOpen",
+     {"--network", "{tmp}/closed.toml", "init", "--require-all"}, 5, {},
+     {"tavhost init: the H1 library did not open: "}},
+    {"H1InterfaceNeedsTheStationFileNamed",
+     {"--h1-interface", "tavnosuch0", "read", "01DW0100000"}, 2, {},
+     {"tavhost read: --h1-interface tavnosuch0 needs the plant's station file"}},
+    {"H1ProbeRefusesATsapLongerThanEight",
+     {"h1", "probe", "--interface", "tavnosuch0", "080006010203", "KORREAD-X1"}, 2, {},
+     {"'KORREAD-X1' is no TSAP: 0x and up to 16 bytes in hexadecimal digits, or up to 8 "}},
     {"RelativeNetworkIsWhereTheUserTypedIt",
      {"--network", "relative.toml", "read", "01DF0100010", "--station-file",
       "{examples}/tavSH101.int"},
