@@ -27,7 +27,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -42,7 +41,6 @@
 #include "results.h"
 #include "settings.h"
 #include "station_connection.h"
-#include "vocabulary/configuration_file.h"
 
 #pragma GCC visibility push(default)
 #include "platform/h1_library.h"
@@ -69,8 +67,6 @@ constexpr Microseconds kCallerKeepsLink = 3 * kPauseMicroseconds;
 constexpr Microseconds kCallerWaitSlice = 100;
 // How long a receive asks the link for its answer without sleeping before it waits on it.
 constexpr Microseconds kCallerSpin = 50;
-// The largest settings file read; a larger one is reported and ignored.
-constexpr size_t kSettingsByteLimit = 64 * 1024;
 
 struct Library {
   std::mutex mutex;
@@ -120,20 +116,9 @@ std::string LibraryFolder() {
 
 // h1eth.conf where it is looked for; the defaults when there is none. Each problem is one line.
 Settings ReadSettings() {
-  const std::string path = ConfigurationFilePath(
-      Environment(kSettingsVariable), kSettingsFileName, LibraryFolder(),
-      [](const std::string& candidate) { return std::ifstream(candidate).good(); });
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return {};
-  std::string text(kSettingsByteLimit + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(file.gcount()));
-  if (text.size() > kSettingsByteLimit) {
-    err(kLogLevelNormal, "H1ETH: %s is larger than %d bytes: the defaults apply", path.c_str(),
-        static_cast<int>(kSettingsByteLimit));
-    return {};
-  }
-  const SettingsReading reading = ParseSettings(text);
+  const std::string path =
+      SettingsFilePath(Environment(kSettingsVariable), LibraryFolder());
+  const SettingsReading reading = ReadSettingsFile(path);
   for (const std::string& problem : reading.problems) {
     err(kLogLevelNormal, "H1ETH: %s %s", path.c_str(), problem.c_str());
   }
@@ -234,9 +219,11 @@ std::unique_ptr<Link> OpenLink() {
   }
   const std::string capture = Environment(kCaptureVariable);
   if (capture.empty()) return std::move(opening.link);
-  std::unique_ptr<PcapWriter> writer = PcapWriter::Create(capture);
+  std::string problem;
+  std::unique_ptr<PcapWriter> writer = PcapWriter::Create(capture, LogLine, &problem);
   if (!writer) {
-    LogLine("capture file " + capture + " (TAV_H1_CAPTURE) cannot be written: no capture");
+    LogLine("capture file " + capture + " (TAV_H1_CAPTURE) cannot be written (" + problem +
+            "): no capture");
     return std::move(opening.link);
   }
   return std::make_unique<CapturingLink>(std::move(opening.link), std::move(writer));
