@@ -112,15 +112,14 @@ constexpr uint32_t EncodeSingleToS5Float(float value) {
   // counts units of 2^-149: converted as an integer (exactly, being below 2^23) it becomes the
   // pattern of a normal single 149 binades higher, whose exponent field less 149 (zero or below
   // above the clamp) is the subnormal's own. No shift by a per-element count, so that a loop of
-  // encodings stays vectorised without AVX2's per-lane shifts too.
-  // The pick is by mask: a conditional conversion would not be vectorised.
+  // encodings stays vectorised without AVX2's per-lane shifts too; the pick is by mask, as a
+  // conversion under a condition would not be vectorised.
   const auto asInteger =
       std::bit_cast<uint32_t>(static_cast<float>(static_cast<int32_t>(magnitude)));
   const uint32_t subnormal = 0u - static_cast<uint32_t>(magnitude < kSingleHidden);
-  const uint32_t normal =
-      ((asInteger - (kSubnormalScale << kSingleFractionBits)) & subnormal) | (magnitude & ~subnormal);
-  const int32_t exponent =
-      (static_cast<int32_t>(normal) >> kSingleFractionBits) - kSingleBias + 1;
+  const uint32_t scaledDown = asInteger - (kSubnormalScale << kSingleFractionBits);
+  const uint32_t normal = (scaledDown & subnormal) | (magnitude & ~subnormal);
+  const int32_t exponent = (static_cast<int32_t>(normal) >> kSingleFractionBits) - kSingleBias + 1;
   const uint32_t significand = (normal & kSingleFraction) | kSingleHidden;
 
   // The mantissa's magnitude is half the significand, an exact half rounded away from zero.
