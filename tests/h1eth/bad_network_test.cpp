@@ -192,6 +192,25 @@ TEST_F(BadNetwork, AFloodDoesNotHoldAWriteBeyondItsBudget) {
   EXPECT_LT(took, std::chrono::seconds(8)) << output;
   EXPECT_GT(took, std::chrono::milliseconds(1900)) << output;  // the budget ran out
 }
+
+// The station goes while watch polls it: the transport gives up after its retransmissions, the
+// driver answers result 1 with the library's result 5, and watch marks the station down with that
+// cause in the same cycle, not a cycle later as a connection it cannot make.
+TEST_F(BadNetwork, WatchMarksAStationDownInTheCycleItsConnectionBroke) {
+  std::string skip;
+  if (!Start({{}, {}, kQuickSettings, {}}, skip)) GTEST_SKIP() << "skipped: " << skip;
+  WriteStationFile("3=5,0A0B0C010203\n");
+  std::pair<int, std::string> watched;
+  std::thread watch(
+      [&watched] { watched = Host("watch 03DW0100000 --csv --interval 200 --count 15"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  StopStation();
+  watch.join();
+  const std::string& output = watched.second;
+  const size_t down = output.find("station 03 is down: ");
+  ASSERT_NE(down, std::string::npos) << output;
+  EXPECT_NE(output.find("the connection broke", down), std::string::npos) << output;
+}
 #endif
 
 }  // namespace

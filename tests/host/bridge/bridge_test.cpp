@@ -319,6 +319,18 @@ TEST_F(Bridge, AStationSwitchedOffTurnsItsTagsBadAndBackToGood) {
   EXPECT_EQ(client.On(Topic("boiler/word/result")).size(), results);
 }
 
+TEST_F(Bridge, AStalledBrokerIsShownAsDeliveringNothing) {
+  StalledBroker stalled;
+  StartBridge(BridgeFile(stalled.port(), Network()), {"--stats-interval", "1", "--json"});
+  ASSERT_TRUE(Eventually([this] {
+    return BridgeLog().find(R"("publishes":16)") != std::string::npos;
+  })) << BridgeLog();
+  const std::string log = BridgeLog();
+  const Json line = Json::parse(log.substr(log.rfind("{\"command\"")), nullptr, false);
+  EXPECT_EQ(line["statistics"].value("delivered", -1), 0) << log;
+  EXPECT_GE(line["statistics"].value("awaitingBroker", 0), 16) << log;
+}
+
 // TLS with a CA, a certificate for localhost and a key, made here; a user with a password whose
 // password the bridge takes from the environment.
 TEST_F(Bridge, PublishesOverTlsWithUserAndPassword) {

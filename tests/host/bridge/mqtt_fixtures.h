@@ -295,4 +295,45 @@ class Subscriber {
   std::function<void(const Message&)> each_;
 };
 
+// A broker that accepts one client, answers its CONNECT with a CONNACK and then reads nothing
+// more: what the client sends piles up in its socket.
+class StalledBroker {
+ public:
+  StalledBroker() : port_(FreeLoopbackPort()) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 4);
+    thread_ = std::thread([this] {
+      client_ = accept(listener_, nullptr, nullptr);
+      if (client_ < 0) return;
+      char connect[512];
+      (void)!read(client_, connect, sizeof connect);
+      const unsigned char connack[] = {0x20, 0x02, 0x00, 0x00};
+      (void)!write(client_, connack, sizeof connack);
+    });
+  }
+  ~StalledBroker() {
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+    if (client_ >= 0) close(client_);
+  }
+  StalledBroker(const StalledBroker&) = delete;
+  StalledBroker& operator=(const StalledBroker&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int port_;
+  int listener_ = -1;
+  int client_ = -1;
+  std::thread thread_;
+};
+
+
 }  // namespace tav::testing
