@@ -2,10 +2,12 @@
 
 #include <chrono>
 
+#include "files.h"
+
 namespace tav::h1eth {
 
 std::unique_ptr<PcapWriter> PcapWriter::Create(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wbe");
+  std::FILE* file = CreateFileForWriting(path);
   if (file == nullptr) return nullptr;
   const PcapFileHeader header{kPcapMagicMicroseconds, 2, 4, 0, 0, kPcapSnapshotLength,
                               kPcapLinkTypeEthernet};
