@@ -8,7 +8,8 @@
 //  - no TSDU is delivered larger than the reassembly bound, and no more octets are delivered than
 //    the DTs offered carried;
 //  - memory stays bounded: frames sent in answer stay within H1's size, and the layer holds no
-//    more connections than its cap.
+//    more connections than its cap;
+//  - every TPDU sent is well formed: its length indicator says its header and lies within it.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -78,6 +79,7 @@ class Harness {
     settings.maxConnections = 8;
     settings.maxTsduBytes = 4096;
     settings.maxQueuedTsdus = 4;
+    settings.firstReference = 1;  // an input addresses the connection the same way each run
     return settings;
   }
 
@@ -151,6 +153,8 @@ class Harness {
     Require(frame.size() <= 1514, "a frame larger than Ethernet's");
     const std::optional<h1eth::Frame> h1 = h1eth::DecodeFrame(frame);
     Require(h1.has_value(), "a frame that is not H1");
+    Require(h1->tpdu.size() >= 2 && h1->tpdu[0] < 255 && h1->tpdu[0] < h1->tpdu.size(),
+            "a TPDU whose length indicator does not describe its header");
     if (h1->destination != kPeer || h1->tpdu.size() < 2) return;
     const auto kind = static_cast<cotp::Kind>(h1->tpdu[1] & 0xF0);
     if (kind == cotp::Kind::kConnectionRequest) {

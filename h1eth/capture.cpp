@@ -1,26 +1,33 @@
 #include "capture.h"
 
+#include <algorithm>
 #include <chrono>
-
-#include "files.h"
+#include <cstring>
 
 namespace tav::h1eth {
 
-std::unique_ptr<PcapWriter> PcapWriter::Create(const std::string& path) {
-  std::FILE* file = CreateFileForWriting(path);
-  if (file == nullptr) return nullptr;
+std::unique_ptr<PcapWriter> PcapWriter::Create(const std::string& path, Log log,
+                                               std::string* problem) {
+  std::string why;
+  std::unique_ptr<OutputFile> file = OutputFile::Create(path, why);
   const PcapFileHeader header{kPcapMagicMicroseconds, 2, 4, 0, 0, kPcapSnapshotLength,
                               kPcapLinkTypeEthernet};
-  if (std::fwrite(&header, sizeof header, 1, file) != 1 || std::fflush(file) != 0) {
-    std::fclose(file);
+  if (file) {
+    uint8_t bytes[sizeof header];
+    std::memcpy(bytes, &header, sizeof header);
+    if (file->Write(bytes, why) != WriteOutcome::kWritten) {
+      if (why.empty()) why = "its reader does not take the file's header";
+      file.reset();
+    }
+  }
+  if (!file) {
+    if (problem != nullptr) *problem = why;
     return nullptr;
   }
-  return std::unique_ptr<PcapWriter>(new PcapWriter(file));
+  return std::unique_ptr<PcapWriter>(new PcapWriter(std::move(file), path, std::move(log)));
 }
 
-PcapWriter::~PcapWriter() {
-  std::fclose(file_);
-}
+PcapWriter::~PcapWriter() = default;
 
 namespace {
 
@@ -49,13 +56,25 @@ bool PcapWriter::SendAndWrite(FrameView frame, const std::function<bool(FrameVie
 }
 
 void PcapWriter::WriteRecord(FrameView frame, int64_t microsecondsSinceEpoch) {
+  if (!file_) return;
   const auto bytes = static_cast<uint32_t>(std::min<size_t>(frame.size(), kPcapSnapshotLength));
   const PcapRecordHeader header{static_cast<uint32_t>(microsecondsSinceEpoch / 1'000'000),
                                 static_cast<uint32_t>(microsecondsSinceEpoch % 1'000'000), bytes,
                                 static_cast<uint32_t>(frame.size())};
-  std::fwrite(&header, sizeof header, 1, file_);
-  std::fwrite(frame.data(), 1, bytes, file_);
-  std::fflush(file_);
+  // Header and frame in one write: a FIFO takes a record of an Ethernet frame whole or not at all.
+  record_.resize(sizeof header + bytes);
+  std::memcpy(record_.data(), &header, sizeof header);
+  std::copy_n(frame.data(), bytes, record_.data() + sizeof header);
+  std::string detail;
+  const WriteOutcome outcome = file_->Write(record_, detail);
+  if (outcome == WriteOutcome::kWritten) return;
+  file_.reset();
+  if (!log_) return;
+  const std::string what = outcome == WriteOutcome::kBehind ? "its reader does not keep up"
+                           : outcome == WriteOutcome::kReaderGone
+                               ? "its reader went away"
+                               : "it cannot be written (" + detail + ")";
+  log_("capture file " + path_ + " (TAV_H1_CAPTURE): " + what + "; capture closed");
 }
 
 bool CapturingLink::Send(FrameView frame) {

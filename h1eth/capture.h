@@ -1,17 +1,20 @@
 // The capture file: every frame a link sends and receives, written as it passes to a classic
 // pcap file (link type 1, Ethernet; timestamps in microseconds of the wall clock), which
 // Wireshark and tshark open as it is. TAV_H1_CAPTURE names the file; the library wraps its link
-// in a CapturingLink when it is set.
+// in a CapturingLink when it is set. The file may be a FIFO that Wireshark reads live: a capture
+// never makes the link wait, and one that cannot keep up, whose reader goes away or that cannot be
+// written is closed with one line while the link carries on.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "file_access.h"
 #include "link.h"
 
 namespace tav::h1eth {
@@ -56,13 +59,17 @@ inline constexpr uint32_t kPcapSnapshotLength = 65535;
 // Writes frames to one file. Safe to call from two threads: the records never interleave.
 class PcapWriter {
  public:
-  // Nothing when the file cannot be created.
-  static std::unique_ptr<PcapWriter> Create(const std::string& path);
+  using Log = std::function<void(const std::string& line)>;
+  // Nothing when the file cannot be created (or is a FIFO that nobody reads); `problem`, when
+  // given, says why. `log` gets the one line that says why the capture closed.
+  static std::unique_ptr<PcapWriter> Create(const std::string& path, Log log = {},
+                                            std::string* problem = nullptr);
   ~PcapWriter();
   PcapWriter(const PcapWriter&) = delete;
   PcapWriter& operator=(const PcapWriter&) = delete;
 
   // One frame, stamped with `microsecondsSinceEpoch`; written through, so that a reader sees it.
+  // Nothing once the capture closed.
   void Write(FrameView frame, int64_t microsecondsSinceEpoch);
   // Stamped now.
   void Write(FrameView frame);
@@ -72,11 +79,15 @@ class PcapWriter {
   bool SendAndWrite(FrameView frame, const std::function<bool(FrameView)>& send);
 
  private:
-  explicit PcapWriter(std::FILE* file) : file_(file) {}
+  PcapWriter(std::unique_ptr<OutputFile> file, std::string path, Log log)
+      : file_(std::move(file)), path_(std::move(path)), log_(std::move(log)) {}
   void WriteRecord(FrameView frame, int64_t microsecondsSinceEpoch);  // under mutex_
 
   std::mutex mutex_;
-  std::FILE* file_;
+  std::unique_ptr<OutputFile> file_;  // null once closed
+  std::string path_;
+  Log log_;
+  std::vector<uint8_t> record_;  // one record's bytes, written at once
 };
 
 // A link that hands every frame it sends or receives to a writer as well.

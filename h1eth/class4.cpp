@@ -1,7 +1,9 @@
 #include "h1eth/class4.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <random>
 #include <utility>
 
 #include "vocabulary/byte_order.h"
@@ -25,12 +27,31 @@ constexpr uint8_t kDefaultAdditionalOptions = 0x01;
 constexpr uint8_t kReasonUnspecified = 0x00;
 constexpr uint8_t kReasonCongestion = 0x81;
 constexpr uint8_t kReasonNegotiationFailed = 0x82;
+constexpr uint8_t kReasonMismatchedReferences = 0x84;
 constexpr uint8_t kReasonProtocolError = 0x85;
 constexpr uint8_t kReasonReferenceOverflow = 0x87;
 
 // Reject causes of ER.
 constexpr uint8_t kRejectInvalidTpduType = 0x02;
 constexpr uint8_t kRejectInvalidParameterValue = 0x03;
+
+// The largest header a length indicator of one octet describes (255 is reserved).
+constexpr size_t kLargestHeaderBytes = 255;
+// References of data for unknown references answered with DR within one T1: beyond, no answer.
+constexpr size_t kStrayAnswersPerPeriod = 64;
+
+// A reference from 1 to 65,535 that a previous run of this program is unlikely to have used:
+// the system's random source mixed with both clocks, for a random source that is deterministic.
+uint16_t UnpredictableReference() {
+  std::random_device device;
+  uint64_t mixed = (uint64_t{device()} << 32) ^ device();
+  mixed ^= static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  mixed ^= static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) << 17;
+  mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ULL;  // splitmix64's finaliser
+  mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBULL;
+  mixed ^= mixed >> 31;
+  return static_cast<uint16_t>(1 + mixed % 0xFFFF);
+}
 
 uint32_t SequenceMask(Numbering numbering) {
   return numbering == Numbering::kExtended ? 0x7FFFFFFFu : 0x7Fu;
@@ -153,6 +174,7 @@ struct TransportConnection::State {
   uint32_t nextExpected = 0;
   uint32_t acceptUpperEdge = 0;  // the furthest upper window edge ever granted
   std::map<uint32_t, HeldData> held;
+  size_t heldBytes = 0;  // user data in `held`
   Bytes reassembly;
   std::deque<Bytes> received;
   uint32_t unacknowledged = 0;  // DTs taken since the last AK
@@ -219,6 +241,7 @@ struct TransportConnection::State {
     outgoingOffset = 0;
     inFlight.clear();
     held.clear();
+    heldBytes = 0;
     reassembly.clear();
     ackDueAt = kNever;
   }
@@ -324,9 +347,12 @@ void TransportConnection::State::TakeConfirm(const cotp::Tpdu& confirm, Microsec
   const bool extended = (confirm.classOptions & cotp::kOptionExtendedFormats) != 0;
   const uint8_t sizeCode = confirm.parameters.tpduSizeCode.value_or(kSmallestTpduSizeCode);
   const uint8_t options = confirm.parameters.additionalOptions.value_or(kDefaultAdditionalOptions);
+  // The checksum asked for in the CR is used: a CC that declines it is refused like one that
+  // agrees to what was not offered.
+  const bool checksumDeclined = settings.checksum && (options & kOptionNoChecksum) != 0;
   if ((confirm.classOptions & kClassMask) != cotp::kClass4 ||
       (extended && !settings.offerExtendedNumbering) || sizeCode > settings.tpduSizeCode ||
-      sizeCode < kSmallestTpduSizeCode) {
+      sizeCode < kSmallestTpduSizeCode || checksumDeclined) {
     Break(BreakCause::kNegotiationFailed, now, true, kReasonNegotiationFailed);
     return;
   }
@@ -405,12 +431,20 @@ void TransportConnection::State::TakeData(const cotp::Tpdu& dt, Microseconds now
     SendAcknowledge(now);
     return;
   }
+  // What waits for a DT missing ahead of it is bounded by the largest TSDU, whatever the credit:
+  // a DT beyond is dropped as if lost, and comes again.
+  if (ahead > 0 && heldBytes + dt.userData.size() > settings.maxTsduBytes) {
+    ++counters.dtsNotHeld;
+    return;
+  }
   ++counters.dtsReceived;
   if (ahead > 0) ++counters.dtsResequenced;
   held.emplace(number, HeldData{Bytes(dt.userData.begin(), dt.userData.end()), dt.endOfTsdu});
+  heldBytes += dt.userData.size();
   for (auto next = held.find(nextExpected); next != held.end(); next = held.find(nextExpected)) {
     HeldData data = std::move(next->second);
     held.erase(next);
+    heldBytes -= data.data.size();
     nextExpected = Advance(nextExpected, 1);
     ++unacknowledged;
     if (reassembly.size() + data.data.size() > settings.maxTsduBytes) {
@@ -434,9 +468,12 @@ void TransportConnection::State::SendError(uint8_t why, ByteView invalid, Micros
   er.kind = Kind::kError;
   er.destinationReference = remoteReference;
   er.reason = why;
-  const size_t header = invalid.empty() ? 0 : std::min<size_t>(size_t{invalid[0]} + 1, 255);
+  // The rejected TPDU's header, as much of it as leaves the ER's own header within what its
+  // length indicator can say: the ER without the parameter, plus its code and length octets.
+  const size_t room = kLargestHeaderBytes - cotp::Encode(er, Format()).size() - 2;
+  const size_t header = invalid.empty() ? 0 : size_t{invalid[0]} + 1;
   er.parameters.callingTsap.emplace(invalid.begin(),
-                                    invalid.begin() + std::min(header, invalid.size()));
+                                    invalid.begin() + std::min({header, invalid.size(), room}));
   Emit(er, Format(), now);
 }
 
@@ -695,9 +732,18 @@ struct TransportLayer::State {
     Endpoints endpoints;
     std::unique_ptr<TransportConnection> connection;
   };
+  // A released reference, with whom it was connected: data the peer still sends on it is
+  // answered with a DR the peer can place.
   struct Frozen {
     uint16_t reference;
     Microseconds until;
+    Endpoints endpoints;
+    uint16_t remoteReference;
+  };
+  // A DR sent for data to a reference not held; another waits for T1.
+  struct StrayAnswer {
+    uint16_t reference;
+    Microseconds at;
   };
 
   TransportSettings settings;
@@ -705,7 +751,10 @@ struct TransportLayer::State {
   std::vector<EthernetAddress> locals;
   Acceptor acceptor;
   std::vector<Entry> entries;
+  std::vector<Entry> releasing;  // let go, DR not yet confirmed
   std::vector<Frozen> frozen;
+  std::deque<StrayAnswer> strayAnswers;
+  uint32_t strayDataAnswered = 0;
   ConnectionId nextId = 1;
   uint16_t nextReference = 1;
 
@@ -713,11 +762,26 @@ struct TransportLayer::State {
     return std::find(locals.begin(), locals.end(), address) != locals.end();
   }
   bool InUse(uint16_t reference) const {
-    return std::any_of(
-               entries.begin(), entries.end(),
-               [&](const Entry& e) { return e.connection->localReference() == reference; }) ||
+    const auto holds = [&](const Entry& e) { return e.connection->localReference() == reference; };
+    return std::any_of(entries.begin(), entries.end(), holds) ||
+           std::any_of(releasing.begin(), releasing.end(), holds) ||
            std::any_of(frozen.begin(), frozen.end(),
                        [&](const Frozen& f) { return f.reference == reference; });
+  }
+  // Connections in memory, those still releasing included.
+  size_t Held() const { return entries.size() + releasing.size(); }
+  void Freeze(const Entry& entry, Microseconds now) {
+    const TransportConnection& connection = *entry.connection;
+    frozen.push_back({connection.localReference(), now + settings.referenceFreezeTime,
+                      entry.endpoints, connection.remoteReference()});
+  }
+  // Released connections whose DR was confirmed or spent its transmissions: frozen from now.
+  void EndReleases(Microseconds now) {
+    std::erase_if(releasing, [&](const Entry& entry) {
+      if (entry.connection->state() == ConnectionState::kReleasing) return false;
+      Freeze(entry, now);
+      return true;
+    });
   }
   // The next reference neither in use nor frozen; nothing when all are.
   std::optional<uint16_t> AllocateReference() {
@@ -751,7 +815,8 @@ struct TransportLayer::State {
   }
 
   void TakeRequest(const Endpoints& endpoints, ByteView bytes, Microseconds now);
-  void TakeUnknown(const Endpoints& endpoints, ByteView bytes);
+  void TakeUnknown(const Endpoints& endpoints, ByteView bytes, Microseconds now);
+  void AnswerStrayData(const Endpoints& endpoints, uint16_t reference, Microseconds now);
 };
 
 void TransportLayer::State::TakeRequest(const Endpoints& endpoints, ByteView bytes,
@@ -772,7 +837,7 @@ void TransportLayer::State::TakeRequest(const Endpoints& endpoints, ByteView byt
   };
   if ((request->classOptions & kClassMask) != cotp::kClass4)
     return refuse(kReasonNegotiationFailed);
-  if (entries.size() >= settings.maxConnections) return refuse(kReasonCongestion);
+  if (Held() >= settings.maxConnections) return refuse(kReasonCongestion);
   const std::optional<uint16_t> reference = AllocateReference();
   if (!reference) return refuse(kReasonReferenceOverflow);
   const ConnectionId id = nextId;
@@ -793,15 +858,56 @@ void TransportLayer::State::TakeRequest(const Endpoints& endpoints, ByteView byt
 }
 
 // A TPDU for a reference no connection holds, or one frozen: a DR is confirmed and a CC refused,
-// both without delivering anything; every other kind is dropped, so that no answer is answered.
-void TransportLayer::State::TakeUnknown(const Endpoints& endpoints, ByteView bytes) {
+// both without delivering anything; data and acknowledgements, which a station sends on a
+// connection it still holds, are answered with DR so that it lets the connection go; DC and ER
+// are dropped, so that no answer is answered.
+void TransportLayer::State::TakeUnknown(const Endpoints& endpoints, ByteView bytes,
+                                        Microseconds now) {
   const std::optional<cotp::Tpdu> tpdu = cotp::Decode(bytes, kOpeningFormat);
   if (!tpdu) return;
-  if (tpdu->kind == Kind::kDisconnectRequest) {
-    SendStateless(endpoints, DisconnectConfirm(tpdu->sourceReference, tpdu->destinationReference));
-  } else if (tpdu->kind == Kind::kConnectionConfirm) {
-    SendStateless(endpoints, Disconnect(tpdu->sourceReference, tpdu->destinationReference,
-                                        kReasonUnspecified));
+  switch (tpdu->kind) {
+    case Kind::kDisconnectRequest:
+      SendStateless(endpoints,
+                    DisconnectConfirm(tpdu->sourceReference, tpdu->destinationReference));
+      break;
+    case Kind::kConnectionConfirm:
+      SendStateless(endpoints, Disconnect(tpdu->sourceReference, tpdu->destinationReference,
+                                          kReasonUnspecified));
+      break;
+    case Kind::kData:
+    case Kind::kExpeditedData:
+    case Kind::kDataAcknowledge:
+    case Kind::kExpeditedAcknowledge:
+      AnswerStrayData(endpoints, tpdu->destinationReference, now);
+      break;
+    default:
+      break;
+  }
+}
+
+// DR for data to `reference`, at most once per T1 for one reference and for a bounded number of
+// references: to the peer's reference where the reference is frozen from a connection with it
+// (released normally), else to reference 0 (mismatched references).
+void TransportLayer::State::AnswerStrayData(const Endpoints& endpoints, uint16_t reference,
+                                            Microseconds now) {
+  while (!strayAnswers.empty() && strayAnswers.front().at + settings.retransmissionTime <= now) {
+    strayAnswers.pop_front();
+  }
+  if (strayAnswers.size() >= kStrayAnswersPerPeriod ||
+      std::any_of(strayAnswers.begin(), strayAnswers.end(),
+                  [&](const StrayAnswer& a) { return a.reference == reference; })) {
+    return;
+  }
+  strayAnswers.push_back({reference, now});
+  ++strayDataAnswered;
+  const auto known = std::find_if(frozen.begin(), frozen.end(), [&](const Frozen& f) {
+    return f.reference == reference && f.endpoints.remote == endpoints.remote &&
+           f.endpoints.local == endpoints.local && f.remoteReference != 0;
+  });
+  if (known != frozen.end()) {
+    SendStateless(endpoints, Disconnect(known->remoteReference, reference, cotp::kReasonNormal));
+  } else {
+    SendStateless(endpoints, Disconnect(0, reference, kReasonMismatchedReferences));
   }
 }
 
@@ -809,6 +915,8 @@ TransportLayer::TransportLayer(const TransportSettings& settings, FrameSink send
     : state_(std::make_unique<State>()) {
   state_->settings = settings;
   state_->send = std::move(send);
+  state_->nextReference =
+      settings.firstReference != 0 ? settings.firstReference : UnpredictableReference();
 }
 
 TransportLayer::~TransportLayer() = default;
@@ -825,7 +933,7 @@ std::optional<ConnectionId> TransportLayer::Connect(const Endpoints& endpoints,
                                                     ByteView callingTsap, ByteView calledTsap,
                                                     Microseconds now) {
   State& s = *state_;
-  if (s.entries.size() >= s.settings.maxConnections) return std::nullopt;
+  if (s.Held() >= s.settings.maxConnections) return std::nullopt;
   const std::optional<uint16_t> reference = s.AllocateReference();
   if (!reference) return std::nullopt;
   const ConnectionId id = s.nextId++;
@@ -846,28 +954,35 @@ void TransportLayer::TakeFrame(ByteView bytes, Microseconds now) {
     return;
   }
   const uint16_t reference = LoadBe16(&tpdu[2]);
-  for (State::Entry& entry : s.entries) {
-    if (entry.connection->localReference() == reference &&
-        entry.endpoints.remote == endpoints.remote && entry.endpoints.local == endpoints.local) {
-      entry.connection->Take(tpdu, now);
-      return;
+  for (std::vector<State::Entry>* held : {&s.entries, &s.releasing}) {
+    for (State::Entry& entry : *held) {
+      if (entry.connection->localReference() == reference &&
+          entry.endpoints.remote == endpoints.remote && entry.endpoints.local == endpoints.local) {
+        entry.connection->Take(tpdu, now);
+        s.EndReleases(now);
+        return;
+      }
     }
   }
-  s.TakeUnknown(endpoints, tpdu);
+  s.TakeUnknown(endpoints, tpdu, now);
 }
 
 void TransportLayer::Tick(Microseconds now) {
   State& s = *state_;
   std::erase_if(s.frozen, [&](const State::Frozen& f) { return f.until <= now; });
   for (State::Entry& entry : s.entries) entry.connection->Tick(now);
+  for (State::Entry& entry : s.releasing) entry.connection->Tick(now);
+  s.EndReleases(now);
 }
 
 Microseconds TransportLayer::NextDeadline() const {
   const State& s = *state_;
   Microseconds next = kNever;
   for (const State::Frozen& f : s.frozen) next = std::min(next, f.until);
-  for (const State::Entry& entry : s.entries) {
-    next = std::min(next, entry.connection->NextDeadline());
+  for (const std::vector<State::Entry>* held : {&s.entries, &s.releasing}) {
+    for (const State::Entry& entry : *held) {
+      next = std::min(next, entry.connection->NextDeadline());
+    }
   }
   return next;
 }
@@ -901,13 +1016,25 @@ void TransportLayer::Forget(ConnectionId id, Microseconds now) {
                                   [&](const State::Entry& e) { return e.id == id; });
   if (entry == s.entries.end()) return;
   TransportConnection& connection = *entry->connection;
-  if (connection.state() == ConnectionState::kOpen) connection.Release(now);  // DR, once
-  s.frozen.push_back({connection.localReference(), now + s.settings.referenceFreezeTime});
+  if (connection.state() == ConnectionState::kOpen) connection.Release(now);
+  if (connection.state() == ConnectionState::kReleasing) {
+    s.releasing.push_back(std::move(*entry));
+  } else {
+    s.Freeze(*entry, now);
+  }
   s.entries.erase(entry);
+}
+
+size_t TransportLayer::releasingConnections() const {
+  return state_->releasing.size();
 }
 
 size_t TransportLayer::frozenReferences() const {
   return state_->frozen.size();
+}
+
+uint32_t TransportLayer::strayDataAnswered() const {
+  return state_->strayDataAnswered;
 }
 
 }  // namespace tav::h1eth

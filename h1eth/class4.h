@@ -14,6 +14,12 @@
 // it is used again, answers TPDUs for references it does not know, and asks an acceptor whether
 // to take a connection request. Its memory is bounded by the settings' caps.
 //
+// References outlive the process: a station may still hold a connection of a previous run that
+// ended without its DR getting through, and keep sending on it. So a layer's first reference is
+// unpredictable (each layer draws its own; the settings may fix it for tests), a connection let go
+// is released with DR until the DC comes or N transmissions are spent, and a station's data for a
+// reference the layer does not hold is answered with DR (at most once per T1 for one reference).
+//
 // Neither class is safe for concurrent use: an owner that runs the timers on a thread of its own
 // and calls from another serialises every call (one mutex around the layer).
 #pragma once
@@ -62,6 +68,9 @@ struct TransportSettings {
   size_t maxQueuedTsdus = 16;   // TSDUs waiting to be sent; and, received, before credit stops
   size_t maxDtsInFlight = 64;   // unacknowledged DTs, whatever credit the peer grants
   size_t maxConnections = 256;  // connections of one layer
+  // The layer's first local reference, the next ones counting up from it (never 0); 0: one drawn
+  // unpredictably when the layer is made.
+  uint16_t firstReference = 0;
 };
 
 enum class ConnectionState : uint8_t {
@@ -80,7 +89,7 @@ enum class BreakCause : uint8_t {
   kPeerSilent,                // nothing received for I
   kDisconnectedByPeer,        // DR while open: disconnectReason() says why
   kErrorFromPeer,             // ER: rejectCause() says why
-  kNegotiationFailed,         // the CC agreed to what was not offered
+  kNegotiationFailed,         // the CC agreed to what was not offered, or refused the checksum
   kProtocolError,             // the peer broke the protocol (a TSDU beyond maxTsduBytes)
 };
 
@@ -96,6 +105,7 @@ struct TransportCounters {
   uint32_t dtsResequenced = 0;       // received ahead of one missing, held until it came
   uint32_t duplicatesDiscarded = 0;  // already received or outside the window
   uint32_t checksumFailures = 0;     // dropped for a checksum that does not hold
+  uint32_t dtsNotHeld = 0;  // out of order beyond what may be held (maxTsduBytes): sent again
   uint32_t aksSent = 0;
   uint32_t keepAlivesSent = 0;    // AKs sent because the connection was idle for W
   size_t largestDtsInFlight = 0;  // the most DTs unacknowledged at one time
@@ -214,11 +224,16 @@ class TransportLayer {
   std::optional<Endpoints> EndpointsOf(ConnectionId id) const;
   // Every connection the layer holds, in the order they were made.
   std::vector<ConnectionId> Connections() const;
-  // Lets a connection go: one still open or connecting is sent DR once (no DC awaited); its
-  // reference stays frozen for L.
+  // Lets a connection go: one still connecting is dropped; one open is released, DR repeated
+  // after T1 until the DC comes or N transmissions are spent, the layer keeping it meanwhile
+  // (releasingConnections()). Its reference then stays frozen for L.
   void Forget(ConnectionId id, Microseconds now);
 
+  // Connections let go whose DR is not yet confirmed: an owner that closes waits for them to end.
+  size_t releasingConnections() const;
   size_t frozenReferences() const;
+  // DRs sent for data addressed to a reference the layer does not hold.
+  uint32_t strayDataAnswered() const;
 
  private:
   struct State;

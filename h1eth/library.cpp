@@ -11,19 +11,20 @@
 // connections, the open flag) belongs to one Library under one mutex. The calling thread takes the
 // mutex for each operation. While the driver calls, the calling thread reads the link itself: each
 // operation first hands the frames waiting on the link to the layer, and a receive that awaits its
-// answer waits on the link (without the mutex) at most the driver's pause (1 ms) for each further
-// frame, so an answer reaches the exchange without passing through another thread. The timer
+// answer waits on the link (without the mutex), so an answer reaches the exchange without passing
+// through another thread. Every operation ends by a deadline taken once when it starts (the
+// driver's pause, 1 ms): frames that keep arriving, whoever sends them, never extend it. The timer
 // thread runs the transport's timers (acknowledgements, keep-alives, retransmissions, the
 // inactivity check) and, once no operation has come for a while, reads the link itself (without
 // the mutex, taking it to hand a frame over), so frames are answered while nobody calls; a receive
 // that finds the timer thread took its answer notices it within a slice of its wait. The link
-// sends from both threads, always under the mutex.
+// sends from both threads, always under the mutex. Closing the driver releases every connection
+// and waits a bounded time for the stations to confirm, so that none keeps a connection of ours.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -33,13 +34,12 @@
 #include <thread>
 
 #include "capture.h"
-#include "files.h"
+#include "file_access.h"
 #include "link.h"
 #include "platform/host_log.h"
 #include "results.h"
 #include "settings.h"
 #include "station_connection.h"
-#include "vocabulary/configuration_file.h"
 
 #pragma GCC visibility push(default)
 #include "platform/h1_library.h"
@@ -51,8 +51,11 @@ namespace {
 
 constexpr char kInterfaceVariable[] = "TAV_H1_INTERFACE";
 constexpr char kCaptureVariable[] = "TAV_H1_CAPTURE";
-// The driver's pause between two polls: the longest a receive waits for a further frame.
+// The driver's pause between two polls: the longest an operation reads the link, and a receive
+// waits for its answer.
 constexpr Microseconds kPauseMicroseconds = 1'000;
+// Closing the driver waits at most this long for the stations to confirm the release.
+constexpr Microseconds kLongestReleaseWait = 1'000'000;
 // The timer thread looks at the layer's deadlines at least this often, so that a deadline an
 // operation set while it waited for a frame is met this late at the most.
 constexpr Microseconds kLongestTimerWait = 10'000;
@@ -63,8 +66,6 @@ constexpr Microseconds kCallerKeepsLink = 3 * kPauseMicroseconds;
 constexpr Microseconds kCallerWaitSlice = 100;
 // How long a receive asks the link for its answer without sleeping before it waits on it.
 constexpr Microseconds kCallerSpin = 50;
-// The largest settings file read; a larger one is reported and ignored.
-constexpr size_t kSettingsByteLimit = 64 * 1024;
 
 struct Library {
   std::mutex mutex;
@@ -104,20 +105,9 @@ std::string Environment(const char* name) {
 
 // h1eth.conf where it is looked for; the defaults when there is none. Each problem is one line.
 Settings ReadSettings() {
-  const std::string path = ConfigurationFilePath(
-      Environment(kSettingsVariable), kSettingsFileName, LibraryFolder(),
-      [](const std::string& candidate) { return std::ifstream(candidate).good(); });
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return {};
-  std::string text(kSettingsByteLimit + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(file.gcount()));
-  if (text.size() > kSettingsByteLimit) {
-    err(kLogLevelNormal, "H1ETH: %s is larger than %d bytes: the defaults apply", path.c_str(),
-        static_cast<int>(kSettingsByteLimit));
-    return {};
-  }
-  const SettingsReading reading = ParseSettings(text);
+  const std::string path =
+      SettingsFilePath(Environment(kSettingsVariable), LibraryFolder());
+  const SettingsReading reading = ReadSettingsFile(path);
   for (const std::string& problem : reading.problems) {
     err(kLogLevelNormal, "H1ETH: %s %s", path.c_str(), problem.c_str());
   }
@@ -165,8 +155,29 @@ void RunTimers(Library& library) {
   }
 }
 
-// Lets every connection go (DR to each open one), stops and joins the timer thread, closes the
-// link and the capture file.
+// Repeats the DRs of the connections let go until every station confirmed or the wait is over;
+// the timer thread is stopped, so this thread reads the link.
+void AwaitReleases(Library& library) {
+  FrameBytes frame;
+  const Microseconds deadline = Now() + kLongestReleaseWait;
+  std::unique_lock lock(library.mutex);
+  for (Microseconds now = Now(); library.layer->releasingConnections() > 0 && now < deadline;
+       now = Now()) {
+    const Microseconds until = std::min(library.layer->NextDeadline(), deadline);
+    lock.unlock();
+    const bool received =
+        library.link->Receive(frame, std::clamp(until - now, Microseconds{0}, kLongestTimerWait));
+    lock.lock();
+    if (received) {
+      HandOver(library, frame, Now());
+    } else {
+      library.layer->Tick(Now());
+    }
+  }
+}
+
+// Lets every connection go (DR to each open one), stops and joins the timer thread, waits a
+// bounded time for the DRs to be confirmed, closes the link and the capture file.
 void Shut(Library& library) {
   {
     const std::lock_guard lock(library.mutex);
@@ -176,6 +187,7 @@ void Shut(Library& library) {
   }
   library.wake.notify_all();
   if (library.timer.joinable()) library.timer.join();
+  if (library.layer) AwaitReleases(library);
   library.layer.reset();
   library.link.reset();
   library.stopping = false;
@@ -196,9 +208,11 @@ std::unique_ptr<Link> OpenLink() {
   }
   const std::string capture = Environment(kCaptureVariable);
   if (capture.empty()) return std::move(opening.link);
-  std::unique_ptr<PcapWriter> writer = PcapWriter::Create(capture);
+  std::string problem;
+  std::unique_ptr<PcapWriter> writer = PcapWriter::Create(capture, LogLine, &problem);
   if (!writer) {
-    LogLine("capture file " + capture + " (TAV_H1_CAPTURE) cannot be written: no capture");
+    LogLine("capture file " + capture + " (TAV_H1_CAPTURE) cannot be written (" + problem +
+            "): no capture");
     return std::move(opening.link);
   }
   return std::make_unique<CapturingLink>(std::move(opening.link), std::move(writer));
@@ -258,32 +272,34 @@ uint16_t Open(void* connectRecord, bool s7) {
   return kOk;
 }
 
-// Takes the link for the calling thread and hands the frames waiting on it to the layer.
-void TakeLink(Library& library) {
+// Takes the link for the calling thread and hands the frames waiting on it to the layer, until
+// the operation's deadline at the latest.
+void TakeLink(Library& library, Microseconds deadline) {
   thread_local FrameBytes frame;
-  while (library.link->Receive(frame, 0)) HandOver(library, frame, Now());
+  while (Now() < deadline && library.link->Receive(frame, 0)) HandOver(library, frame, Now());
   library.lastCall = Now();
 }
 
-// Runs `operation` on the connection `id` under the lock, after the frames waiting on the link;
-// the results of a closed library or an unknown identifier otherwise.
+// Runs `operation` on the connection `id` under the lock, after the frames waiting on the link,
+// with the operation's deadline; the results of a closed library or an unknown identifier
+// otherwise.
 template <typename Operation>
 uint16_t OnConnection(uint32_t id, Operation operation) {
+  const Microseconds deadline = Now() + kPauseMicroseconds;
   Library& library = TheLibrary();
   std::unique_lock lock(library.mutex);
   if (!library.open) return kDriverNotOpen;
   StationConnection* connection = Lookup(library, id);
   if (connection == nullptr) return kUnknownConnection;
-  TakeLink(library);
-  return operation(*connection, lock);
+  TakeLink(library, deadline);
+  return operation(*connection, lock, deadline);
 }
 
-// Waits on the link, a pause at a time, while frames keep arriving and the exchange still awaits
-// its answer; the mutex is free while it waits.
+// Waits on the link while the exchange still awaits its answer, until `until` (the operation's
+// deadline, whatever arrives meanwhile); the mutex is free while it waits.
 void Collect(Library& library, StationConnection& connection, bool write,
-             std::unique_lock<std::mutex>& lock) {
+             std::unique_lock<std::mutex>& lock, Microseconds until) {
   thread_local FrameBytes frame;
-  Microseconds until = Now() + kPauseMicroseconds;
   while (connection.Awaiting(write)) {
     const Microseconds now = Now();
     if (now >= until) return;
@@ -305,7 +321,6 @@ void Collect(Library& library, StationConnection& connection, bool write,
     if (library.frames == seen) continue;
     // Moves the session on with what arrived (and lets further requests out).
     connection.State(after);
-    until = after + kPauseMicroseconds;
   }
 }
 
@@ -359,12 +374,13 @@ uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved
 }
 
 uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
-  return OnConnection(id,
-                      [](StationConnection& connection, auto&) { return connection.State(Now()); });
+  return OnConnection(id, [](StationConnection& connection, auto&, Microseconds) {
+    return connection.State(Now());
+  });
 }
 
 uint16_t TAV_H1_CALL H1RestartConnection(uint32_t id) {
-  return OnConnection(id, [](StationConnection& connection, auto&) {
+  return OnConnection(id, [](StationConnection& connection, auto&, Microseconds) {
     connection.Start(Now());
     return kOk;
   });
@@ -383,18 +399,20 @@ uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
   if (const uint16_t refused = Take(requestRecord, request); refused != kOk) {
     return TheLibrary().open ? refused : kDriverNotOpen;
   }
-  return OnConnection(request.connection, [&request](StationConnection& connection, auto&) {
-    return connection.SendRead(request, Now());
-  });
+  return OnConnection(request.connection,
+                      [&request](StationConnection& connection, auto&, Microseconds) {
+                        return connection.SendRead(request, Now());
+                      });
 }
 
 uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
                                        uint32_t id) {
   if (statusWord == nullptr || (buffer == nullptr && bufferSize > 0)) return kBadArgument;
   *statusWord = 0;
-  return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock) {
+  return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock,
+                              Microseconds deadline) {
     connection.State(Now());
-    Collect(TheLibrary(), connection, false, lock);
+    Collect(TheLibrary(), connection, false, lock, deadline);
     return connection.ReceiveRead(
         {static_cast<uint8_t*>(buffer), buffer == nullptr ? 0 : bufferSize}, *statusWord, Now());
   });
@@ -405,7 +423,7 @@ uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
   if (const uint16_t refused = Take(requestRecord, request); refused != kOk) {
     return TheLibrary().open ? refused : kDriverNotOpen;
   }
-  return OnConnection(request.connection, [&](StationConnection& connection, auto&) {
+  return OnConnection(request.connection, [&](StationConnection& connection, auto&, Microseconds) {
     return connection.SendWrite(request, static_cast<const uint8_t*>(buffer), Now());
   });
 }
@@ -413,9 +431,10 @@ uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
 uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t id) {
   if (statusWord == nullptr) return kBadArgument;
   *statusWord = 0;
-  return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock) {
+  return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock,
+                              Microseconds deadline) {
     connection.State(Now());
-    Collect(TheLibrary(), connection, true, lock);
+    Collect(TheLibrary(), connection, true, lock, deadline);
     return connection.ReceiveWriteAcknowledge(*statusWord, Now());
   });
 }

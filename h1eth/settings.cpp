@@ -1,5 +1,8 @@
 #include "settings.h"
 
+#include "file_access.h"
+#include "vocabulary/configuration_file.h"
+
 #include <algorithm>
 #include <bit>
 #include <limits>
@@ -136,6 +139,8 @@ void TakeWordAddressed(const toml::node& node, SettingsReading& reading) {
 
 SettingsReading ParseSettings(std::string_view text) {
   SettingsReading reading;
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   size_t line = 1;
   for (const char c : text) {
     if (!IsTextByte(static_cast<unsigned char>(c))) {
@@ -177,6 +182,36 @@ SettingsReading ParseSettings(std::string_view text) {
                                " needs extended_numbering = true; credit 15 instead");
     settings.credit = kNormalCreditLimit;
   }
+  return reading;
+}
+
+std::string SettingsFilePath(std::string_view variable, std::string_view libraryFolder) {
+  return ConfigurationFilePath(variable, kSettingsFileName, libraryFolder, PathExists);
+}
+
+SettingsReading ReadSettingsFile(const std::string& path) {
+  FileReading file = ReadSmallFile(path, kSettingsByteLimit);
+  SettingsReading reading;
+  switch (file.outcome) {
+    case FileReadOutcome::kRead:
+      return ParseSettings(file.text);
+    case FileReadOutcome::kMissing:
+      return reading;
+    case FileReadOutcome::kDirectory:
+      reading.problems.emplace_back("is a directory");
+      break;
+    case FileReadOutcome::kNotRegular:
+      reading.problems.emplace_back("is not a regular file (a FIFO, a device or a socket)");
+      break;
+    case FileReadOutcome::kTooLarge:
+      reading.problems.push_back("is larger than " + std::to_string(kSettingsByteLimit) +
+                                 " bytes");
+      break;
+    case FileReadOutcome::kUnreadable:
+      reading.problems.push_back("cannot be read (" + file.detail + ")");
+      break;
+  }
+  reading.problems.back() += ": the defaults apply";
   return reading;
 }
 

@@ -24,6 +24,7 @@
 // and every key keeps its default.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -56,8 +57,21 @@ struct SettingsReading {
 
 inline constexpr char kSettingsFileName[] = "h1eth.conf";
 inline constexpr char kSettingsVariable[] = "TAV_H1ETH_CONF";
+// The largest settings file read; a larger one is reported and ignored.
+inline constexpr size_t kSettingsByteLimit = 64 * 1024;
 
+// A leading UTF-8 byte-order mark is skipped.
 SettingsReading ParseSettings(std::string_view text);
+
+// Where h1eth.conf is looked for: `variable` (TAV_H1ETH_CONF's value) when it is set, else
+// /etc/tavsh1/, else `libraryFolder` (with its trailing separator). Found without opening anything.
+std::string SettingsFilePath(std::string_view variable, std::string_view libraryFolder);
+
+// The file at `path`, read and parsed: the defaults when there is none. Only a regular file of at
+// most kSettingsByteLimit bytes is read; a folder, a FIFO, a device, a larger file or one that
+// cannot be read is one problem ("is a directory: the defaults apply", to follow the path) and
+// leaves the defaults.
+SettingsReading ReadSettingsFile(const std::string& path);
 
 // What the settings ask of the class 4 transport.
 TransportSettings TransportSettingsOf(const Settings& settings);

@@ -159,6 +159,10 @@ void StationConnection::TakeMessages(Microseconds now) {
   while (transport != nullptr) {
     std::optional<Bytes> message = transport->Receive();
     if (!message) break;
+    if (phase_ == Phase::kEstablished && !session_->Awaiting(false) && !session_->Awaiting(true)) {
+      ++strayMessages_;
+      continue;
+    }
     const sessions::Taken taken = session_->Take(*message);
     if (taken == sessions::Taken::kRefused) {
       std::array<char, 32> code{};

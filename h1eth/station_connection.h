@@ -11,6 +11,10 @@
 // attempt is reported once with its reason; a connection that broke once established stays
 // broken until it is restarted.
 //
+// A station's message is an answer only while a request waits for one: one that arrives while
+// none does (a station repeating an answer of an earlier connection, say) is dropped and counted,
+// never kept for the next request.
+//
 // Not safe for concurrent use: it shares the layer's lock with whoever ticks the layer.
 #pragma once
 
@@ -61,6 +65,8 @@ class StationConnection {
 
   // For tests and tools: the transport connection while one exists.
   const TransportConnection* transport() const;
+  // Messages from the station dropped because no request awaited an answer.
+  uint32_t strayMessages() const { return strayMessages_; }
   uint16_t pduBytes() const { return session_->pduBytes(); }
 
  private:
@@ -94,6 +100,7 @@ class StationConnection {
   Microseconds retryAt_ = 0;
   Microseconds lastNow_ = 0;
   bool sinkFailed_ = false;  // the transport refused a TSDU the session sent
+  uint32_t strayMessages_ = 0;
 };
 
 // Why a transport connection ended, in words, for log lines and tools.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the driver and the host tool, and runs the demo: the driver's
-# information, then the driver at work on the simulated H1 network.
+# Sets up what the demo needs, builds the driver, the simulated network and the host tool (the
+# demo preset: no tests, no benchmarks) and runs the demo: the driver's information, then the
+# driver at work on the simulated H1 network. scripts/test.sh builds and tests everything else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh linux-debug
-build/linux-debug/tools/host/tavhost info
+scripts/setup.sh --demo
+scripts/build.sh demo
+build/demo/tools/host/tavhost info
 echo
-build/linux-debug/tools/host/tavhost demo
+build/demo/tools/host/tavhost demo

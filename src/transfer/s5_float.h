@@ -49,6 +49,7 @@ inline constexpr uint32_t kSingleFraction = kSingleHidden - 1;
 inline constexpr uint32_t kSingleInfinity = 0x7F80'0000;
 inline constexpr int32_t kSingleBias = 127;
 inline constexpr int32_t kSingleFractionBits = 23;
+inline constexpr uint32_t kSubnormalScale = 149;  // binades between a subnormal's unit and 1
 
 // The largest single at or below a positive `bound`, and the smallest at or above it, as bit
 // patterns: between positive singles, the order of their patterns is the order of their values.
@@ -107,22 +108,26 @@ constexpr uint32_t EncodeSingleToS5Float(float value) {
   const bool negative = (bits & kSingleSign) != 0;
   const uint32_t magnitude = bits & kSingleMagnitude;
 
-  // value = ±significand × 2^(E − 24) with a 24-bit significand: the hidden bit of a normal
-  // single, or a subnormal single's fraction shifted up (by at most 3 bits above the clamp).
-  const uint32_t biased = magnitude >> kSingleFractionBits;
-  const uint32_t fraction = (magnitude & kSingleFraction) | (biased != 0 ? kSingleHidden : 0);
-  const uint32_t shift = static_cast<uint32_t>(fraction < kSingleHidden) +
-                         static_cast<uint32_t>(fraction < kSingleHidden / 2) +
-                         static_cast<uint32_t>(fraction < kSingleHidden / 4);
-  const uint32_t significand = fraction << shift;
-  const int32_t exponent = static_cast<int32_t>(std::max(biased, 1u) - shift) - kSingleBias + 1;
+  // value = ±significand × 2^(E − 24) with a 24-bit significand. A subnormal single's pattern
+  // counts units of 2^-149: converted as an integer (exactly, being below 2^23) it becomes the
+  // pattern of a normal single 149 binades higher, whose exponent field less 149 (zero or below
+  // above the clamp) is the subnormal's own. No shift by a per-element count, so that a loop of
+  // encodings stays vectorised without AVX2's per-lane shifts too; the pick is by mask, as a
+  // conversion under a condition would not be vectorised.
+  const auto asInteger =
+      std::bit_cast<uint32_t>(static_cast<float>(static_cast<int32_t>(magnitude)));
+  const uint32_t subnormal = 0u - static_cast<uint32_t>(magnitude < kSingleHidden);
+  const uint32_t scaledDown = asInteger - (kSubnormalScale << kSingleFractionBits);
+  const uint32_t normal = (scaledDown & subnormal) | (magnitude & ~subnormal);
+  const int32_t exponent = (static_cast<int32_t>(normal) >> kSingleFractionBits) - kSingleBias + 1;
+  const uint32_t significand = (normal & kSingleFraction) | kSingleHidden;
 
   // The mantissa's magnitude is half the significand, an exact half rounded away from zero.
   const uint32_t half = (significand + 1) >> 1;  // 2^22 to 2^23
   // Positive: a carry to 2^23 becomes 0.5 at the next exponent.
   const uint32_t carry = half >> 23;
   const uint32_t positive =
-      static_cast<uint32_t>(exponent + static_cast<int32_t>(carry)) << 24 | half >> carry;
+      static_cast<uint32_t>(exponent + static_cast<int32_t>(carry)) << 24 | (half - (carry << 22));
   // Negative: −0.5 × 2^E becomes −1 × 2^(E − 1) while E stays above −127.
   const bool lower = half == kMantissaTop && exponent > -127;
   const uint32_t negativeField = lower ? kMantissaSign : (0u - half) & 0xFF'FFFF;

@@ -2,11 +2,17 @@
 // reordering every transfer completes with its data intact; corrupted TPDUs are dropped by the
 // checksum; a station that disappears (relay stopped, link down, station gone) gives the driver
 // its failure result within its retry budget. The relay's and the station's own accounts show
-// the network really was that bad.
+// the network really was that bad. tavhost runs, each started as soon as the last ended, never
+// take an earlier run's answer, nor fail after a run killed with SIGKILL; a flood of frames from
+// a third address does not hold a write beyond its budget.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
+#include <cstdio>
 #include <regex>
+#include <thread>
 
 #include "driver_on_h1.h"
 #include "example_round_trips.h"
@@ -121,6 +127,72 @@ INSTANTIATE_TEST_SUITE_P(Ways, StationDisappears,
                          [](const ::testing::TestParamInfo<Loss>& loss) {
                            return LossName(loss.param);
                          });
+
+#if defined(TAV_TAVHOST)
+// tavhost over libh1eth, run in the test's folder (which holds the station file) from the driver's
+// namespace.
+const std::vector<std::string> kHost = {TAV_TAVHOST, "--h1-interface", "h1"};
+const char* const kStationFile = " --station-file tavSH101.int";
+
+// The exit status and output of one run of tavhost with `arguments`, killed after 20 s.
+std::pair<int, std::string> Host(const std::string& arguments) {
+  std::string line = "timeout -s KILL 20";
+  for (const std::string& word : kHost) line += " " + word;
+  FILE* pipe = popen((line + " " + arguments + kStationFile + " 2>&1").c_str(), "r");
+  std::string output;
+  for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+// The station keeps each connection when the DR does not arrive and repeats its last DT every
+// 20 ms to the reference the previous run held; then a watch is killed: every run reads its own
+// address's value.
+TEST_F(BadNetwork, ARunStartedAgainAtOnceNeverTakesAnEarlierRunsAnswer) {
+  std::string skip;
+  StationOptions options{{}, {"--keep-on-release", "--repeat-ms", "20"}, kQuickSettings, {}};
+  if (!Start(options, skip)) GTEST_SKIP() << "skipped: " << skip;
+  WriteStationFile("1=7,0A0B0C010201,2\n3=5,0A0B0C010203\n");
+  const char* const words[][2] = {{"03DW0100010", "0x1111"},
+                                  {"03DW0100011", "0x2222"},
+                                  {"01DW0100010", "0x3333"},
+                                  {"01DW0100012", "0x4444"}};
+  for (const auto& word : words) {
+    const auto [status, output] = Host(std::string("write ") + word[0] + " " + word[1]);
+    ASSERT_EQ(status, 0) << output;
+  }
+  for (int round = 0; round < 3; ++round) {
+    for (const auto& word : words) {
+      const auto [status, output] = Host(std::string("read ") + word[0]);
+      EXPECT_EQ(status, 0) << output;
+      EXPECT_NE(output.find(std::string(word[0]) + ": " + word[1]), std::string::npos) << output;
+    }
+    std::vector<std::string> watch = kHost;
+    watch.insert(watch.end(), {"watch", words[round][0], "--station-file", "tavSH101.int"});
+    const pid_t pid = network().Spawn(network().driver(), watch);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+// A station that takes the write and never answers while a third address sends an H1 frame
+// every 0.5 ms: the write fails within its budget (10 x 200 ms of polls, each a call of at most
+// the pause and the pause; about 4 s), with room for a loaded machine, not when the flood ends.
+TEST_F(BadNetwork, AFloodDoesNotHoldAWriteBeyondItsBudget) {
+  std::string skip;
+  if (!Start({{}, {"--mute", "--flood-us", "500"}, kQuickSettings, {}}, skip)) {
+    GTEST_SKIP() << "skipped: " << skip;
+  }
+  WriteStationFile("3=5,0A0B0C010203\n");
+  const auto start = std::chrono::steady_clock::now();
+  const auto [status, output] = Host("write 03DW0100100 0x1234 --timeout 200");
+  EXPECT_NE(status, 0) << output;
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::seconds(8)) << output;
+  EXPECT_GT(took, std::chrono::milliseconds(1900)) << output;  // the budget ran out
+}
+#endif
 
 }  // namespace
 }  // namespace tav::h1eth::test

@@ -146,6 +146,24 @@ TEST(Class4, DtsArrivingOutOfOrderAreDeliveredInOrder) {
   EXPECT_FALSE(pair.B().Receive());
 }
 
+// With extended numbering and a credit of 2,000, what waits behind a lost DT is bounded by the
+// TSDU cap (4,096 octets), not the credit: of the nine DTs of 1,012 or 48 octets behind it, five.
+TEST(Class4, OutOfOrderDtsAreHeldOnlyUpToTheTsduCap) {
+  TransportSettings a = ShortTimers();
+  a.offerExtendedNumbering = true;
+  a.maxTsduBytes = 4096;
+  TransportSettings b = a;
+  b.credit = 2000;
+  Connected pair(a, b);
+  bool lost = false;
+  pair.net.SetFilter(
+      [&](Side from, Bytes&) { return from != Side::kA || std::exchange(lost, true); });
+  ASSERT_TRUE(pair.A().Send(Pattern(4096, 1), pair.net.now()));
+  EXPECT_EQ(pair.Carry(Pattern(4096, 2)), Pattern(4096, 1));
+  EXPECT_EQ(pair.B().counters().dtsResequenced, 5u);
+  EXPECT_EQ(pair.B().counters().dtsNotHeld, 4u);
+}
+
 TEST(Class4, DuplicatesAreDiscardedAndAcknowledged) {
   Connected pair;
   pair.net.SetFilter([&](Side from, Bytes& frame) {
@@ -226,15 +244,22 @@ TEST(Class4, AReleasedReferenceStaysFrozen) {
   Connected pair;
   const uint16_t released = pair.A().localReference();
   const uint16_t peer = pair.A().remoteReference();
-  pair.A().Release(pair.net.now());
-  ASSERT_TRUE(
-      pair.net.RunUntil([&] { return pair.A().state() == ConnectionState::kClosed; }, 1'000'000));
+  // Let go while open, its first two DRs lost: DR until the DC comes, frozen only then.
+  int drs = 0;
+  pair.net.SetFilter([&](Side from, Bytes& frame) {
+    return from != Side::kA || KindOf(frame) != cotp::Kind::kDisconnectRequest || ++drs > 2;
+  });
+  pair.net.layer(Side::kA).Forget(pair.a, pair.net.now());
+  EXPECT_EQ(pair.net.layer(Side::kA).frozenReferences(), 0u);
+  ASSERT_TRUE(pair.net.RunUntil(
+      [&] { return pair.net.layer(Side::kA).releasingConnections() == 0; }, 1'000'000));
+  EXPECT_EQ(drs, 3);
   EXPECT_EQ(pair.B().state(), ConnectionState::kBroken);
   EXPECT_EQ(pair.B().disconnectReason(), cotp::kReasonNormal);
-  pair.net.layer(Side::kA).Forget(pair.a, pair.net.now());
   EXPECT_EQ(pair.net.layer(Side::kA).frozenReferences(), 1u);
 
-  // A late DT for the frozen reference delivers nothing and draws no answer; a DR draws DC.
+  // A late DT for the frozen reference delivers nothing and draws one DR per T1, to the peer's
+  // reference; a DR draws DC.
   cotp::Tpdu late;
   late.destinationReference = released;
   late.endOfTsdu = true;
@@ -246,12 +271,16 @@ TEST(Class4, AReleasedReferenceStaysFrozen) {
   dr.sourceReference = peer;
   const size_t before = pair.net.sent(Side::kA).size();
   const cotp::Format format{false, cotp::Numbering::kNormal, true};
-  pair.net.Deliver(Side::kA,
-                   EncodeFrame(testing::kAddressA, testing::kAddressB, cotp::Encode(late, format)));
-  EXPECT_EQ(pair.net.sent(Side::kA).size(), before);
+  for (int i = 0; i < 2; ++i) {
+    pair.net.Deliver(
+        Side::kA, EncodeFrame(testing::kAddressA, testing::kAddressB, cotp::Encode(late, format)));
+  }
+  ASSERT_EQ(pair.net.sent(Side::kA).size(), before + 1);
+  EXPECT_EQ(cotp::Decode(TpduOf(pair.net.sent(Side::kA).back()), format)->destinationReference,
+            peer);
   pair.net.Deliver(Side::kA,
                    EncodeFrame(testing::kAddressA, testing::kAddressB, cotp::Encode(dr, format)));
-  ASSERT_EQ(pair.net.sent(Side::kA).size(), before + 1);
+  ASSERT_EQ(pair.net.sent(Side::kA).size(), before + 2);
   EXPECT_EQ(KindOf(pair.net.sent(Side::kA).back()), cotp::Kind::kDisconnectConfirm);
 
   // Every new connection gets another reference until the freeze time is over.
@@ -345,9 +374,10 @@ TEST(Class4, ARefusalReportsItsReason) {
 
 TEST(Class4, AnErrorTpduBreaksTheConnection) {
   Connected pair;
-  // An AK whose checksum holds but whose TPDU size parameter has two octets: B answers ER.
+  // An AK of the longest header whose checksum holds but whose TPDU size parameter has two
+  // octets: B answers ER, carrying as much of it as keeps its own header within an LI.
   const uint16_t reference = pair.B().localReference();
-  Bytes bad{12,
+  Bytes bad{254,
             0x60,
             static_cast<uint8_t>(reference >> 8),
             static_cast<uint8_t>(reference),
@@ -360,6 +390,7 @@ TEST(Class4, AnErrorTpduBreaksTheConnection) {
             0x02,
             0x0A,
             0x0A};
+  bad.resize(255, 0xEE);
   const std::array<uint8_t, 2> checksum = cotp::ChecksumOctets(bad, 7);
   bad[7] = checksum[0];
   bad[8] = checksum[1];
@@ -368,6 +399,24 @@ TEST(Class4, AnErrorTpduBreaksTheConnection) {
       pair.net.RunUntil([&] { return pair.A().state() == ConnectionState::kBroken; }, 1'000'000));
   EXPECT_EQ(pair.A().breakCause(), BreakCause::kErrorFromPeer);
   EXPECT_EQ(Count(pair.net.sent(Side::kB), cotp::Kind::kError), 1u);
+  EXPECT_EQ(pair.A().rejectCause(), 0x03);  // invalid parameter value: the ER decoded whole
+}
+
+// A CC that switches off the checksum the CR asked for (options 02, no checksum) is refused.
+TEST(Class4, ACcDecliningTheChecksumAskedForIsRefused) {
+  BackToBack net;
+  net.SetFilter([](Side from, Bytes& frame) {
+    if (from != Side::kB || KindOf(frame) != cotp::Kind::kConnectionConfirm) return true;
+    std::optional<cotp::Tpdu> cc = cotp::Decode(TpduOf(frame), {false, {}, false});
+    cc->parameters.additionalOptions = 0x02;
+    frame =
+        EncodeFrame(testing::kAddressA, testing::kAddressB, cotp::Encode(*cc, {false, {}, false}));
+    return true;
+  });
+  const ConnectionId id = net.Connect();
+  net.RunFor(100'000);
+  EXPECT_EQ(net.A(id).breakCause(), BreakCause::kNegotiationFailed);
+  EXPECT_EQ(TpduOf(net.sent(Side::kA).back())[6], 0x82);  // DR, negotiation failed
 }
 
 // Property: over a link that loses 10 % of the frames, duplicates 5 % and reorders some, every

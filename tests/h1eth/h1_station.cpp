@@ -3,7 +3,11 @@
 // accepts the driver's connection requests as class 4 responder (a station switched off stays
 // silent, as on the wire) and answers S5 fetch/write and S7 jobs from the station's memory. With
 // --snap7-port it answers nothing itself: the TSDUs of each connection go to Snap7's S7 server
-// on 127.0.0.1 over RFC 1006 and its answers come back over H1.
+// on 127.0.0.1 over RFC 1006 and its answers come back over H1. Quirks for the tests of stale
+// connections and floods: --keep-on-release drops every DR (the connections stay, as when no DR
+// arrives), --repeat-ms sends each connection's last DT again that often (as when no AK
+// arrives), --mute takes every message and answers none, --flood-us sends the driver an H1
+// frame from a third address that often.
 //
 // It prints "ready" once it listens, and on SIGTERM what the transport saw:
 //   connections N dts N resequenced N duplicates N checksum-failures N retransmitted N
@@ -70,6 +74,11 @@ class Snap7Line {
   bool up_ = false;
 };
 
+struct Quirks {
+  bool keepOnRelease = false, mute = false;
+  int repeatMs = 0, floodUs = 0;
+};
+
 struct Totals {
   long connections = 0, dts = 0, resequenced = 0, duplicates = 0, checksumFailures = 0,
        retransmitted = 0;
@@ -85,11 +94,13 @@ struct Totals {
 // The stations of the network on one link: the transport layer answers for all their addresses.
 class H1Station {
  public:
-  H1Station(sim::Network& network, const h1eth::test::RawLink& link, uint16_t snap7Port)
+  H1Station(sim::Network& network, const h1eth::test::RawLink& link, uint16_t snap7Port,
+            Quirks quirks)
       : network_(network),
         link_(link),
         snap7Port_(snap7Port),
-        layer_(Settings(), [this](sessions::ByteView frame) { link_.Send(frame); }) {
+        quirks_(quirks),
+        layer_(Settings(), [this](sessions::ByteView frame) { Send(frame); }) {
     for (const sim::Station& station : network_.stations()) {
       layer_.AddLocalAddress(station.config().address);
     }
@@ -102,17 +113,25 @@ class H1Station {
     while (!gEnding) {
       const Microseconds now = Now();
       const Microseconds deadline = layer_.NextDeadline();
-      const Microseconds wait = std::clamp<Microseconds>(deadline - now, 0, 20'000);
+      const Microseconds wait =
+          std::clamp<Microseconds>(deadline - now, 0, quirks_.floodUs ? quirks_.floodUs : 20'000);
       if (std::optional<h1eth::test::Frame> frame =
               link_.Receive(std::chrono::microseconds(wait))) {
-        layer_.TakeFrame(*frame, Now());
+        Take(*frame);
         // Take whatever else waits before answering: a burst of DTs is one TSDU.
-        while (std::optional<h1eth::test::Frame> more = link_.Receive({})) {
-          layer_.TakeFrame(*more, Now());
-        }
+        while (std::optional<h1eth::test::Frame> more = link_.Receive({})) Take(*more);
       }
       Serve();
       layer_.Tick(Now());
+      if (quirks_.repeatMs && Now() >= repeatAt_) {
+        repeatAt_ = Now() + quirks_.repeatMs * 1'000;
+        for (const auto& [reference, dt] : lastDts_) link_.Send(dt);
+      }
+      if (quirks_.floodUs && driver_ && Now() >= floodAt_) {
+        floodAt_ = Now() + quirks_.floodUs;
+        const sessions::Bytes ak{3, 0x60, 0x12, 0x34, 0x00};
+        link_.Send(h1eth::EncodeFrame(*driver_, {0x02, 0, 0, 0, 0, 0x99}, ak));
+      }
     }
     for (ConnectionId id : layer_.Connections()) totals_.Add(layer_.Connection(id)->counters());
     std::printf(
@@ -123,6 +142,22 @@ class H1Station {
   }
 
  private:
+  void Take(const h1eth::test::Frame& frame) {
+    const std::optional<h1eth::Frame> h1 = h1eth::DecodeFrame(frame);
+    if (h1) driver_ = h1->source;
+    if (!quirks_.keepOnRelease || !h1 || h1->tpdu.size() < 2 || (h1->tpdu[1] & 0xF0) != 0x80) {
+      layer_.TakeFrame(frame, Now());
+    }
+  }
+  // Keeps each connection's last DT (by the station's address and the reference it goes to).
+  void Send(sessions::ByteView frame) {
+    const std::optional<h1eth::Frame> h1 = h1eth::DecodeFrame(frame);
+    if (quirks_.repeatMs && h1 && h1->tpdu.size() > 4 && (h1->tpdu[1] & 0xF0) == 0xF0) {
+      lastDts_[{h1->source, h1->tpdu[2] << 8 | h1->tpdu[3]}].assign(frame.begin(), frame.end());
+    }
+    link_.Send(frame);
+  }
+
   static h1eth::TransportSettings Settings() {
     h1eth::TransportSettings settings;
     settings.retransmissionTime = 50'000;
@@ -163,6 +198,7 @@ class H1Station {
         continue;
       }
       while (std::optional<sessions::Bytes> message = connection->Receive()) {
+        if (quirks_.mute) continue;
         std::optional<sessions::Bytes> answer = Answer(id, *message);
         if (answer && !connection->Send(*answer, Now())) {
           std::fprintf(stderr, "h1_station: an answer could not be queued\n");
@@ -183,6 +219,10 @@ class H1Station {
   sim::Network& network_;
   const h1eth::test::RawLink& link_;
   uint16_t snap7Port_;
+  Quirks quirks_;
+  std::map<std::pair<EthernetAddress, int>, sessions::Bytes> lastDts_;
+  std::optional<EthernetAddress> driver_;  // where the last frame came from
+  Microseconds repeatAt_ = 0, floodAt_ = 0;
   h1eth::TransportLayer layer_;
   std::map<ConnectionId, sim::Station*> stations_;
   std::map<ConnectionId, std::unique_ptr<Snap7Line>> snap7_;
@@ -196,9 +236,14 @@ int main(int argc, char** argv) {
   std::string interface = "h1";
   std::string networkFile;
   uint16_t snap7Port = 0;
+  Quirks quirks;
   app.add_option("--interface", interface, "the interface to answer on");
   app.add_option("--network", networkFile, "a simulation file (TOML); else the built-in network");
   app.add_option("--snap7-port", snap7Port, "hand S7 jobs to Snap7's server on this port");
+  app.add_flag("--keep-on-release", quirks.keepOnRelease, "drop every DR");
+  app.add_option("--repeat-ms", quirks.repeatMs, "each connection's last DT again every MS");
+  app.add_flag("--mute", quirks.mute, "answer no message");
+  app.add_option("--flood-us", quirks.floodUs, "an H1 frame from a third address every US");
   CLI11_PARSE(app, argc, argv);
 
   sim::LoadedNetwork loaded = networkFile.empty() ? sim::LoadedNetwork{sim::DefaultNetwork(), {}}
@@ -216,7 +261,7 @@ int main(int argc, char** argv) {
   action.sa_handler = [](int) { gEnding = 1; };
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
-  H1Station station(*loaded.network, link, snap7Port);
+  H1Station station(*loaded.network, link, snap7Port, quirks);
   std::printf("ready\n");
   std::fflush(stdout);
   station.Run();

@@ -43,13 +43,12 @@ std::optional<std::string> Environment(const std::string& name) {
   return std::nullopt;
 }
 
-// Both steps, as the bridge runs them: the file's own problems, else those of its addresses.
+// Both steps, as the bridge runs them: the file's problems and its addresses' in one pass.
 BridgeFileProblems Problems(const std::string& text, BridgeSettings* read = nullptr) {
-  auto result = ReadBridgeText(text, "plant.toml", TAV_EXAMPLES_DIR, Environment);
-  if (auto* problems = std::get_if<BridgeFileProblems>(&result)) return *problems;
-  BridgeSettings& settings = std::get<BridgeSettings>(result);
-  BridgeFileProblems problems = CheckTagAddresses(settings, ExampleStations());
-  if (read != nullptr) *read = settings;
+  BridgeFileReading reading = ReadBridgeText(text, "plant.toml", TAV_EXAMPLES_DIR, Environment);
+  if (!reading.settings || !reading.transportUsable) return reading.problems;
+  BridgeFileProblems problems = AllProblems(reading, ExampleStations());
+  if (read != nullptr) *read = *reading.settings;
   return problems;
 }
 
@@ -152,7 +151,7 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
        "station_file: " + examples + "/tavSH102.int: no such file"},
       {"network and tcp_map",
        kGood + "[bridge]\nnetwork = \"tavSH101.toml\"\ntcp_map = \"tavSH101.int\"\n", 9,
-       "network and tcp_map exclude each other"},
+       "network, tcp_map and h1_interface exclude each other"},
       {"a CA file missing", kGood + "[broker.tls]\nca_file = \"ca.crt\"\n", 8,
        "ca.crt: no such file"},
       {"TLS without CA",
@@ -172,6 +171,20 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
        "password_env: the environment variable NO_SUCH_VARIABLE is not set"},
       {"a password of the wrong type", kGood + "[broker]\nusername = \"u\"\npassword = 2\n", 9,
        "password must be a string"},
+      {"a NUL in the host", kGood + "[broker]\nhost = \"127.0.0.1\\u0000evil\"\n", 8,
+       "host holds a NUL character"},
+      {"a client id too long",
+       kGood + "[broker]\nclient_id = \"" + std::string(70'000, 'c') + "\"\n", 8,
+       "client_id has 70000 characters, at most 256"},
+      {"a prefix too long", kGood + "[bridge]\nprefix = \"" + std::string(70'000, 'p') + "\"\n", 8,
+       "prefix has 70000 characters, at most 256"},
+      {"a tag name too long",
+       kGood + "[[group.tag]]\nname = \"" + std::string(70'000, 'n') +
+           "\"\naddress = \"01DW0100002\"\n",
+       8, "a name has at most 128 characters, not 70000"},
+      {"an interface and a network",
+       kGood + "[bridge]\nh1_interface = \"eth1\"\nnetwork = \"tavSH101.toml\"\n", 9,
+       "network, tcp_map and h1_interface exclude each other"},
   };
   for (const HostileFile& file : files) {
     const BridgeFileProblems problems = Problems(file.text);
@@ -195,13 +208,24 @@ TEST(BridgeSettings, ReportsEveryProblemInLineOrder) {
   const int lines[] = {2, 3, 4, 5, 6};
   for (size_t i = 0; i < problems.size(); ++i)
     EXPECT_EQ(problems[i].line, lines[i]) << problems[i].Text();
+  // In one pass: a key of the file's, an address, a name given twice.
+  const BridgeFileProblems together =
+      Problems(kGood +
+               "[[group.tag]]\nname = \"t\"\naddress = \"01DF0100011\"\n"
+               "[[group.tag]]\nname = \"t\"\naddress = \"01DW0100002\"\nwritten = true\n");
+  ASSERT_EQ(together.size(), 3u) << Joined(together);
+  const std::pair<int, std::string> expected[] = {
+      {7, "s7-odd-offset"}, {10, "given twice"}, {13, "unknown key 'written'"}};
+  for (size_t i = 0; i < together.size(); ++i) {
+    EXPECT_EQ(together[i].line, expected[i].first) << together[i].Text();
+    EXPECT_NE(together[i].Text().find(expected[i].second), std::string::npos) << together[i].Text();
+  }
 }
 
 TEST(BridgeSettings, ExampleFileReadsCleanAgainstTheExampleStations) {
-  auto result = ReadBridgeFile(TAV_EXAMPLES_DIR "/bridge.toml", Environment);
-  ASSERT_TRUE(std::holds_alternative<BridgeSettings>(result))
-      << std::get<BridgeFileProblems>(result)[0].Text();
-  BridgeSettings& settings = std::get<BridgeSettings>(result);
+  BridgeFileReading result = ReadBridgeFile(TAV_EXAMPLES_DIR "/bridge.toml", Environment);
+  ASSERT_TRUE(result.usable()) << Joined(result.problems);
+  BridgeSettings& settings = *result.settings;
   const BridgeFileProblems problems = CheckTagAddresses(settings, ExampleStations());
   ASSERT_TRUE(problems.empty()) << problems[0].Text();
   ApplyDriverNumber(settings, 1);
@@ -229,6 +253,8 @@ TEST(BridgeSettings, PasswordComesFromTheVariableTheFileNames) {
   EXPECT_EQ(settings.broker.port, 1883);
   ASSERT_TRUE(Problems(kGood + "[broker.tls]\nca_file = \"tavSH101.int\"\n", &settings).empty());
   EXPECT_EQ(settings.broker.port, 8883);  // TLS's port unless the file gives one
+  ASSERT_TRUE(Problems(kGood + "[bridge]\nh1_interface = \"eth1\"\n", &settings).empty());
+  EXPECT_EQ(settings.transport.h1Interface, "eth1");
 }
 
 // A file of `groups` groups of `tags` tags each, every tag a word of station 01's data block 10.
@@ -256,10 +282,10 @@ TEST(BridgeSettings, TenThousandTagsAreReadQuicklyAndTheCapIsOneLine) {
   EXPECT_LT(took, std::chrono::seconds(10));
   // The cap, at 100 tags to keep the test short: the tag beyond it is the one line.
   static_assert(kMostTags >= 10'000);
-  const auto beyond = ReadBridgeText(ManyTags(2, 51), "plant.toml", ".", Environment, 100);
-  const auto* capped = std::get_if<BridgeFileProblems>(&beyond);
-  ASSERT_TRUE(capped != nullptr && capped->size() == 1);
-  EXPECT_EQ((*capped)[0].Text(),
+  const BridgeFileProblems capped =
+      ReadBridgeText(ManyTags(2, 51), "plant.toml", ".", Environment, 100).problems;
+  ASSERT_EQ(capped.size(), 1u);
+  EXPECT_EQ(capped[0].Text(),
             "plant.toml:307: more than 100 tags: one bridge polls at most "
             "100; split the plant over several bridges");
 }

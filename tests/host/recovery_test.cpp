@@ -142,6 +142,8 @@ class Plant {
                                     "\"0A0B0C010201\"\ntype = 7\nreachable = ") +
                             (on ? "true" : "false") + "\n[[station.db]]\nnumber = 1\nsize = 16\n");
   }
+  // A change that does not parse: tavhost keeps the stations as they were and says so.
+  void BreakSimulationFile() const { Write("plant.toml", "[[station]]\naddress = 7\n"); }
   void MapStation(uint16_t port) const {
     Write("plant.map", "0A0B0C010201 = 127.0.0.1:" + std::to_string(port) + ", s7\n");
   }
@@ -239,11 +241,13 @@ class DelayingProxy {
 
 // watch while the test takes station 1 away and brings it back: each step's line must follow on
 // standard error, and values flow again at the end.
+constexpr int kBreakFile = 2;  // a step that writes a simulation file that does not parse
 struct RecoveryRow {
   std::string name;
   bool tcp;
   bool onAtStart;
-  std::vector<std::pair<bool, std::string>> steps;  // switch on or off, then await the line
+  // Switch off (0) or on (1), or kBreakFile; then await the line.
+  std::vector<std::pair<int, std::string>> steps;
 };
 void PrintTo(const RecoveryRow& row, std::ostream* out) {
   *out << row.name;
@@ -272,13 +276,19 @@ TEST_P(WatchRecovers, AsTheStationComesAndGoes) {
   ASSERT_TRUE(watch.Await(row.onAtStart ? "result 0 failures 0 station up"
                                         : "result 2 failures 1 station down"))
       << watch.text();
-  for (const auto& [on, text] : row.steps) {
+  for (const auto& [step, text] : row.steps) {
     const size_t from = watch.text().size();
-    switchTo(on);
+    if (step == kBreakFile) {
+      plant.BreakSimulationFile();
+    } else {
+      switchTo(step == 1);
+    }
     ASSERT_TRUE(watch.Await(text, from)) << text << "\n" << watch.text();
   }
   ASSERT_TRUE(watch.Await("result 0", watch.text().size())) << watch.text();
   EXPECT_EQ(watch.Wait(true), 0) << watch.text();
+  // An ignored change is said once, however often it is looked at.
+  EXPECT_EQ(watch.text().find("change is ignored"), watch.text().rfind("change is ignored"));
 }
 
 const std::string kBack = "tavhost watch: station 01 is back up after ";
@@ -294,6 +304,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "is switched off; reconnecting (command 2) in 0.5 s"},
                      {true, kBack}}},
         RecoveryRow{"SimulatedStationDownAtStart", false, false, {{true, kBack}}},
+        RecoveryRow{"SimulationFileThatNoLongerParses",
+                    false,
+                    true,
+                    {{kBreakFile, "; the change is ignored, the stations stay as they were"}, {false, "is switched off"}, {true, kBack}}},
         RecoveryRow{"Snap7ServerRestarted",
                     true,
                     true,

@@ -51,6 +51,8 @@ class Files {
           "0A0B0C010201 = 127.0.0.1:1, s7\n0A0B0C010203 = 127.0.0.1:1, s5-tcp\n"
           "0A0B0C010205 = 127.0.0.1:1, s7-words\n");
     Write("one.map", "0A0B0C010201 = 127.0.0.1:1, s7\n");
+    // An H1 library that does not open.
+    Write("closed.toml", "[network]\nopen_driver_result = 13\n");
     // Its own first line skipped, the map routes station 1 with s5-tcp.
     Write("s5tcp.map", "0A0B0C010201 = 127.0.0.1:x, s7\n0A0B0C010201 = 127.0.0.1:1, s5-tcp\n");
     // Station 1 made type 6 by a later line, in CR-LF with a comment between.
@@ -445,6 +447,21 @@ const Case kCases[] = {
      1,
      {"cycle 1 01DW0100000 - result 2", "cycle 1 05DW0100000 - result 2"}},
     {"FolderAsSimulationFile", {"--network", "{tmp}", "info"}, 2, {}, {": is a folder"}},
+    // An H1 library that did not open: its own line where the command fails, never a time-out.
+    {"H1LibraryThatDidNotOpenIsSaid",
+     {"--h1-interface", "tavnosuch0", "read", "01DW0100000", "--station-file",
+      "{examples}/tavSH101.int"},
+     1, {},
+     {"tavhost read: H1ETH: network interface 'tavnosuch0' (TAV_H1_INTERFACE) not found\n"}},
+    {"SimulatedH1LibraryThatDidNotOpen",
+     {"--network", "{tmp}/closed.toml", "watch", "--count", "1", "01DW0100000"}, 1, {},
+     {"tavhost watch: the H1 library of the simulated network did not open (result 13)"}},
+    {"H1InterfaceNeedsTheStationFileNamed",
+     {"--h1-interface", "tavnosuch0", "read", "01DW0100000"}, 2, {},
+     {"tavhost read: --h1-interface tavnosuch0 needs the plant's station file"}},
+    {"H1ProbeRefusesATsapLongerThanEight",
+     {"h1", "probe", "--interface", "tavnosuch0", "080006010203", "KORREAD-X1"}, 2, {},
+     {"'KORREAD-X1' is no TSAP: 0x and up to 16 bytes in hexadecimal digits, or up to 8 "}},
     {"RelativeNetworkIsWhereTheUserTypedIt",
      {"--network", "relative.toml", "read", "01DF0100010", "--station-file",
       "{examples}/tavSH101.int"},
@@ -539,6 +556,16 @@ TEST(TavhostLog, GoesToTheFileWithATimeStamp) {
       text.str(), std::regex(R"(\n\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[log 32\] TavSH1: )"
                              R"(Connection Success, Plc #1)")))
       << text.str();
+}
+
+// The health check fails when the H1 library did not open, and says why (beside init's log).
+TEST(TavhostInit, HealthCheckFailsWhenTheH1LibraryDidNotOpen) {
+  const Files files;
+  const Outcome run = RunTavhost(
+      {"--network", (files.folder() / "closed.toml").string(), "init", "--require-all"});
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_NE(run.err.find("tavhost init: the H1 library did not open: "), std::string::npos)
+      << run.err;
 }
 
 // init shows the driver's log, then stops at a station map line of another station type, skipped

@@ -3,7 +3,12 @@
 // reader, which names the frames' protocols.
 #include "capture.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <array>
 #include <chrono>
@@ -14,6 +19,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tav::h1eth {
 namespace {
@@ -93,6 +99,47 @@ TEST_F(H1EthCapture, ARequestPrecedesTheAnswerItCaused) {
 
 TEST_F(H1EthCapture, CannotCreateInAMissingFolder) {
   EXPECT_EQ(PcapWriter::Create((path_ / "no" / "such.pcap").string()), nullptr);
+}
+
+// A FIFO as the capture file, as live capture into Wireshark has it: without a reader it is
+// refused at once; a reader that goes away or stops reading closes the capture with one line,
+// and neither blocks the writer nor raises SIGPIPE (whose default would end this process).
+TEST_F(H1EthCapture, AFifoNeverBlocksOrEndsTheWriter) {
+  enum class Reader { kNone, kGoesAway, kStopsReading };
+  const struct {
+    Reader reader;
+    const char* said;  // the problem, or the one line that closed the capture
+  } rows[] = {
+      {Reader::kNone, "a FIFO that nobody reads"},
+      {Reader::kGoesAway, "its reader went away; capture closed"},
+      {Reader::kStopsReading, "its reader does not keep up; capture closed"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.said);
+    std::filesystem::remove(path_);
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    const int reader =
+        row.reader == Reader::kNone ? -1 : ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+    std::vector<std::string> lines;
+    std::string problem;
+    const std::unique_ptr<PcapWriter> writer = PcapWriter::Create(
+        path_.string(), [&lines](const std::string& line) { lines.push_back(line); }, &problem);
+    if (row.reader == Reader::kNone) {
+      EXPECT_EQ(writer, nullptr);
+      EXPECT_EQ(problem, row.said);
+      continue;
+    }
+    ASSERT_NE(writer, nullptr) << problem;
+    if (row.reader == Reader::kGoesAway) ::close(reader);
+    // Far more than the FIFO holds.
+    for (int n = 0; n < 5000; ++n) writer->Write(AkFrame(static_cast<uint8_t>(n)));
+    if (row.reader == Reader::kStopsReading) ::close(reader);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(row.said), std::string::npos) << lines[0];
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+  }
 }
 
 TEST_F(H1EthCapture, TsharkReadsTheFileAsH1Frames) {

@@ -1,8 +1,14 @@
 // h1eth.conf: each key read into its setting, each bad line reported once with its line number
-// while the other keys still count, and a file that is not TOML leaving every default.
+// while the other keys still count, a file that is not TOML leaving every default, and only a
+// regular file read at all.
 #include "settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -66,6 +72,8 @@ TEST(H1EthSettings, ReadsKeysAndReportsEachBadLineOnce) {
       {"credit = 4\ncredit = 5\n", Settings{}, {"line 2: "}},
       {"credit = 4\nretries = [\n", Settings{}, {"line "}},
       {"credit = 4\n\x01", Settings{}, {"line 2: not text; the file is ignored"}},
+      // A byte-order mark ahead of the first line, as some editors save UTF-8.
+      {"\xEF\xBB\xBF" "credit = 4\n", With([](Settings& s) { s.credit = 4; }), {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
@@ -76,6 +84,37 @@ TEST(H1EthSettings, ReadsKeysAndReportsEachBadLineOnce) {
       EXPECT_EQ(reading.problems[i].rfind(row.problems[i], 0), 0u) << reading.problems[i];
     }
   }
+}
+
+// The file itself: only a regular file within the limit is read; whatever else is named is one
+// problem, never a wait (a FIFO) or a read without end (/dev/zero), and the defaults apply.
+TEST(H1EthSettings, ReadsOnlyARegularFileWithinTheLimit) {
+  const std::filesystem::path folder =
+      std::filesystem::path(::testing::TempDir()) / ("h1eth_conf_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "small.conf") << "credit = 4\n";
+  std::ofstream(folder / "large.conf") << std::string(kSettingsByteLimit + 1, '#');
+  ASSERT_EQ(::mkfifo((folder / "fifo.conf").c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    uint16_t credit;
+    const char* problem;  // the one problem, or nothing
+  } rows[] = {
+      {(folder / "small.conf").string(), 4, ""},
+      {(folder / "none.conf").string(), 8, ""},
+      {folder.string(), 8, "is a directory: the defaults apply"},
+      {(folder / "fifo.conf").string(), 8, "is not a regular file"},
+      {"/dev/zero", 8, "is not a regular file"},
+      {(folder / "large.conf").string(), 8, "is larger than 65536 bytes: the defaults apply"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    const SettingsReading reading = ReadSettingsFile(row.path);
+    EXPECT_EQ(reading.settings.credit, row.credit);
+    ASSERT_EQ(reading.problems.size(), *row.problem == '\0' ? 0u : 1u);
+    if (!reading.problems.empty()) EXPECT_EQ(reading.problems[0].rfind(row.problem, 0), 0u);
+  }
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ class Wire {
   void Refuse(uint8_t reason) { admission_ = {Admission::Verdict::kRefuse, reason}; }
   void SetGone(bool gone) { stationGone_ = gone; }
   size_t frames() const { return framesSent_; }
-  const TransportConnection* accepted(size_t i) { return station_.Connection(accepted_.at(i)); }
+  TransportConnection* accepted(size_t i) { return station_.Connection(accepted_.at(i)); }
 
  private:
   void Answer() {
@@ -212,6 +212,33 @@ TEST(H1EthStationConnection, LongBlocksWrittenAndReadBackOverManyDts) {
     EXPECT_GT(wire.accepted(0)->counters().largestDtsInFlight, 1u);
     EXPECT_TRUE(logged.lines.empty()) << logged.lines.front();
   }
+}
+
+// A station that repeats an answer nobody waits for (one of an earlier connection on the same
+// reference, say): it is dropped and counted, and the next read gets its own answer.
+TEST(H1EthStationConnection, AnAnswerNobodyAwaitsIsDroppedNotTakenForTheNext) {
+  const Bytes s5Local = {'K', 'O', 'R', 'V', 'A', 'L', ' ', ' '};
+  const Bytes s5Read = {'K', 'O', 'R', 'R', 'E', 'A', 'D', ' '};
+  Wire wire(sim::S5Station("080006010203"));
+  ASSERT_TRUE(wire.plc().AddBlock(sim::DataBlock(10), 100));
+  StationConnection connection(wire.driver(), wire.Addressing(s5Local, s5Read),
+                               sessions::Dialect::kS5, {});
+  connection.Start(wire.now());
+  ASSERT_TRUE(Up(wire, connection));
+  const Bytes data = Pattern(8);
+  EXPECT_EQ(Write(wire, connection, {1, 1, 10, 0, 4}, data), h1::kOk);
+  // The answer to a fetch of word 0, sent while no request is on its way.
+  const std::optional<Bytes> stale = test::AnswerMessage(
+      wire.plc(),
+      sessions::S5RequestHeader({sessions::S5Opcode::kFetch, sessions::kS5OrgDataBlock, 10, 0, 1}));
+  ASSERT_TRUE(stale);
+  ASSERT_TRUE(wire.accepted(0)->Send(*stale, wire.now()));
+  wire.StepUntil(
+      [&] { return connection.State(wire.now()) == h1::kOk && connection.strayMessages(); }, 100);
+  EXPECT_EQ(connection.strayMessages(), 1u);
+  const auto [result, word2] = Read(wire, connection, {1, 1, 10, 2, 1}, 2);
+  EXPECT_EQ(result, h1::kOk);
+  EXPECT_EQ(word2, Bytes(data.begin() + 4, data.begin() + 6));
 }
 
 TEST(H1EthStationConnection, RefusalIsRejectedWithTheReasonInWords) {

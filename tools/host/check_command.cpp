@@ -242,7 +242,8 @@ void AddCheckCommand(CLI::App& app, Host& host, int& exitCode) {
       ->capture_default_str();
   AddStationOptions(*command, options->stations);
   command->callback([&host, &exitCode, options] {
-    if (!InitialiseQuietly(host, options->stations, "check", exitCode)) return;
+    // Commands 3 and 4 judge addresses without a station: check needs no H1 library.
+    if (!InitialiseQuietly(host, options->stations, "check", exitCode, false)) return;
     exitCode = kExitDone;
     for (const std::string& typed : options->addresses) {
       int familiarExit = kExitDone;

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "output.h"
 #include "sim/network.h"
 #include "simulation_control.h"
 
@@ -23,6 +24,22 @@ namespace {
 // Null until a library is loaded: the simulated network answers.
 tav::H1Operations* loaded = nullptr;
 bool overEthernet = false;
+std::string loadedPath;
+std::optional<std::string> openFailure;
+
+// Keeps why the open failed: the library logs its reason before it returns, the driver only its
+// result after.
+uint16_t NoteOpening(uint16_t result, uint64_t linesBefore) {
+  if (result == 0) {
+    openFailure.reset();
+  } else if (loaded != nullptr && DriverLogCount() != linesBefore) {
+    openFailure = LastDriverLogText();
+  } else {
+    openFailure = fmt::format("the H1 library {} did not open (result {})",
+                              loaded != nullptr ? loadedPath : "of the simulated network", result);
+  }
+  return result;
+}
 
 template <typename Function>
 void Bind(void* library, const std::string& path, const char* name, Function& function) {
@@ -76,14 +93,20 @@ bool UsingRealStations() {
   return loaded != nullptr;
 }
 
+std::optional<std::string> H1LibraryOpenFailure() {
+  return openFailure;
+}
+
 void UseH1OverTcp(const std::string& library, const std::string& map) {
   setenv("TAV_H1TCP_MAP", map.c_str(), 1);
   loaded = Load(library);
+  loadedPath = library;
 }
 
 void UseH1OverEthernet(const std::string& library, const std::string& interfaceName) {
   setenv("TAV_H1_INTERFACE", interfaceName.c_str(), 1);
   loaded = Load(library);
+  loadedPath = library;
   overEthernet = true;
 }
 
@@ -95,7 +118,9 @@ using tavhost::Simulated;
 extern "C" {
 
 uint16_t H1OpenDriver(void) {
-  return loaded ? loaded->openDriver() : Simulated().OpenDriver();
+  const uint64_t linesBefore = tavhost::DriverLogCount();
+  return tavhost::NoteOpening(loaded ? loaded->openDriver() : Simulated().OpenDriver(),
+                              linesBefore);
 }
 
 uint16_t H1CloseDriver(void) {

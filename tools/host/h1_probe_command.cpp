@@ -7,8 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 
@@ -18,7 +16,6 @@
 #include "host.h"
 #include "output.h"
 #include "plc_sessions/cotp.h"
-#include "vocabulary/configuration_file.h"
 #include "vocabulary/ethernet_address.h"
 
 namespace tavhost {
@@ -29,8 +26,8 @@ constexpr const char* kCommand = "h1 probe";
 constexpr size_t kS5TsapCharacters = 8;
 constexpr size_t kLargestTsap = 16;
 
-// A TSAP as typed: 0x and hexadecimal digits for bytes (an S7 station's 0x0302), else text, padded
-// with blanks to 8 characters as S5 communication processors name their TSAPs.
+// A TSAP as typed: 0x and hexadecimal digits for bytes (an S7 station's 0x0302), else text of at
+// most 8 characters (what an S5 communication processor's TSAP holds), padded with blanks to 8.
 std::optional<tav::cotp::Bytes> ParseTsap(const std::string& text) {
   tav::cotp::Bytes tsap;
   if (text.starts_with("0x") || text.starts_with("0X")) {
@@ -46,7 +43,7 @@ std::optional<tav::cotp::Bytes> ParseTsap(const std::string& text) {
     }
     return tsap;
   }
-  if (text.empty() || text.size() > kLargestTsap) return std::nullopt;
+  if (text.empty() || text.size() > kS5TsapCharacters) return std::nullopt;
   tsap.assign(text.begin(), text.end());
   if (tsap.size() < kS5TsapCharacters) tsap.resize(kS5TsapCharacters, ' ');
   return tsap;
@@ -58,18 +55,14 @@ std::string Hex(const tav::cotp::Bytes& bytes) {
   return text;
 }
 
-// h1eth.conf where libh1eth would find it beside `library`; the defaults otherwise. Its problems
-// go to standard error.
+// h1eth.conf where libh1eth would find it beside `library`, read as libh1eth reads it; the
+// defaults otherwise. Its problems go to standard error.
 tav::h1eth::Settings ReadSettings(const std::string& library) {
   const char* variable = std::getenv(tav::h1eth::kSettingsVariable);
   const std::string folder = std::filesystem::path(library).parent_path().string() + "/";
-  const std::string path = tav::ConfigurationFilePath(
-      variable == nullptr ? "" : variable, tav::h1eth::kSettingsFileName, folder,
-      [](const std::string& candidate) { return std::ifstream(candidate).good(); });
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return {};
-  const std::string text{std::istreambuf_iterator<char>(file), {}};
-  const tav::h1eth::SettingsReading reading = tav::h1eth::ParseSettings(text);
+  const std::string path =
+      tav::h1eth::SettingsFilePath(variable == nullptr ? "" : variable, folder);
+  const tav::h1eth::SettingsReading reading = tav::h1eth::ReadSettingsFile(path);
   for (const std::string& problem : reading.problems) {
     fmt::print(stderr, "tavhost {}: {} {}\n", kCommand, path, problem);
   }
@@ -112,7 +105,7 @@ int RunProbe(const Host& host, const ProbeOptions& options) {
   if (!remote || !local) {
     return usage(
         fmt::format("'{}' is no TSAP: 0x and up to 16 bytes in hexadecimal digits, or up "
-                    "to 16 characters of text",
+                    "to 8 characters of text",
                     remote ? options.localTsap : options.tsap));
   }
   tav::h1eth::LinkOpening opening = tav::h1eth::OpenPacketLink(interfaceName);
@@ -200,7 +193,7 @@ void AddH1Command(CLI::App& app, Host& host, int& exitCode) {
   probe
       ->add_option("TSAP", options.tsap,
                    "The station's TSAP: 0x and hex digits (S7: 0x0302 for slot 2), or text "
-                   "(S5: padded with blanks to 8 characters)")
+                   "(S5: up to 8 characters, padded with blanks)")
       ->required();
   probe->add_option("--local-tsap", options.localTsap, "Our TSAP, written as TSAP is")
       ->capture_default_str();

@@ -123,7 +123,8 @@ void AddStationOptions(CLI::App& command, StationOptions& options) {
   command
       .add_option("--station-file", options.stationFile,
                   "Station file tavSH1NN.int (NN: the driver number)")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->each([&options](const std::string&) { options.stationFileNamed = true; });
   command
       .add_option(
           "--timeout", options.timeout,
@@ -241,9 +242,23 @@ std::optional<std::string> Host::StationMapProblem() const {
   return fmt::format("{} line {} skipped: {}", tcpMapFull_, first.line, first.text);
 }
 
+std::optional<std::string> StationChoiceProblem(const Host& host, const StationOptions& options) {
+  if (host.h1Interface.empty() || options.stationFileNamed || !host.quickStationFile.empty() ||
+      options.stationFile != ExampleStationFile()) {
+    return std::nullopt;
+  }
+  return fmt::format(
+      "--h1-interface {} needs the plant's station file (--station-file tavSH1NN.int): the "
+      "example station file's stations are invented, and their connection requests would go "
+      "out on {}",
+      host.h1Interface, host.h1Interface);
+}
+
 bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_view command,
-                       int& exitCode) {
-  if (const std::optional<std::string> problem = StationFileProblem(options.stationFile)) {
+                       int& exitCode, bool reachesStations) {
+  std::optional<std::string> problem = StationChoiceProblem(host, options);
+  if (!problem) problem = StationFileProblem(options.stationFile);
+  if (problem) {
     ReportError(command, *problem);
     exitCode = kExitUsage;
     return false;
@@ -263,6 +278,12 @@ bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_vi
   if (const std::optional<std::string> mismatch = host.StationMapMismatch()) {
     ReportError(command, *mismatch);
     exitCode = kExitUsage;
+    return false;
+  }
+  if (const std::optional<std::string> failure = H1LibraryOpenFailure();
+      failure && reachesStations) {
+    ReportError(command, *failure);
+    exitCode = kExitRefused;
     return false;
   }
   if (initialised != 0) {

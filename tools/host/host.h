@@ -80,16 +80,23 @@ std::string TimeoutText(int32_t timeoutMs);
 struct StationOptions {
   std::string stationFile = ExampleStationFile();
   int32_t timeout = kDefaultTimeoutMs;
+  bool stationFileNamed = false;  // --station-file was given
 };
 void AddStationOptions(CLI::App& command, StationOptions& options);
+// Over --h1-interface the station file must be named: the example's stations are invented, and
+// a real adapter would send their connection requests onto the plant's segment. The refusal in
+// words; none when the choice is sound.
+std::optional<std::string> StationChoiceProblem(const Host& host, const StationOptions& options);
 
 // Whether the driver's log lines are printed (they are unless a command turns them off).
 void EchoDriverLog(bool on);
 
 // Initialises the driver on the chosen station file without showing its log on standard error.
-// Reports under `command` why and sets `exitCode` when it cannot; returns whether it did.
+// Reports under `command` why and sets `exitCode` when it cannot; returns whether it did. A
+// command that `reachesStations` also fails when the H1 library did not open, with the library's
+// own line: no station could answer it.
 bool InitialiseQuietly(Host& host, const StationOptions& options, std::string_view command,
-                       int& exitCode);
+                       int& exitCode, bool reachesStations = true);
 
 // The driver number that names a station file tavSH1NN.int; none for any other name.
 std::optional<int32_t> DriverNumberOfStationFile(const std::string& fileName);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "h1_operations.h"
 #include "host.h"
 #include "output.h"
 #include "recovery.h"
@@ -55,7 +56,9 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
                              kExitStationDown));
   init->callback([&host, &exitCode, options] {
     const StationOptions& stationOptions = options->stations;
-    if (const std::optional<std::string> problem = StationFileProblem(stationOptions.stationFile)) {
+    std::optional<std::string> problem = StationChoiceProblem(host, stationOptions);
+    if (!problem) problem = StationFileProblem(stationOptions.stationFile);
+    if (problem) {
       ReportError("init", *problem);
       exitCode = kExitUsage;
       return;
@@ -70,23 +73,26 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
       exitCode = kExitUsage;
       return;
     }
+    // An H1 library that did not open reaches no station: its own line is every station's reason.
+    const std::optional<std::string> closed = H1LibraryOpenFailure();
     std::vector<StationStatus> statuses = StationStatuses(host.instance(), log, host.timeout());
     for (StationStatus& status : statuses) {
       if (status.up) continue;
       if (std::optional<std::string> absent = host.StationAbsentFromMap(status.station)) {
         status.reason = *absent;
       }
+      if (closed) status.reason = *closed;
     }
     const bool anyDown =
         std::any_of(statuses.begin(), statuses.end(), [](const StationStatus& s) { return !s.up; });
-    exitCode = result != 0                      ? kExitRefused
-               : options->requireAll && anyDown ? kExitStationDown
-                                                : kExitDone;
+    exitCode = result != 0                                ? kExitRefused
+               : options->requireAll && (anyDown || closed) ? kExitStationDown
+                                                          : kExitDone;
     const std::string failure =
-        result == 0
-            ? std::string()
-            : fmt::format("{}: initialisation failed with {}: the file configures no station",
-                          stationOptions.stationFile, result);
+        result != 0 ? fmt::format("{}: initialisation failed with {}: the file configures no station",
+                                  stationOptions.stationFile, result)
+        : closed    ? fmt::format("the H1 library did not open: {}", *closed)
+                    : std::string();
     if (JsonOutput()) {
       Json document = {{"command", "init"},
                        {"stationFile", stationOptions.stationFile},

@@ -32,6 +32,7 @@ struct OutputState {
   std::unique_ptr<std::FILE, FileCloser> logFile;
   std::deque<LogLine> pending;
   std::string last;
+  std::string lastText;
   uint64_t lines = 0;
   std::function<void(std::string_view)> observer;
 };
@@ -98,6 +99,7 @@ void RecordDriverLog(int32_t level, const char* text, bool echo) {
   }
   if (state.observer) state.observer(line.text);
   state.last = fmt::format("{} {}", line.time.substr(11), line.text);
+  state.lastText = line.text;
   ++state.lines;
   if (state.pending.size() == kMaxPendingLines) state.pending.pop_front();
   state.pending.push_back(std::move(line));
@@ -109,6 +111,10 @@ void ObserveDriverLog(std::function<void(std::string_view text)> observer) {
 
 std::string LastDriverLog() {
   return State().last;
+}
+
+std::string LastDriverLogText() {
+  return State().lastText;
 }
 
 uint64_t DriverLogCount() {

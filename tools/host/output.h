@@ -35,6 +35,8 @@ void RecordDriverLog(int32_t level, const char* text, bool echo);
 void ObserveDriverLog(std::function<void(std::string_view text)> observer);
 // The newest line the driver logged, with its time of day; empty before the first.
 std::string LastDriverLog();
+// The same line without its time.
+std::string LastDriverLogText();
 // How many lines the driver has logged so far.
 uint64_t DriverLogCount();
 

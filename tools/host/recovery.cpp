@@ -7,6 +7,8 @@
 
 #include "abi/records.h"
 #include "output.h"
+#include "status_words.h"
+#include "vocabulary/h1_results.h"
 #include "simulation_control.h"
 
 namespace tavhost {
@@ -17,6 +19,8 @@ namespace {
 constexpr std::string_view kH1TcpPrefix = "H1TCP: ";
 // A transfer result that means the station could not be reached.
 constexpr int32_t kNoConnection = 2;
+// A transfer result that means the driver refused it or the exchange failed.
+constexpr int32_t kRefusedOrFailed = 1;
 
 // The station number after "Plc #" in one of the driver's connection lines; none without one.
 std::optional<int> StationOfLine(std::string_view line) {
@@ -86,9 +90,16 @@ std::optional<int32_t> StationRecovery::Run(const Tag& tag, Transfer transfer) {
   newestDriverLine_.clear();
   if (!health_.BeforeTransfer(station)) return std::nullopt;
   const int32_t result = transfer();
-  const bool noConnection = result == kNoConnection;
+  // The driver gives result 1 for an exchange on a connection that broke; the library's result
+  // in its log line tells it from a station's refusal, so the station is down at once.
+  const std::optional<ExchangeOutcome> outcome = LastExchangeOutcome();
+  const bool broken = result == kRefusedOrFailed && outcome &&
+                      outcome->libraryResult == tav::h1::kConnectionBroken;
+  const bool noConnection = result == kNoConnection || broken;
   std::string reason;
-  if (noConnection) {
+  if (broken) {
+    reason = ReasonFrom(newestH1Line_, "", ExchangeOutcomeMeaning(*outcome));
+  } else if (noConnection) {
     const std::optional<std::string> simulated =
         station >= 0 && station < tav::kStationCount
             ? SimulatedStationProblem(host_.instance().plcTable[station])

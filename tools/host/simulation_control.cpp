@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -22,6 +23,9 @@ struct Followed {
   fs::file_time_type modified{};
   std::uintmax_t size = 0;
   Clock::time_point lastLook{};
+  // The change last reported as not parsing: each change is said once.
+  fs::file_time_type refusedModified{};
+  std::uintmax_t refusedSize = 0;
 };
 
 Followed& Follow() {
@@ -71,7 +75,18 @@ void RefreshSimulation() {
   if (!Look(followed.path, modified, size)) return;
   if (modified == followed.modified && size == followed.size) return;
   const tav::sim::LoadedNetwork loaded = tav::sim::LoadNetworkFile(followed.path);
-  if (!loaded.network) return;  // looked at again on the next refresh
+  if (!loaded.network) {
+    // Looked at again on the next refresh; said once per change.
+    if (modified != followed.refusedModified || size != followed.refusedSize) {
+      followed.refusedModified = modified;
+      followed.refusedSize = size;
+      std::fflush(stdout);
+      fmt::print(stderr, "tavhost: {}; the change is ignored, the stations stay as they were\n",
+                 loaded.error);
+      std::fflush(stderr);
+    }
+    return;
+  }
   followed.modified = modified;
   followed.size = size;
   ApplyReachability(*loaded.network);

@@ -1,6 +1,7 @@
 // What the bridge publishes and when, and how it reads a write's payload, row by row.
 #include <gtest/gtest.h>
 
+#include "bridge/inbox.h"
 #include "bridge/publication.h"
 #include "bridge/write_request.h"
 
@@ -39,6 +40,16 @@ TEST(BridgePublication, NewsIsAQualityChangeOrAValueChangeBeyondTheDeadband) {
   }
 }
 
+TEST(BridgePublication, AStringLosesThePlcsTrailingNulsAndKeepsItsBlanks) {
+  using namespace std::string_literals;
+  // Blanks and a NUL inside are the PLC's text.
+  const std::pair<Json, Json> kRows[] = {
+      {"MILL NO 1\0"s, "MILL NO 1"}, {"MILL  \0\0\0"s, "MILL  "}, {"A\0B\0"s, "A\0B"s}};
+  for (const auto& [value, published] : kRows) {
+    EXPECT_EQ(PlcValue(Json::array({value})), published) << value;
+  }
+}
+
 TEST(BridgePublication, PayloadCarriesValueUtcTimeWithMillisecondsAndQuality) {
   const std::chrono::system_clock::time_point time{milliseconds(1'796'774'401'007)};
   EXPECT_EQ(UtcTimestamp(time), "2026-12-09T00:00:01.007Z");
@@ -73,6 +84,12 @@ TEST(BridgeWrite, PayloadsGiveTheValueTheTagsKindTakesOrSayWhyNot) {
       {"[1]", ValueKind::kWord, std::nullopt},
       {R"({"value": 1, "extra": 2})", ValueKind::kWord, std::nullopt},
       {R"({"v": 1})", ValueKind::kWord, std::nullopt},
+      // Bounded before parsing: brackets in a string do not nest, nor do they when too deep.
+      {R"({"value": "[[[[]"})", ValueKind::kString, "[[[[]"},
+      {R"({"value": "\"[[["})", ValueKind::kString, "\"[[["},
+      {R"({"value": [[1]]})", ValueKind::kWord, std::nullopt},
+      {std::string(2'000, '[') + std::string(2'000, ']'), ValueKind::kWord, std::nullopt},
+      {"\"" + std::string(kMostPayloadBytes, 'x') + "\"", ValueKind::kString, std::nullopt},
   };
   for (const auto& row : kRows) {
     std::string problem;
@@ -82,6 +99,41 @@ TEST(BridgeWrite, PayloadsGiveTheValueTheTagsKindTakesOrSayWhyNot) {
   std::string problem;
   EXPECT_FALSE(WriteValueText("\"" + std::string(1000, 'x') + "\"", ValueKind::kWord, problem));
   EXPECT_LT(problem.size(), 100U) << "a long payload is cut in the reason";
+  EXPECT_FALSE(
+      WriteValueText(std::string(2'000, '[') + std::string(2'000, ']'), ValueKind::kWord, problem));
+  EXPECT_EQ(problem, "the payload nests deeper than 2 levels");
+  EXPECT_FALSE(WriteValueText(std::string(60'000, '['), ValueKind::kWord, problem));
+  EXPECT_EQ(problem, "the payload has 60000 bytes; a write takes at most 4096");
+}
+
+// The write queue: bounded by count and bytes; a write that waited too long comes out expired.
+TEST(BridgeInbox, IsBoundedByCountAndBytesAndAgesItsWrites) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto soon = now + milliseconds(50);
+  const struct {
+    std::vector<size_t> payloads;  // sizes put, in order
+    std::vector<bool> queued;
+  } kRows[] = {
+      {{10, 10, 10}, {true, true, false}},  // two messages at most
+      {{60, 50, 1}, {true, false, true}},   // 100 bytes at most, topics ("t") included
+      {{99}, {true}},
+      {{100}, {false}},
+  };
+  for (const auto& row : kRows) {
+    Inbox inbox({2, 100, milliseconds(1000)});
+    for (size_t i = 0; i < row.payloads.size(); ++i) {
+      EXPECT_EQ(inbox.Put({"t", std::string(row.payloads[i], 'x'), false, now, false}),
+                row.queued[i])
+          << "message " << i << " of " << row.payloads.size();
+    }
+  }
+  Inbox inbox({10, 1000, milliseconds(1000)});
+  ASSERT_TRUE(inbox.Put({"old", "1", false, now - milliseconds(1500), false}));
+  ASSERT_TRUE(inbox.Put({"new", "1", true, now, false}));
+  const std::optional<InboundMessage> old = inbox.Take(soon), young = inbox.Take(soon);
+  ASSERT_TRUE(old && young);
+  EXPECT_TRUE(old->expired && !young->expired);
+  EXPECT_FALSE(inbox.Take(soon)) << "empty";
 }
 
 TEST(BridgeWrite, ResultNamesTheRefusalAndGivesItsReason) {
@@ -89,6 +141,7 @@ TEST(BridgeWrite, ResultNamesTheRefusalAndGivesItsReason) {
   EXPECT_EQ(ResultPayload(Refusal::kNotWritable, "why", "T"),
             R"({"result":"not writable","reason":"why","ts":"T"})");
   EXPECT_EQ(RefusalName(Refusal::kStationDown), "station down");
+  EXPECT_EQ(RefusalName(Refusal::kExpired), "expired");
 }
 
 }  // namespace

@@ -25,6 +25,14 @@ std::string QualityOf(const Message& message) {
   const Json document = Json::parse(message.payload, nullptr, false);
   return document.is_object() ? document.value("quality", "") : "";
 }
+std::string TimeOf(const Message& message) {
+  const Json document = Json::parse(message.payload, nullptr, false);
+  return document.is_object() ? document.value("ts", "") : "";
+}
+std::string ResultOf(const Message& message) {
+  const Json document = Json::parse(message.payload, nullptr, false);
+  return document.is_object() ? document.value("result", "") : "";
+}
 
 // A bridge file over the example stations: every kind of tag at station 1 (S7) and 3 (S5),
 // writable ones beside them, the S5 station under a name of its own.
@@ -50,6 +58,9 @@ address = "01DF0100010"
 [[group.tag]]
 name = "text"
 address = "01SB010002012"
+[[group.tag]]
+name = "pad"
+address = "01SB010002016"
 [[group.tag]]
 name = "byte40"
 address = "01DB0100040"
@@ -133,6 +144,7 @@ TEST_F(Bridge, PublishesEveryKindOfTagWithTheStationsValueRetained) {
       {"01/text", "PRESS LINE 1"}, {"01/byte40", 1},       {"01/byte41", 2},
       {"01/input0.7", true},       {"01/input2", 0x3C},    {"01/setpoint", 0},
       {"boiler/word", 0x1234},     {"boiler/float", 21.5}, {"boiler/dx", 8},
+      {"01/pad", "PRESS LINE 1"},
   };
   for (const auto& row : kRows) {
     const std::optional<Message> message = live.Await(Topic(row.topic));
@@ -161,11 +173,15 @@ TEST_F(Bridge, PublishesEveryKindOfTagWithTheStationsValueRetained) {
   EXPECT_EQ(bridge_->Stop(SIGTERM), 0) << BridgeLog();
   EXPECT_TRUE(live.Await(Topic("status"), [](const Message& m) { return m.payload == "offline"; }));
   // Tags of one area and block share a read: the two words of DB 10, its two bytes.
-  EXPECT_NE(BridgeLog().find("15 tags in 2 groups (13 reads a round)"), std::string::npos)
+  EXPECT_NE(BridgeLog().find("16 tags in 2 groups (14 reads a round)"), std::string::npos)
       << BridgeLog();
   EXPECT_TRUE(std::regex_search(
       BridgeLog(), std::regex(R"(\{"command":"bridge","statistics":\{"tagsPolled":\d+)")))
       << BridgeLog();
+  const std::string log = BridgeLog();
+  const Json last = Json::parse(log.substr(log.rfind("{\"command\"")), nullptr, false);
+  EXPECT_TRUE(last.value("stopped", false) && last["statistics"]["broker"] == "disconnected");
+  EXPECT_GT(last["statistics"].value("delivered", 0), 12) << log;
 }
 
 TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {
@@ -177,7 +193,7 @@ TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {
     std::string tag;
     std::string payload;
     std::string result;
-    Json readBack;  // the value published afterwards
+    Json readBack;  // the value published afterwards; null: none (no such tag)
   } kRows[] = {
       {"01/setpoint", "1234", "ok", 1234},
       {"01/setpoint", R"({"value": 4321})", "ok", 4321},
@@ -192,8 +208,13 @@ TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {
       {"01/enable", "0", "ok", false},
       {"01/enable", "2", "out of range", false},
       {"01/temperature", "3.25", "ok", 3.25},
+      {"01/temperature", "3.75", "ok", 3.75},  // within the deadband: published all the same
       {"01/word", "1", "not writable", 0x1234},
       {"boiler/word", "1", "not writable", 0x1234},
+      {"01/nosuch", "1", "unknown tag", nullptr},
+      {"boiler/status", "1", "unknown tag", nullptr},  // a reserved name
+      // Bounded before it is parsed: 60 KB of brackets, and a nesting within the size.
+      {"01/setpoint", std::string(30'000, '[') + std::string(30'000, ']'), "malformed", 4321},
   };
   for (const auto& row : kRows) {
     const size_t resultsBefore = client.On(Topic(row.tag + "/result")).size();
@@ -209,24 +230,38 @@ TEST_F(Bridge, WritesThroughSetAreDoneOrRefusedWithTheirReason) {
     if (row.result != "ok") {
       EXPECT_FALSE(Json::parse(answer.payload).value("reason", "").empty()) << answer.payload;
     }
+    EXPECT_LT(answer.payload.size(), 300U) << "the payload is not repeated whole";
+    if (row.readBack.is_null()) continue;
     EXPECT_TRUE(client.Await(
         Topic(row.tag), [&](const Message& m) { return ValueOf(m) == row.readBack; },
         milliseconds(3000)))
         << row.tag << " " << row.payload;
     EXPECT_EQ(ValueOf(client.On(Topic(row.tag)).back()), row.readBack) << row.tag;
   }
+}
 
-  // Deadband 1.0: a change of 0.5 is written but not published; one of 2 is.
-  const size_t published = client.On(Topic("01/temperature")).size();
-  client.Publish(Topic("01/temperature/set"), "3.75");
-  ASSERT_TRUE(client.Await(Topic("01/temperature/result"), [](const Message& m) {
-    return m.payload.find("ok") != std::string::npos;
-  }));
-  std::this_thread::sleep_for(milliseconds(600));
-  EXPECT_EQ(client.On(Topic("01/temperature")).size(), published);
-  client.Publish(Topic("01/temperature/set"), "5.75");
-  EXPECT_TRUE(
-      client.Await(Topic("01/temperature"), [](const Message& m) { return ValueOf(m) == 5.75; }));
+// A retained /set is a past command, not written; the empty message clearing it is no write.
+TEST_F(Bridge, ARetainedSetIsNotWrittenAndItsClearingIsNoWrite) {
+  Broker broker(folder_);
+  Subscriber client(broker.port(), kPrefix + "/#");
+  client.Publish(Topic("01/setpoint/set"), "999", true);
+  ASSERT_TRUE(client.Await(Topic("01/setpoint/set")));
+  StartBridge(BridgeFile(broker.port(), Network()));
+  const std::optional<Message> answer = client.Await(Topic("01/setpoint/result"));
+  ASSERT_TRUE(answer) << BridgeLog();
+  EXPECT_EQ(ResultOf(*answer), "retained") << answer->payload;
+  EXPECT_TRUE(client.Await(Topic("01/setpoint"), [](const Message& m) { return ValueOf(m) == 0; }));
+  EXPECT_NE(BridgeLog().find("plant/01/setpoint/set: a retained message is not written"),
+            std::string::npos)
+      << BridgeLog();
+  client.Publish(Topic("01/setpoint/set"), "", true);
+  client.Publish(Topic("01/setpoint/set"), "");
+  client.Publish(Topic("01/setpoint/set"), "7");
+  ASSERT_TRUE(client.Await(Topic("01/setpoint"), [](const Message& m) { return ValueOf(m) == 7; }))
+      << BridgeLog();
+  const std::vector<Message> results = client.On(Topic("01/setpoint/result"));
+  ASSERT_EQ(results.size(), 2U);
+  EXPECT_EQ(ResultOf(results[1]), "ok") << results[1].payload;
 }
 
 TEST_F(Bridge, ABrokerRestartedGetsEveryValueAgain) {
@@ -274,7 +309,8 @@ TEST_F(Bridge, AStationSwitchedOffTurnsItsTagsBadAndBackToGood) {
   EXPECT_TRUE(client.Await(Topic("boiler/status"), payload("offline"))) << BridgeLog();
   const std::optional<Message> bad = client.Await(Topic("boiler/word"), quality("bad"));
   ASSERT_TRUE(bad) << BridgeLog();
-  EXPECT_EQ(ValueOf(*bad), 0x1234);  // the last value read, marked bad
+  EXPECT_EQ(ValueOf(*bad), 0x1234);  // the last value read, marked bad, with the time it was read
+  EXPECT_EQ(TimeOf(*bad), TimeOf(client.On(Topic("boiler/word")).front())) << bad->payload;
   EXPECT_EQ(QualityOf(client.On(Topic("01/word")).back()), "good");
   const size_t results = client.On(Topic("boiler/word/result")).size();
   Network(true);
@@ -312,6 +348,19 @@ TEST_F(Bridge, PublishesOverTlsWithUserAndPassword) {
                     ClientSecurity{ca, "plant-bridge", "s3cret pass"});
   ASSERT_TRUE(client.subscribed()) << broker.log();
   setenv("TAV_BRIDGE_TEST_PASSWORD", "s3cret pass", 1);
+  // Each change of the broker connection is logged at once, in words: the TLS check's error (the
+  // server's own certificate as the CA), the broker's refusal of a password, the connection.
+  const std::pair<std::string, std::string> kRefusals[] = {
+      {"password = \"wrong\"\n[broker.tls]\nca_file = \"" + cert, "certificate verify failed"},
+      {"password = \"wrong\"\n[broker.tls]\nca_file = \"" + ca,
+       "Connection Refused: not authorised"}};
+  for (const auto& [settings, says] : kRefusals) {
+    StartBridge(
+        BridgeFile(broker.port(), Network(), "username = \"plant-bridge\"\n" + settings + "\"\n"));
+    EXPECT_TRUE(Eventually([&] { return BridgeLog().find(says) != std::string::npos; },
+                           std::chrono::seconds(5)))
+        << BridgeLog();
+  }
   StartBridge(
       BridgeFile(broker.port(), Network(),
                  "username = \"plant-bridge\"\npassword_env = \"TAV_BRIDGE_TEST_PASSWORD\"\n"
@@ -321,6 +370,8 @@ TEST_F(Bridge, PublishesOverTlsWithUserAndPassword) {
   ASSERT_TRUE(value) << BridgeLog() << broker.log();
   EXPECT_EQ(ValueOf(*value), 21.5);
   EXPECT_EQ(BridgeLog().find("s3cret"), std::string::npos);
+  EXPECT_NE(BridgeLog().find(":" + std::to_string(broker.port()) + " connected"),
+            std::string::npos);
 }
 
 #ifdef TAV_SNAP7_SERVER

@@ -249,9 +249,9 @@ class Subscriber {
     const std::lock_guard<std::mutex> lock(mutex_);
     each_ = std::move(each);
   }
-  void Publish(const std::string& topic, const std::string& payload) {
+  void Publish(const std::string& topic, const std::string& payload, bool retain = false) {
     mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                      payload.data(), 1, false);
+                      payload.data(), 1, retain);
   }
   std::vector<Message> Messages() const {
     const std::lock_guard<std::mutex> lock(mutex_);

@@ -2,8 +2,6 @@
 // an MQTT broker, and writes taken back from it, until SIGINT or SIGTERM.
 #include <fmt/core.h>
 
-#include <variant>
-
 #include "bridge/bridge_runtime.h"
 #include "bridge/bridge_settings.h"
 #include "terminal.h"
@@ -38,10 +36,12 @@ void ApplyTransport(const bridge::TransportSettings& transport, BridgeOptions& o
     options.stations.stationFile = transport.stationFile;
   }
   if (options.timeout->count() == 0) options.stations.timeout = transport.timeoutMs;
-  const bool transportChosen = !host.networkPath.empty() || !host.tcpMapPath.empty();
+  const bool transportChosen =
+      !host.networkPath.empty() || !host.tcpMapPath.empty() || !host.h1Interface.empty();
   if (transportChosen) return;
   host.networkPath = transport.networkFile;
   host.tcpMapPath = transport.tcpMap;
+  host.h1Interface = transport.h1Interface;
 }
 
 bridge::BridgePlan PlanOf(const BridgeSettings& settings, int64_t statsSeconds) {
@@ -76,26 +76,35 @@ bridge::BrokerOptions BrokerOf(const bridge::BrokerSettings& broker) {
 }
 
 int RunBridge(Host& host, BridgeOptions& options) {
-  std::variant<BridgeSettings, bridge::BridgeFileProblems> read =
-      bridge::ReadBridgeFile(options.file);
-  if (auto* problems = std::get_if<bridge::BridgeFileProblems>(&read)) {
-    ReportProblems(*problems);
+  bridge::BridgeFileReading read = bridge::ReadBridgeFile(options.file);
+  if (!read.settings) {
+    ReportProblems(read.problems);
     return kExitUsage;
   }
-  BridgeSettings& settings = std::get<BridgeSettings>(read);
+  BridgeSettings& settings = *read.settings;
   if (!options.broker.empty()) {
     if (std::optional<std::string> wrong =
             bridge::ApplyBrokerOverride(options.broker, settings.broker)) {
+      ReportProblems(read.problems);
       ReportError("bridge", "--broker " + options.broker + ": " + *wrong);
       return kExitUsage;
     }
   }
+  // Where the file parsed, its problems and its addresses' are reported together: the addresses
+  // need the stations, so the driver is started when the file says clearly where it runs.
+  if (!read.transportUsable) {
+    ReportProblems(read.problems);
+    return kExitUsage;
+  }
   ApplyTransport(settings.transport, options, host);
   int exitCode = kExitDone;
-  if (!InitialiseQuietly(host, options.stations, "bridge", exitCode)) return exitCode;
+  if (!InitialiseQuietly(host, options.stations, "bridge", exitCode)) {
+    ReportProblems(read.problems);
+    return read.problems.empty() ? exitCode : kExitUsage;
+  }
   bridge::ApplyDriverNumber(settings, host.driverNumber());
   if (const bridge::BridgeFileProblems problems =
-          bridge::CheckTagAddresses(settings, StationsOf(host.instance()));
+          bridge::AllProblems(read, StationsOf(host.instance()));
       !problems.empty()) {
     ReportProblems(problems);
     host.driver().Run(&host.instance(), tav::CommandCode::kCloseH1, nullptr);
@@ -108,9 +117,10 @@ int RunBridge(Host& host, BridgeOptions& options) {
     return exitCode;
   }
   bridge::MqttClient client(BrokerOf(settings.broker), running.Status(), running.Subscriptions(),
-                            [&running](std::string topic, std::string payload) {
-                              running.inbox().Put({std::move(topic), std::move(payload)});
+                            [&running](std::string topic, std::string payload, bool retained) {
+                              running.Arrive(std::move(topic), std::move(payload), retained);
                             });
+  running.Attach(client);
   if (const std::string problem = client.Start(); !problem.empty()) {
     ReportError("bridge", problem);
     host.driver().Run(&host.instance(), tav::CommandCode::kCloseH1, nullptr);
@@ -129,7 +139,7 @@ int RunBridge(Host& host, BridgeOptions& options) {
   ReleaseInterrupt();
   client.Stop();
   host.driver().Run(&host.instance(), tav::CommandCode::kCloseH1, nullptr);
-  fmt::print(stderr, "{}\n", running.StatisticsLine());
+  fmt::print(stderr, "{}\n", running.StatisticsLine(true));
   return kExitDone;
 }
 

@@ -18,7 +18,9 @@ std::string_view StationStatusWord(StationState state) {
 }  // namespace
 
 Bridge::Bridge(Host& host, BridgePlan plan)
-    : host_(host), plan_(std::move(plan)), recovery_(host, "bridge") {}
+    : host_(host), plan_(std::move(plan)), recovery_(host, "bridge") {
+  inbox_.SetLifetime(plan_.writeLifetime);
+}
 
 std::string Bridge::StationName(int station) const {
   const auto named = plan_.stationNames.find(station);
@@ -103,10 +105,14 @@ void Bridge::Poll(PolledGroup& group) {
     counts_.tagsPolled += static_cast<int64_t>(read.tags.size());
     for (size_t i = 0; i < read.tags.size(); ++i) {
       BridgedTag& tag = tags_[group.tags[read.tags[i]]];
-      Sample sample{tag.current.value, Quality::kBad, time};
+      // A failed read keeps the last value, marked bad, with the time it was read: an old
+      // value must not look new. Without one, the time is the failure's.
+      Sample sample{tag.current.value, Quality::kBad,
+                    tag.current.value.is_null() ? time : tag.current.time};
       if (good) {
-        sample.value = ValuesToJson(tag.tag, ElementValues(read, i, tag.tag, values)).at(0);
+        sample.value = PlcValue(ValuesToJson(tag.tag, ElementValues(read, i, tag.tag, values)));
         sample.quality = Quality::kGood;
+        sample.time = time;
       }
       Take(tag, sample, now);
     }
@@ -117,8 +123,11 @@ void Bridge::Poll(PolledGroup& group) {
 void Bridge::Take(BridgedTag& tag, const Sample& sample, Clock::time_point now) {
   tag.current = sample;
   tag.polled = true;
+  // A value not yet on the broker's current connection (its publish was refused while the
+  // broker was away or too much awaited it) is tried again at every poll.
   if (IsNews(tag.published, sample, tag.plan.deadband) ||
-      now - tag.publishedAt >= plan_.heartbeat) {
+      now - tag.publishedAt >= plan_.heartbeat ||
+      (client_ != nullptr && tag.connection != client_->connections())) {
     Publish(tag, now);
   }
 }
@@ -161,23 +170,61 @@ void Bridge::RepublishAfterReconnect() {
   for (const auto& [station, status] : stationStatuses_) PublishStationStatus(station);
 }
 
+void Bridge::Arrive(std::string topic, std::string payload, bool retained) {
+  if (payload.empty() || !std::string_view(topic).ends_with(kSetSuffix)) return;
+  const std::string_view base = std::string_view(topic).substr(0, topic.size() - kSetSuffix.size());
+  if (payload.size() > kMostPayloadBytes) {
+    std::string reason;
+    (void)WriteValueText(payload, ValueKind::kWord, reason);  // says how large it is
+    ++turnedAway_;
+    return Answer(base, Refusal::kMalformed, reason);
+  }
+  const std::string answerTopic(base);
+  if (!inbox_.Put({std::move(topic), std::move(payload), retained, Clock::now(), false})) {
+    ++turnedAway_;
+    Answer(answerTopic, Refusal::kBusy,
+           "the bridge's queue of writes is full: it takes writes no faster than the stations");
+  }
+}
+
 void Bridge::HandleMessage(const InboundMessage& message) {
   std::string_view topic = message.topic;
   const std::string start = plan_.prefix + "/";
   if (!topic.starts_with(start) || !topic.ends_with(kSetSuffix)) return;
+  const std::string_view base = topic.substr(0, topic.size() - kSetSuffix.size());
   topic.remove_prefix(start.size());
   topic.remove_suffix(kSetSuffix.size());
   const auto found = byKey_.find(std::string(topic));
-  if (found == byKey_.end()) return;  // no tag of this bridge's: another bridge's, or none
-  BridgedTag& tag = tags_[found->second];
+  Refusal refusal = Refusal::kNone;
   std::string reason;
-  const Refusal refusal = Write(tag, message.payload, reason);
+  if (found == byKey_.end()) {
+    refusal = Refusal::kUnknownTag;
+    constexpr size_t kShownCharacters = 80;
+    reason = fmt::format("the bridge has no tag {}{}", topic.substr(0, kShownCharacters),
+                         topic.size() > kShownCharacters ? "..." : "");
+  } else if (message.retained) {
+    // A write is a command of its moment: one the broker kept and hands to every new
+    // subscriber would be carried out again at every start of the bridge.
+    refusal = Refusal::kRetained;
+    reason = "a retained message is not written: publish writes without the retain flag";
+    fmt::print(stderr,
+               "tavhost bridge: {}: a retained message is not written (clear it with an empty "
+               "retained message)\n",
+               message.topic);
+    std::fflush(stderr);
+  } else if (message.expired) {
+    refusal = Refusal::kExpired;
+    reason = fmt::format("the write waited more than {} ms in the bridge's queue",
+                         plan_.writeLifetime.count());
+  } else {
+    refusal = Write(tags_[found->second], message.payload, reason);
+  }
   if (refusal == Refusal::kNone) {
     ++counts_.writes;
   } else {
     ++counts_.refusals;
   }
-  Answer(tag, refusal, reason);
+  Answer(base, refusal, reason);
 }
 
 Refusal Bridge::Write(BridgedTag& tag, const std::string& payload, std::string& reason) {
@@ -204,42 +251,57 @@ Refusal Bridge::Write(BridgedTag& tag, const std::string& payload, std::string& 
   }
   // The value as the station now holds it, published at once rather than at the next poll.
   const std::optional<int32_t> readBack = recovery_.Read(tag.tag, values);
+  // Whatever the deadband: the writer is told what the station holds now.
   if (readBack && *readBack == 0) {
-    Take(tag,
-         Sample{ValuesToJson(tag.tag, values).at(0), Quality::kGood,
-                std::chrono::system_clock::now()},
-         Clock::now());
+    tag.current = Sample{PlcValue(ValuesToJson(tag.tag, values)), Quality::kGood,
+                         std::chrono::system_clock::now()};
+    tag.polled = true;
+    Publish(tag, Clock::now());
   }
   return Refusal::kNone;
 }
 
-void Bridge::Answer(const BridgedTag& tag, Refusal refusal, const std::string& reason) {
+void Bridge::Answer(std::string_view topic, Refusal refusal, const std::string& reason) {
   if (client_ == nullptr) return;
-  client_->Publish(tag.topic + "/result",
+  client_->Publish(std::string(topic) + "/result",
                    ResultPayload(refusal, reason, UtcTimestamp(std::chrono::system_clock::now())),
                    false);
 }
 
-std::string Bridge::StatisticsLine() const {
-  const std::string broker = client_ != nullptr ? client_->State() : "not started";
+std::string Bridge::StatisticsLine(bool stopped) const {
+  const std::string broker = stopped              ? "disconnected"
+                             : client_ != nullptr ? client_->State()
+                                                  : "not started";
+  const Deliveries deliveries = client_ != nullptr ? client_->deliveries() : Deliveries{};
+  const int64_t refusals = counts_.refusals + turnedAway_;
   if (JsonOutput()) {
-    return Json{{"command", "bridge"},
-                {"statistics",
-                 {{"tagsPolled", counts_.tagsPolled},
-                  {"reads", counts_.reads},
-                  {"publishes", counts_.publishes},
-                  {"writes", counts_.writes},
-                  {"refusedWrites", counts_.refusals},
-                  {"failures", counts_.failures},
-                  {"stationsDown", recovery_.health().DownCount()},
-                  {"broker", broker}}}}
-        .dump();
+    Json line = {{"command", "bridge"},
+                 {"statistics",
+                  {{"tagsPolled", counts_.tagsPolled},
+                   {"reads", counts_.reads},
+                   {"publishes", counts_.publishes},
+                   {"messages", deliveries.published},
+                   {"delivered", deliveries.delivered},
+                   {"awaitingBroker", deliveries.awaiting},
+                   {"heldBack", deliveries.heldBack},
+                   {"writes", counts_.writes},
+                   {"refusedWrites", refusals},
+                   {"failures", counts_.failures},
+                   {"stationsDown", recovery_.health().DownCount()},
+                   {"broker", broker}}}};
+    if (stopped) line["stopped"] = true;
+    return line.dump();
   }
+  // Publishes are the tags' values; the messages are everything sent (answers and status
+  // included), of which the broker acknowledged `delivered`; `held back` were not sent because
+  // too many awaited the broker.
   return fmt::format(
-      "tavhost bridge: {} tags polled in {} reads, {} publishes, {} writes ({} refused), {} "
-      "failures, {} stations down, broker {}",
-      counts_.tagsPolled, counts_.reads, counts_.publishes, counts_.writes, counts_.refusals,
-      counts_.failures, recovery_.health().DownCount(), broker);
+      "tavhost bridge{}: {} tags polled in {} reads, {} publishes, {} of {} messages delivered "
+      "({} awaiting the broker, {} held back), {} writes ({} refused), {} failures, {} stations "
+      "down, broker {}",
+      stopped ? " stopped" : "", counts_.tagsPolled, counts_.reads, counts_.publishes,
+      deliveries.delivered, deliveries.published, deliveries.awaiting, deliveries.heldBack,
+      counts_.writes, refusals, counts_.failures, recovery_.health().DownCount(), broker);
 }
 
 }  // namespace tavhost::bridge

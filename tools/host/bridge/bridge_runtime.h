@@ -4,11 +4,13 @@
 // comes back gets every current value again.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/block_plan.h"
@@ -36,11 +38,15 @@ struct GroupPlan {
   std::vector<TagPlan> tags;
 };
 
+// How long a write may wait in the queue before it is answered "expired" instead of done.
+inline constexpr std::chrono::milliseconds kWriteLifetime{10'000};
+
 struct BridgePlan {
   std::string prefix;                       // topics are PREFIX/STATION/NAME
   std::map<int, std::string> stationNames;  // a station without one is named by its number, "01"
   std::chrono::milliseconds heartbeat{60'000};
   std::chrono::milliseconds statsInterval{60'000};
+  std::chrono::milliseconds writeLifetime = kWriteLifetime;
   std::vector<GroupPlan> groups;
 };
 
@@ -66,7 +72,12 @@ class Bridge {
   // What goes to the broker's client: the status topic and the subscription for writes.
   StatusTopic Status() const { return {plan_.prefix + "/status"}; }
   std::vector<std::string> Subscriptions() const { return {plan_.prefix + "/+/+/set"}; }
-  Inbox& inbox() { return inbox_; }
+  // The client the bridge publishes through and answers on; before the client starts.
+  void Attach(MqttClient& client) { client_ = &client; }
+  // A message from the broker, on libmosquitto's thread: an empty payload (a retained message
+  // cleared) is no write; one too large, or one that finds the queue full, is answered at once;
+  // the others wait in the queue for the bridge's thread.
+  void Arrive(std::string topic, std::string payload, bool retained);
 
   // Runs until `stop` says so; publishes through `client`.
   template <typename Stop>
@@ -81,8 +92,9 @@ class Bridge {
   const BridgeCounts& counts() const { return counts_; }
   size_t tagCount() const { return tags_.size(); }
   size_t readsPerRound() const;
-  // The statistics line: as text, or as one JSON document with --json.
-  std::string StatisticsLine() const;
+  // The statistics line: as text, or as one JSON document with --json; `stopped` for the last
+  // one, after the broker's client stopped.
+  std::string StatisticsLine(bool stopped = false) const;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -113,7 +125,8 @@ class Bridge {
   void PublishStationStatus(int station);
   void RepublishAfterReconnect();
   void HandleMessage(const InboundMessage& message);
-  void Answer(const BridgedTag& tag, Refusal refusal, const std::string& reason);
+  // Publishes the answer to a write on TOPIC/result, where TOPIC is the write's less "/set".
+  void Answer(std::string_view topic, Refusal refusal, const std::string& reason);
   Refusal Write(BridgedTag& tag, const std::string& payload, std::string& reason);
 
   Host& host_;
@@ -130,6 +143,7 @@ class Bridge {
   };
   std::map<int, StationStatus> stationStatuses_;  // as last published
   uint64_t connectionsSeen_ = 0;
+  std::atomic<int64_t> turnedAway_{0};  // writes answered on arrival: too large, queue full
   Clock::time_point statsDue_{};
   BridgeCounts counts_;
 };

@@ -126,6 +126,7 @@ class Reader {
   }
 
   BridgeFileProblems problems;
+  bool transportProblem = false;
 
  private:
   void Problem(int line, std::string what) { problems.push_back({file_, line, std::move(what)}); }
@@ -160,7 +161,26 @@ class Reader {
       Problem(*node, fmt::format("{} must be a string", key));
       return false;
     }
+    // A NUL would end the text where C strings read it: the host printed is not the one used.
+    if (value->find('\0') != std::string::npos) {
+      Problem(*node, fmt::format("{} holds a NUL character (\\u0000)", key));
+      return false;
+    }
     out = *value;
+    return true;
+  }
+
+  // A text of at most `longest` characters; a longer one is a problem and is not taken.
+  bool BoundedText(const toml::table& table, std::string_view key, size_t longest,
+                   std::string& out) {
+    std::string text;
+    if (!NonEmptyText(table, key, text)) return false;
+    if (text.size() > longest) {
+      Problem(*table.get(key),
+              fmt::format("{} has {} characters, at most {}", key, text.size(), longest));
+      return false;
+    }
+    out = std::move(text);
     return true;
   }
 
@@ -206,6 +226,11 @@ class Reader {
 
   // A tag's, station's or group's name, which becomes a topic level or names one.
   bool Name(const toml::node& node, std::string_view what, const std::string& name) {
+    if (name.size() > kLongestName) {
+      Problem(node, fmt::format("{} \"{}...\": a name has at most {} characters, not {}", what,
+                                name.substr(0, 20), kLongestName, name.size()));
+      return false;
+    }
     if (!IsTopicName(name)) {
       Problem(node, fmt::format("{} {}: a name has letters, digits, '_', '-' and '.' only", what,
                                 Quoted(name)));
@@ -224,13 +249,13 @@ class Reader {
     Keys(table, "[broker]",
          {"host", "port", "client_id", "keep_alive_s", "username", "password", "password_env",
           "tls"});
-    NonEmptyText(table, "host", broker.host);
+    BoundedText(table, "host", kLongestHost, broker.host);
     if (const toml::table* tls = Table(table, "tls")) {
       ReadTls(*tls, broker.tls);
       broker.port = kTlsPort;
     }
     Integer(table, "port", 1, 65535, broker.port);
-    if (NonEmptyText(table, "client_id", broker.clientId) &&
+    if (BoundedText(table, "client_id", kLongestClientId, broker.clientId) &&
         !std::all_of(broker.clientId.begin(), broker.clientId.end(),
                      [](char c) { return c > ' ' && c < 0x7F; })) {
       Problem(*table.get("client_id"), "client_id has printable characters only, no blanks");
@@ -280,19 +305,35 @@ class Reader {
 
   void ReadBridge(const toml::table& table, BridgeSettings& settings) {
     Keys(table, "[bridge]",
-         {"prefix", "heartbeat_s", "station_file", "network", "tcp_map", "timeout_ms"});
-    if (NonEmptyText(table, "prefix", settings.prefix))
+         {"prefix", "heartbeat_s", "station_file", "network", "tcp_map", "h1_interface",
+          "timeout_ms"});
+    if (BoundedText(table, "prefix", kLongestPrefix, settings.prefix))
       CheckPrefix(*table.get("prefix"), settings.prefix);
     Integer(table, "heartbeat_s", 1, kLongestHeartbeatSeconds, settings.heartbeatSeconds);
+    const size_t before = problems.size();
     TransportSettings& transport = settings.transport;
     File(table, "station_file", transport.stationFile);
     File(table, "network", transport.networkFile);
     File(table, "tcp_map", transport.tcpMap);
-    if (table.get("network") != nullptr && table.get("tcp_map") != nullptr) {
-      Problem(*table.get("tcp_map"),
-              "network and tcp_map exclude each other: the simulated network or libh1tcp");
+    if (BoundedText(table, "h1_interface", kLongestInterface, transport.h1Interface) &&
+        transport.h1Interface.find_first_of("/ \t") != std::string::npos) {
+      Problem(*table.get("h1_interface"), "h1_interface is a network interface's name");
+    }
+    int chosen = 0;
+    const toml::node* last = nullptr;
+    for (const std::string_view key : {"network", "tcp_map", "h1_interface"}) {
+      if (const toml::node* node = table.get(key)) {
+        ++chosen;
+        if (last == nullptr || LineOf(*node) > LineOf(*last)) last = node;  // the later one
+      }
+    }
+    if (chosen > 1) {
+      Problem(*last,
+              "network, tcp_map and h1_interface exclude each other: the simulated network, "
+              "libh1tcp or libh1eth");
     }
     Integer(table, "timeout_ms", 1, kLongestTimeoutMs, transport.timeoutMs);
+    transportProblem = problems.size() != before;
   }
 
   // Topic levels of name characters, separated by '/'.
@@ -504,10 +545,17 @@ std::optional<std::string> ProcessEnvironment(const std::string& name) {
   return std::string(value);
 }
 
-std::variant<BridgeSettings, BridgeFileProblems> ReadBridgeFile(const std::string& path,
-                                                                Environment environment) {
+namespace {
+
+BridgeFileReading Refused(const std::string& file, int line, std::string what) {
+  return {std::nullopt, {{file, line, std::move(what)}}, false};
+}
+
+}  // namespace
+
+BridgeFileReading ReadBridgeFile(const std::string& path, Environment environment) {
   if (const std::optional<std::string> problem = FileReadProblem(path)) {
-    return BridgeFileProblems{{path, 0, *problem}};
+    return Refused(path, 0, *problem);
   }
   std::ifstream file(path, std::ios::binary);
   std::string text;
@@ -515,39 +563,38 @@ std::variant<BridgeSettings, BridgeFileProblems> ReadBridgeFile(const std::strin
   while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
     text.append(chunk, static_cast<size_t>(file.gcount()));
     if (text.size() > kMostFileBytes) {
-      return BridgeFileProblems{
-          {path, 0, fmt::format("longer than {} MiB, not a bridge file", kMostFileBytes >> 20)}};
+      return Refused(path, 0,
+                     fmt::format("longer than {} MiB, not a bridge file", kMostFileBytes >> 20));
     }
   }
-  if (file.bad()) return BridgeFileProblems{{path, 0, "cannot be read"}};
+  if (file.bad()) return Refused(path, 0, "cannot be read");
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   return ReadBridgeText(text, path, folder.empty() ? "." : folder.string(), environment);
 }
 
-std::variant<BridgeSettings, BridgeFileProblems> ReadBridgeText(std::string_view text,
-                                                                const std::string& file,
-                                                                const std::string& folder,
-                                                                Environment environment,
-                                                                size_t mostTags) {
+BridgeFileReading ReadBridgeText(std::string_view text, const std::string& file,
+                                 const std::string& folder, Environment environment,
+                                 size_t mostTags) {
   if (std::optional<BridgeFileProblem> notText = CheckText(text, file)) {
-    return BridgeFileProblems{*notText};
+    return {std::nullopt, {*notText}, false};
   }
   toml::table root;
   try {
     root = toml::parse(text, file);
   } catch (const toml::parse_error& error) {
-    return BridgeFileProblems{{file, static_cast<int>(error.source().begin.line),
-                               fmt::format("not TOML: {}", error.description())}};
+    return Refused(file, static_cast<int>(error.source().begin.line),
+                   fmt::format("not TOML: {}", error.description()));
   } catch (const BrokenParserCheck& check) {
-    return BridgeFileProblems{
-        {file, 0,
-         fmt::format("not TOML: the parser cannot go on (its check failed: {})", check.what())}};
+    return Refused(
+        file, 0,
+        fmt::format("not TOML: the parser cannot go on (its check failed: {})", check.what()));
   }
   Reader reader(file, folder, environment, mostTags);
-  BridgeSettings settings = reader.Read(root);
-  if (reader.problems.empty()) return settings;
+  BridgeFileReading reading{reader.Read(root), {}, false};
+  reading.transportUsable = !reader.transportProblem;
   SortByLine(reader.problems);
-  return std::move(reader.problems);
+  reading.problems = std::move(reader.problems);
+  return reading;
 }
 
 BridgeFileProblems CheckTagAddresses(BridgeSettings& settings, const StationLookup& stations) {
@@ -565,6 +612,7 @@ BridgeFileProblems CheckTagAddresses(BridgeSettings& settings, const StationLook
   std::map<std::pair<int, std::string>, int> lineOfName;
   for (GroupSettings& group : settings.groups) {
     for (TagSettings& tag : group.tags) {
+      if (tag.address.empty()) continue;
       if (std::optional<std::string> refused = ResolveAddress(tag, stations)) {
         problem(tag.line, std::move(*refused));
         continue;
@@ -580,6 +628,15 @@ BridgeFileProblems CheckTagAddresses(BridgeSettings& settings, const StationLook
                                       tag.name, tag.station(), first->second));
       }
     }
+  }
+  SortByLine(problems);
+  return problems;
+}
+
+BridgeFileProblems AllProblems(BridgeFileReading& reading, const StationLookup& stations) {
+  BridgeFileProblems problems = reading.problems;
+  for (BridgeFileProblem& problem : CheckTagAddresses(*reading.settings, stations)) {
+    problems.push_back(std::move(problem));
   }
   SortByLine(problems);
   return problems;

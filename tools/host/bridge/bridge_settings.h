@@ -4,7 +4,8 @@
 //   [broker]        host, port, client_id, keep_alive_s, username, and password or password_env
 //                   (the name of the environment variable that holds it)
 //   [broker.tls]    ca_file, cert_file, key_file
-//   [bridge]        prefix, heartbeat_s, station_file, network, tcp_map, timeout_ms
+//   [bridge]        prefix, heartbeat_s, station_file, network, tcp_map, h1_interface,
+//                   timeout_ms
 //   [stations]      05 = "oven": a topic name for station 05 in place of its two digits
 //   [[group]]       name, period_ms
 //   [[group.tag]]   name, address, type, deadband, writable
@@ -12,8 +13,9 @@
 // The file is read in two steps. ReadBridgeFile checks what the file alone decides: its syntax,
 // keys, types, bounds and names. CheckTagAddresses then reads every address with the rules of
 // `tavhost check` against the stations the station file configures (the PlcTable after command 1)
-// and fills in what each tag resolves to. Every problem is one line, "FILE:LINE: what is wrong";
-// a file with any problem is not used.
+// and fills in what each tag resolves to. A file that parses as TOML goes through both steps, so
+// that its problems are reported in one pass. Every problem is one line, "FILE:LINE: what is
+// wrong"; a file with any problem is not used.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +56,7 @@ struct TransportSettings {
   std::string stationFile;   // tavSH1NN.int
   std::string networkFile;   // the simulation file
   std::string tcpMap;        // the station map: libh1tcp in place of the simulated network
+  std::string h1Interface;   // a network interface: libh1eth, H1 over raw Ethernet
   int32_t timeoutMs = 1000;  // the host's time-out for command 1, as --timeout (its default)
 };
 
@@ -111,25 +114,46 @@ inline constexpr uint16_t kLongestKeepAliveSeconds = 3600;
 inline constexpr size_t kMostTags = 100'000;
 inline constexpr size_t kMostGroups = 10'000;
 inline constexpr int32_t kLongestTimeoutMs = 60'000;  // as --timeout
+inline constexpr size_t kLongestName = 128;           // a tag's, station's or group's name
+inline constexpr size_t kLongestPrefix = 256;
+inline constexpr size_t kLongestClientId = 256;
+inline constexpr size_t kLongestHost = 253;      // a DNS name's longest
+inline constexpr size_t kLongestInterface = 15;  // Linux's interface names
 
-// Reads and checks the bridge file at `path`: the settings, or every problem found. `environment`
-// answers the variable that password_env names (nothing when it is not set); by default the
-// process's environment.
+// What a bridge file gave: the settings when it parsed as TOML, and every problem the file alone
+// shows. `transportUsable` when the keys that say where the driver runs (station_file, network,
+// tcp_map, h1_interface, timeout_ms) read clean: the driver can then be started to check the
+// tags' addresses too.
+struct BridgeFileReading {
+  std::optional<BridgeSettings> settings;
+  BridgeFileProblems problems;
+  bool transportUsable = false;
+
+  bool usable() const { return settings && problems.empty(); }
+};
+
+// Reads and checks the bridge file at `path`. `environment` answers the variable that
+// password_env names (nothing when it is not set); by default the process's environment.
 using Environment = std::optional<std::string> (*)(const std::string& name);
 std::optional<std::string> ProcessEnvironment(const std::string& name);
-std::variant<BridgeSettings, BridgeFileProblems> ReadBridgeFile(
-    const std::string& path, Environment environment = ProcessEnvironment);
+BridgeFileReading ReadBridgeFile(const std::string& path,
+                                 Environment environment = ProcessEnvironment);
 // The same on a text already read, named `file` in the problems; relative paths are taken from
 // `folder`. A file with more than `mostTags` tags is refused with one problem.
-std::variant<BridgeSettings, BridgeFileProblems> ReadBridgeText(
-    std::string_view text, const std::string& file, const std::string& folder,
-    Environment environment = ProcessEnvironment, size_t mostTags = kMostTags);
+BridgeFileReading ReadBridgeText(std::string_view text, const std::string& file,
+                                 const std::string& folder,
+                                 Environment environment = ProcessEnvironment,
+                                 size_t mostTags = kMostTags);
 
 // Reads every tag's address with `tavhost check`'s rules against `stations`, as commands 3 and 4
 // and the transfers would, and fills in its resolved fields. Also checks what needs the stations:
 // a station name for a station the station file leaves out, two tags of one name at one station,
-// a deadband on a tag that is no float. Returns the problems, none when every tag can be polled.
+// a deadband on a tag that is no float. A tag without an address (a problem of the file's) is
+// left out. Returns the problems, none when every tag can be polled.
 BridgeFileProblems CheckTagAddresses(BridgeSettings& settings, const StationLookup& stations);
+// The file's problems and its addresses' (CheckTagAddresses on its settings) in one list, in the
+// order of their lines; the file must have parsed.
+BridgeFileProblems AllProblems(BridgeFileReading& reading, const StationLookup& stations);
 
 // The prefix when the file gives none: "tavsh1/01" for driver number 1.
 std::string DefaultPrefix(int32_t driverNumber);

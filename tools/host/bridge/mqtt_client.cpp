@@ -45,6 +45,7 @@ std::string MqttClient::Start() {
   mosquitto_disconnect_callback_set(client_, OnDisconnect);
   mosquitto_message_callback_set(client_, OnArrival);
   mosquitto_publish_callback_set(client_, OnPublish);
+  mosquitto_log_callback_set(client_, OnLog);
   // Values go out in bursts of a whole group: a hundred may await the broker's acknowledgement
   // at once (the library finds each acknowledged message by a search of those in flight).
   mosquitto_max_inflight_messages_set(client_, kMessagesInFlight);
@@ -81,6 +82,8 @@ std::string MqttClient::Start() {
                                  options_.keepAliveSeconds);
   if (code != MOSQ_ERR_SUCCESS) {
     SetProblem(code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code));
+    const std::lock_guard<std::mutex> lock(problemMutex_);
+    Say("cannot connect: " + problem_);
   }
   code = mosquitto_loop_start(client_);
   if (code != MOSQ_ERR_SUCCESS) {
@@ -92,8 +95,38 @@ std::string MqttClient::Start() {
 
 bool MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain) {
   if (!connected_) return false;
-  return mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                           payload.data(), kQos, retain) == MOSQ_ERR_SUCCESS;
+  const size_t size = topic.size() + payload.size();
+  {
+    const std::lock_guard<std::mutex> lock(awaitingMutex_);
+    if (awaiting_.size() >= options_.mostAwaiting ||
+        awaitingBytes_ + size > options_.mostAwaitingBytes) {
+      ++heldBack_;
+      return false;
+    }
+  }
+  int messageId = 0;
+  if (mosquitto_publish(client_, &messageId, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), kQos, retain) != MOSQ_ERR_SUCCESS) {
+    return false;
+  }
+  Record(messageId, size);
+  return true;
+}
+
+void MqttClient::Record(int messageId, size_t size) {
+  const std::lock_guard<std::mutex> lock(awaitingMutex_);
+  ++published_;
+  if (early_.erase(messageId) > 0) {
+    ++delivered_;
+  } else {
+    awaiting_[messageId] = size;
+    awaitingBytes_ += size;
+  }
+}
+
+Deliveries MqttClient::deliveries() const {
+  const std::lock_guard<std::mutex> lock(awaitingMutex_);
+  return {published_, delivered_, static_cast<int64_t>(awaiting_.size()), heldBack_};
 }
 
 void MqttClient::Stop(int patienceMs) {
@@ -101,8 +134,11 @@ void MqttClient::Stop(int patienceMs) {
   started_ = false;
   if (connected_) {
     int messageId = 0;
-    mosquitto_publish(client_, &messageId, status_.topic.c_str(),
-                      static_cast<int>(status_.offline.size()), status_.offline.data(), kQos, true);
+    if (mosquitto_publish(client_, &messageId, status_.topic.c_str(),
+                          static_cast<int>(status_.offline.size()), status_.offline.data(), kQos,
+                          true) == MOSQ_ERR_SUCCESS) {
+      Record(messageId, status_.topic.size() + status_.offline.size());
+    }
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
     while (connected_ && lastAcknowledged_ != messageId &&
            std::chrono::steady_clock::now() < until) {
@@ -126,38 +162,89 @@ void MqttClient::SetProblem(std::string problem) {
   problem_ = std::move(problem);
 }
 
+void MqttClient::Say(const std::string& change) {
+  if (change == said_) return;
+  said_ = change;
+  fmt::print(stderr, "tavhost bridge: broker {}:{} {}\n", options_.host, options_.port, change);
+  std::fflush(stderr);
+}
+
 void MqttClient::OnConnect(mosquitto* client, void* self, int code) {
   auto& bridge = *static_cast<MqttClient*>(self);
   if (code != 0) {
+    // The CONNACK's return code in words: a wrong password, a client id refused, ...
     bridge.SetProblem(
         fmt::format("the broker refused the connection: {}", mosquitto_connack_string(code)));
+    const std::lock_guard<std::mutex> lock(bridge.problemMutex_);
+    bridge.Say(bridge.problem_);
     return;
   }
   for (const std::string& pattern : bridge.subscriptions_) {
     mosquitto_subscribe(client, nullptr, pattern.c_str(), kQos);
   }
-  mosquitto_publish(client, nullptr, bridge.status_.topic.c_str(),
-                    static_cast<int>(bridge.status_.online.size()), bridge.status_.online.data(),
-                    kQos, true);
+  int messageId = 0;
+  if (mosquitto_publish(client, &messageId, bridge.status_.topic.c_str(),
+                        static_cast<int>(bridge.status_.online.size()),
+                        bridge.status_.online.data(), kQos, true) == MOSQ_ERR_SUCCESS) {
+    bridge.Record(messageId, bridge.status_.topic.size() + bridge.status_.online.size());
+  }
   bridge.SetProblem({});
   ++bridge.connections_;
   bridge.connected_ = true;
+  const std::lock_guard<std::mutex> lock(bridge.problemMutex_);
+  bridge.tlsError_.clear();
+  bridge.Say("connected");
 }
 
 void MqttClient::OnDisconnect(mosquitto* /*client*/, void* self, int code) {
   auto& bridge = *static_cast<MqttClient*>(self);
   bridge.connected_ = false;
-  if (code != 0) bridge.SetProblem(fmt::format("connection lost ({})", mosquitto_strerror(code)));
+  if (code == 0) return;  // the bridge's own disconnect
+  bridge.SetProblem(fmt::format("connection lost ({})", mosquitto_strerror(code)));
+  const std::lock_guard<std::mutex> lock(bridge.problemMutex_);
+  bridge.Say(bridge.tlsError_.empty() ? bridge.problem_
+                                      : bridge.problem_ + ": TLS: " + bridge.tlsError_);
+}
+
+// libmosquitto says why a TLS handshake failed (the certificate check's error, a name that does
+// not match) only in its log: the error becomes the connection's problem, logged at once.
+void MqttClient::OnLog(mosquitto* /*client*/, void* self, int level, const char* text) {
+  constexpr std::string_view kTlsError = "OpenSSL Error";
+  if (level != MOSQ_LOG_ERR || text == nullptr || !std::string_view(text).starts_with(kTlsError)) {
+    return;
+  }
+  auto& bridge = *static_cast<MqttClient*>(self);
+  std::string error(text);
+  if (const size_t colon = error.find("]: "); colon != std::string::npos) {
+    error.erase(0, colon + 3);
+  }
+  bridge.SetProblem("TLS: " + error);
+  const std::lock_guard<std::mutex> lock(bridge.problemMutex_);
+  bridge.tlsError_ = error;
+  bridge.Say("cannot connect: TLS: " + error);
 }
 
 void MqttClient::OnArrival(mosquitto* /*client*/, void* self, const mosquitto_message* message) {
   auto& bridge = *static_cast<MqttClient*>(self);
-  bridge.onMessage_(message->topic, std::string(static_cast<const char*>(message->payload),
-                                                static_cast<size_t>(message->payloadlen)));
+  bridge.onMessage_(message->topic,
+                    std::string(static_cast<const char*>(message->payload),
+                                static_cast<size_t>(message->payloadlen)),
+                    message->retain);
 }
 
 void MqttClient::OnPublish(mosquitto* /*client*/, void* self, int messageId) {
-  static_cast<MqttClient*>(self)->lastAcknowledged_ = messageId;
+  auto& bridge = *static_cast<MqttClient*>(self);
+  bridge.lastAcknowledged_ = messageId;
+  const std::lock_guard<std::mutex> lock(bridge.awaitingMutex_);
+  const auto found = bridge.awaiting_.find(messageId);
+  if (found == bridge.awaiting_.end()) {
+    // Acknowledged before Publish recorded it: Record finds it here.
+    if (bridge.early_.size() < bridge.options_.mostAwaiting) bridge.early_.insert(messageId);
+    return;
+  }
+  bridge.awaitingBytes_ -= found->second;
+  bridge.awaiting_.erase(found);
+  ++bridge.delivered_;
 }
 
 }  // namespace tavhost::bridge

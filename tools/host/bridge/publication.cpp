@@ -17,6 +17,15 @@ bool IsNews(const std::optional<Sample>& published, const Sample& next, double d
   return before != now;
 }
 
+Json PlcValue(const Json& values) {
+  Json value = values.at(0);
+  if (value.is_string()) {
+    std::string& text = value.get_ref<std::string&>();
+    text.erase(text.find_last_not_of('\0') + 1);
+  }
+  return value;
+}
+
 std::string Payload(const Sample& sample) {
   const Json document = {{"value", sample.value},
                          {"ts", UtcTimestamp(sample.time)},

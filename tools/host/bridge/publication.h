@@ -26,6 +26,10 @@ bool IsNews(const std::optional<Sample>& published, const Sample& next, double d
 // The payload: {"value": …, "ts": "2026-12-08T23:50:01.125Z", "quality": "good"}.
 std::string Payload(const Sample& sample);
 
+// A value as the bridge publishes it, from the first element ValuesToJson gives: a string
+// without the NULs a PLC pads it with at its end (blanks stay: they are the PLC's text).
+Json PlcValue(const Json& values);
+
 // UTC with milliseconds, ISO 8601.
 std::string UtcTimestamp(std::chrono::system_clock::time_point time);
 

@@ -2,14 +2,41 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <array>
 
 namespace tavhost::bridge {
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kRefusalNames = {
-    "ok", "not writable", "malformed", "out of range", "station down", "failed"};
+constexpr std::array<std::string_view, 10> kRefusalNames = {
+    "ok",     "not writable", "malformed", "out of range", "station down",
+    "failed", "unknown tag",  "retained",  "busy",         "expired"};
+
+// How deep the payload's arrays and objects nest, counted without parsing it (brackets inside
+// strings do not count); stops counting once beyond `deepest`.
+int NestingDepth(std::string_view payload, int deepest) {
+  int depth = 0;
+  int most = 0;
+  bool inString = false;
+  for (size_t at = 0; at < payload.size() && most <= deepest; ++at) {
+    const char c = payload[at];
+    if (inString) {
+      if (c == '\\') {
+        ++at;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      most = std::max(most, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return most;
+}
 
 // The JSON type a write to each kind takes, in words.
 std::string_view ExpectedType(ValueKind kind) {
@@ -35,6 +62,15 @@ std::string_view RefusalName(Refusal refusal) {
 
 std::optional<std::string> WriteValueText(std::string_view payload, ValueKind kind,
                                           std::string& problem) {
+  if (payload.size() > kMostPayloadBytes) {
+    problem = fmt::format("the payload has {} bytes; a write takes at most {}", payload.size(),
+                          kMostPayloadBytes);
+    return std::nullopt;
+  }
+  if (NestingDepth(payload, kDeepestPayload) > kDeepestPayload) {
+    problem = fmt::format("the payload nests deeper than {} levels", kDeepestPayload);
+    return std::nullopt;
+  }
   Json value = Json::parse(payload, nullptr, false);
   if (value.is_discarded()) {
     problem = "the payload is not JSON";
