@@ -4,6 +4,9 @@
 #   examples/                    the example station file and its simulated network
 #   tcp/H1LIB.DLL                libh1tcp: the H1 library's operations over TCP, to put beside
 #                                tavsh1.dll in place of the H1 library (or tavhost.exe --tcp-map)
+#   eth/H1LIB.DLL                libh1eth: H1 itself on any Ethernet adapter over Npcap (which
+#                                the user installs), to put there instead (tavhost.exe
+#                                --h1-interface)
 #   without-h1-library/          for trying the driver without the H1 library: tavhost.exe with
 #                                tavsh1.dll, the simulated network as the H1 library's DLL and
 #                                KORHOST.DLL; `wine tavhost.exe demo` (or tavhost.exe demo on
@@ -14,6 +17,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/ARCHITECTURE.md ${PROJECT_SOURCE_DIR}/docs/REFERENCE.md
         DESTINATION docs)
 install(FILES $<TARGET_FILE:h1tcp> DESTINATION tcp)
+install(FILES $<TARGET_FILE:h1eth> DESTINATION eth)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/tavSH101.int ${PROJECT_SOURCE_DIR}/examples/tavSH101.toml
         DESTINATION examples)
 if(TARGET tavhost)

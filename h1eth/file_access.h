@@ -1,9 +1,9 @@
-// The files libh1eth reads and writes beside its link: h1eth.conf, read whole and bounded, and the
-// capture file, written without ever waiting. A host process must never stop in either: a FIFO
+// The files libh1eth reads and writes beside its link: the folder it was loaded from, h1eth.conf,
+// read whole and bounded, and the capture file, written without ever waiting. A host process must never stop in either: a FIFO
 // or a device named as h1eth.conf would block a read (or never end one), a capture FIFO nobody
 // reads would block its opening, a reader that stops reading would block its writes and a reader
 // that goes away would end the process with SIGPIPE. One implementation per operating system
-// (file_access_posix.cpp), chosen by CMake.
+// (file_access_posix.cpp, file_access_win32.cpp), chosen by CMake.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,10 @@
 #include <string>
 
 namespace tav::h1eth {
+
+// The folder of the file this library was loaded from, with its trailing separator; empty when
+// unknown. h1eth.conf is looked for there.
+std::string LibraryFolder();
 
 // Whether something is at `path`, found without opening it (opening a FIFO may wait).
 bool PathExists(const std::string& path);
@@ -45,7 +49,8 @@ enum class WriteOutcome : uint8_t {
   kFailed,      // any other failure, such as a full disk (detail: the operating system's words)
 };
 
-// A file created (or emptied) for writing whose writes never wait for a reader. A write to a FIFO
+// A file created (or emptied) for writing whose writes never wait for a reader, not inherited by
+// programs the host starts. A write to a FIFO
 // whose reader went away returns kReaderGone; it raises no signal that could end the process, and
 // the process's handling of that signal stays as the host set it.
 class OutputFile {

@@ -20,8 +20,6 @@
 // that finds the timer thread took its answer notices it within a slice of its wait. The link
 // sends from both threads, always under the mutex. Closing the driver releases every connection
 // and waits a bounded time for the stations to confirm, so that none keeps a connection of ours.
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -36,6 +34,7 @@
 #include <thread>
 
 #include "capture.h"
+#include "file_access.h"
 #include "link.h"
 #include "platform/host_log.h"
 #include "results.h"
@@ -102,16 +101,6 @@ void LogLine(const std::string& line) {
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : std::string(value);
-}
-
-std::string LibraryFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) == 0 || info.dli_fname == nullptr) {
-    return {};
-  }
-  std::string path = info.dli_fname;
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 // h1eth.conf where it is looked for; the defaults when there is none. Each problem is one line.

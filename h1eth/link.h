@@ -2,10 +2,13 @@
 // given time, and the interface's own Ethernet address. The transport sees nothing but this
 // interface, so the tests run it over a link in memory and the library over a packet socket.
 //
-// PacketLink is the operating system's: a raw packet socket (AF_PACKET) bound to one named
-// interface for IEEE 802.3 frames with an LLC header, keeping only H1's (DSAP FE, SSAP FE,
-// control 03 UI) and, unless it is promiscuous, only those addressed to the interface. Opening
-// one needs the capability CAP_NET_RAW; no interface is ever chosen by default.
+// The packet link is the operating system's, one file each: on Linux (link_linux.cpp) a raw
+// packet socket (AF_PACKET) bound to one named interface for IEEE 802.3 frames with an LLC
+// header, which needs the capability CAP_NET_RAW; on Windows (link_win32.cpp) an adapter opened
+// through the packet-capture DLL that Npcap installs (wpcap.dll, loaded when the link opens),
+// named by its friendly name, its Npcap device name or its MAC address. Either keeps only H1
+// frames (DSAP FE, SSAP FE, control 03 UI) and, unless it is promiscuous, only those addressed to
+// the interface, never its own; no interface is ever chosen by default.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +23,9 @@ namespace tav::h1eth {
 
 using FrameBytes = std::vector<uint8_t>;
 using FrameView = std::span<const uint8_t>;
+
+// The largest Ethernet frame without its frame check sequence.
+inline constexpr size_t kLargestH1Frame = 1514;
 
 class Link {
  public:
@@ -39,15 +45,18 @@ bool IsH1Frame(FrameView frame);
 enum class LinkFailure : uint8_t {
   kNone,
   kNoInterfaceNamed,  // no interface was named
-  kNoPermission,      // the process lacks CAP_NET_RAW
+  kNoPermission,      // the process lacks CAP_NET_RAW, or Npcap admits administrators only
   kNoSuchInterface,   // the named interface does not exist
+  kNoCaptureLibrary,  // Windows: no packet-capture DLL (Npcap) could be loaded
   kOther,             // any other error of the operating system (detail: its text)
 };
 
 struct LinkOpening {
   std::unique_ptr<Link> link;  // null when opening failed
   LinkFailure failure = LinkFailure::kNone;
-  std::string detail;  // the operating system's words for kOther
+  // The operating system's words for kOther; for kNoSuchInterface on Windows, the adapters there
+  // are.
+  std::string detail;
 };
 
 struct PacketLinkOptions {

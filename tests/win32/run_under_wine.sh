@@ -63,8 +63,9 @@ fi
 export WINELOADER="$loader"
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
-# No Mono or Gecko installer dialogs when the prefix is made, and no window anywhere.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer dialogs when the prefix is made, and no window anywhere; a test's own
+# overrides (wpcap= for a machine without Npcap) come after.
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 unset DISPLAY WAYLAND_DISPLAY
 
 if [ ! -f "$prefix/system.reg" ]; then

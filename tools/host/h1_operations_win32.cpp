@@ -1,7 +1,8 @@
 // On Windows the driver imports the H1 operations from the H1 library's DLL, bound when
 // tavsh1.dll loads: in tavhost.exe that is the simulated network's DLL. With --tcp-map it hands
 // the operations on to libh1tcp's DLL, which it loads by its full path (a second module of the
-// same name), after putting the map where libh1tcp looks for it.
+// same name), after putting the map where libh1tcp looks for it; with --h1-interface, to
+// libh1eth's DLL (eth/) the same way, after naming the adapter in TAV_H1_INTERFACE.
 #include <windows.h>
 
 #include <fmt/core.h>
@@ -17,15 +18,10 @@ namespace tavhost {
 namespace {
 
 bool overTcp = false;
+bool overEthernet = false;
 
-}  // namespace
-
-void UseH1OverTcp(const std::string& library, const std::string& map) {
-  // The C runtime is one DLL for every module here, so libh1tcp's getenv sees this.
-  if (_putenv_s("TAV_H1TCP_MAP", map.c_str()) != 0) {
-    fmt::print(stderr, "cannot set TAV_H1TCP_MAP\n");
-    std::exit(1);
-  }
+// The library at `library`, by its full path, in place of the simulated network.
+void ForwardTo(const std::string& library) {
   std::error_code error;
   std::filesystem::path fullPath = std::filesystem::absolute(library, error);
   const std::string problem =
@@ -34,6 +30,21 @@ void UseH1OverTcp(const std::string& library, const std::string& map) {
     fmt::print(stderr, "{}\n", problem);
     std::exit(1);
   }
+}
+
+// The C runtime is one DLL for every module here, so the loaded library's getenv sees this.
+void SetEnvironment(const char* name, const std::string& value) {
+  if (_putenv_s(name, value.c_str()) != 0) {
+    fmt::print(stderr, "cannot set {}\n", name);
+    std::exit(1);
+  }
+}
+
+}  // namespace
+
+void UseH1OverTcp(const std::string& library, const std::string& map) {
+  SetEnvironment("TAV_H1TCP_MAP", map);
+  ForwardTo(library);
   overTcp = true;
 }
 
@@ -41,18 +52,18 @@ bool UsingH1OverTcp() {
   return overTcp;
 }
 
-// libh1eth is Linux only: tavhost.exe has no --h1-interface to ask for it.
-void UseH1OverEthernet(const std::string& /*library*/, const std::string& /*interfaceName*/) {
-  fmt::print(stderr, "H1 over raw Ethernet (libh1eth) is Linux-only\n");
-  std::exit(1);
+void UseH1OverEthernet(const std::string& library, const std::string& interfaceName) {
+  SetEnvironment("TAV_H1_INTERFACE", interfaceName);
+  ForwardTo(library);
+  overEthernet = true;
 }
 
 bool UsingH1OverEthernet() {
-  return false;
+  return overEthernet;
 }
 
 bool UsingRealStations() {
-  return overTcp;
+  return overTcp || overEthernet;
 }
 
 // The driver binds to the H1 library's operations itself here: tavhost sees no open to note.

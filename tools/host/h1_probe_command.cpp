@@ -1,7 +1,7 @@
 // tavhost h1 probe: one class 4 transport connection to an H1 station over libh1eth's link, and
 // what the station answered: CC with what was agreed, DR with its reason, or silence. What a
 // commissioning engineer needs first: is the station on this segment, and does it accept this
-// TSAP. Linux only, like libh1eth; it needs CAP_NET_RAW as libh1eth does.
+// TSAP. It opens the link as libh1eth does: on Linux it needs CAP_NET_RAW, on Windows Npcap.
 #include <fmt/core.h>
 
 #include <chrono>

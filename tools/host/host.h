@@ -124,7 +124,7 @@ void AddCheckCommand(CLI::App& app, Host& host, int& exitCode);
 void AddWatchCommand(CLI::App& app, Host& host, int& exitCode);
 void AddSerialCommand(CLI::App& app, Host& host, int& exitCode);
 void AddBridgeCommand(CLI::App& app, Host& host, int& exitCode);
-// Linux only: tavhost h1 probe, libh1eth's transport used directly.
+// tavhost h1 probe, libh1eth's transport used directly.
 void AddH1Command(CLI::App& app, Host& host, int& exitCode);
 
 }  // namespace tavhost

@@ -35,13 +35,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Validator(
           [](const std::string& path) { return tavhost::FileReadProblem(path).value_or(""); },
           "FILE", "readable file"));
-#if !defined(_WIN32)
   app.add_option("--h1-interface", host.h1Interface,
                  "Network interface of the H1 network: run over raw Ethernet (H1) through "
                  "libh1eth to real PLCs instead of the simulated network")
       ->excludes("--network")
       ->excludes("--tcp-map");
-#endif
   std::string plc;
   int slot = 2;
   bool s5 = false;
@@ -51,9 +49,7 @@ int main(int argc, char** argv) {
                      "(an S7 CPU on port 102 unless given)")
           ->excludes("--network")
           ->excludes("--tcp-map");
-#if !defined(_WIN32)
   plcOption->excludes("--h1-interface");
-#endif
   app.add_option("--slot", slot, "With --plc: the S7 CPU's slot (1 to 255)")
       ->capture_default_str()
       ->needs(plcOption);
@@ -96,9 +92,7 @@ int main(int argc, char** argv) {
   tavhost::AddWatchCommand(app, host, exitCode);
   tavhost::AddSerialCommand(app, host, exitCode);
   tavhost::AddBridgeCommand(app, host, exitCode);
-#if !defined(_WIN32)
   tavhost::AddH1Command(app, host, exitCode);
-#endif
 
   try {
     app.parse(argc, argv);

@@ -16,11 +16,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "netns.h"
 #include "s5_responder.h"
 #include "snap7_process.h"
 #include "wine_runner.h"
@@ -34,6 +36,7 @@ using h1tcp::test::Snap7Server;
 
 struct Options : wine::RunnerOptions {
   std::string tavhost;
+  std::string h1Station;  // the test H1 station, a program of the build machine
 };
 Options options;
 
@@ -42,8 +45,9 @@ struct Outcome {
   std::string output;  // standard output and standard error, line ends without carriage returns
 };
 
-// tavhost.exe under Wine, run from its own folder as shipped.
-Outcome Tavhost(const std::vector<std::string>& arguments) {
+// tavhost.exe under Wine, run from its own folder as shipped; inside the network namespace
+// `inNamespace` when one is named.
+Outcome Tavhost(const std::vector<std::string>& arguments, const std::string& inNamespace = "") {
   std::vector<std::string> tail = {options.tavhost};
   tail.insert(tail.end(), arguments.begin(), arguments.end());
   int output[2];
@@ -53,6 +57,8 @@ Outcome Tavhost(const std::vector<std::string>& arguments) {
     dup2(output[1], STDOUT_FILENO);
     dup2(output[1], STDERR_FILENO);
     if (chdir(std::filesystem::path(options.tavhost).parent_path().c_str()) != 0) _exit(127);
+    std::optional<h1eth::test::EnteredNamespace> entered;  // until the exec
+    if (!inNamespace.empty() && !entered.emplace(inNamespace).entered()) _exit(127);
     wine::Exec(wine::RunnerCommand(options, tail));
   }
   close(output[1]);
@@ -116,14 +122,15 @@ class TcpStations : public ::testing::Test {
     Write("tavSH101.int", stationFile);
     Write("h1tcp.map", map);
   }
-  // tavhost.exe over the TCP DLL with this folder's station file and map.
+  // tavhost.exe over the back-end's DLL with this folder's station file.
   Outcome Run(const std::string& command, const char* address, std::vector<std::string> more) {
     // A connection wait of 1,000 polls: room for a loaded machine, used only while connecting.
-    std::vector<std::string> arguments = {"--tcp-map", (folder_ / "h1tcp.map").string(), command,
-                                          address, "--station-file",
-                                          (folder_ / "tavSH101.int").string(), "--timeout", "1000"};
+    std::vector<std::string> arguments = backEnd_;
+    if (arguments.empty()) arguments = {"--tcp-map", (folder_ / "h1tcp.map").string()};
+    arguments.insert(arguments.end(), {command, address, "--station-file",
+                                       (folder_ / "tavSH101.int").string(), "--timeout", "1000"});
     arguments.insert(arguments.end(), more.begin(), more.end());
-    return Tavhost(arguments);
+    return Tavhost(arguments, inNamespace_);
   }
   void ExpectRoundTrips(const std::vector<RoundTrip>& rows) {
     for (const RoundTrip& row : rows) {
@@ -137,6 +144,9 @@ class TcpStations : public ::testing::Test {
   }
 
   std::filesystem::path folder_;
+  // How tavhost.exe reaches the stations: the TCP DLL with this folder's map, unless a test says.
+  std::vector<std::string> backEnd_;  // empty: the TCP DLL with this folder's map
+  std::string inNamespace_;
 };
 
 class Snap7OverTcpDll : public TcpStations {
@@ -211,14 +221,82 @@ INSTANTIATE_TEST_SUITE_P(Transports, S5OverTcpDll, ::testing::Values(false, true
                            return param.param ? "IsoOnTcp" : "PlainTcp";
                          });
 
+// The Ethernet DLL on real frames: tavhost.exe --h1-interface in the driver's namespace of a
+// network of the test's own, the test H1 station (every station of the built-in simulated network)
+// in the station's. Wine answers adapter questions from the namespace its wineserver runs in, so
+// the prefix's wineserver is stopped before and after each test: the first tavhost.exe starts it
+// inside the driver's namespace.
+class H1StationOverEthDll : public TcpStations {
+ protected:
+  void SetUp() override {
+    if (!network_.unavailable().empty()) GTEST_SKIP() << "skipped: " << network_.unavailable();
+    StopWineserver();
+    station_ = network_.Spawn(network_.station(),
+                              {options.h1Station, "--interface", h1eth::test::kLinkName},
+                              (folder_ / "station.log").string());
+    ASSERT_GT(station_, 0);
+    std::ifstream example(std::filesystem::path(options.tavhost).parent_path() /
+                          "../examples/tavSH101.int");
+    Write("tavSH101.int", std::string(std::istreambuf_iterator<char>(example), {}));
+    backEnd_ = {"--h1-interface", h1eth::test::kLinkName};
+    inNamespace_ = network_.driver();
+  }
+  void TearDown() override {
+    if (station_ > 0) h1eth::test::StopProgram(station_);
+    StopWineserver();
+  }
+  static void StopWineserver() {
+    setenv("WINEPREFIX", options.prefix.c_str(), 1);
+    h1eth::test::RunProgram({"/usr/lib/wine/wineserver", "-k"});
+  }
+
+  h1eth::test::TestNetwork network_;
+  pid_t station_ = -1;
+};
+
+TEST_F(H1StationOverEthDll, EveryKindReadsBackWhatWasWritten) {
+  ExpectRoundTrips({
+      {"01DB0200001", {"0x11", "0x22", "0xFF"}, "0x11 0x22 0xFF"},
+      {"01DW0200012", {"0x1234", "0xABCD"}, "0x1234 0xABCD"},
+      {"01DD0200020", {"0x12345678", "0xCAFEBABE"}, "0x12345678 0xCAFEBABE"},
+      {"01DF0200030", {"1.5", "-2.25e-20"}, "1.5 -2.25e-20"},
+      {"03DW0100070", {"0x1234", "0xABCD"}, "0x1234 0xABCD"},
+      {"03DF0100040", {"1.5", "-2.25"}, "1.5 -2.25"},
+      {"03XW0100005", {"7", "8", "9"}, "0x0007 0x0008 0x0009"},
+      {"03MW0020", {"0x1234", "0x5678"}, "0x1234 0x5678"},
+      {"04DW0100010", {"0x0102"}, "0x0102"},
+  });
+}
+
+// h1 probe's outcomes: a station that confirms the TSAP, and an address nobody answers for.
+TEST_F(H1StationOverEthDll, ProbeSaysWhatTheStationAnswered) {
+  struct Row {
+    const char* station;
+    int status;
+    const char* says;
+  };
+  for (const Row& row : {Row{"0A0B0C010201", 0, "station 0A0B0C010201 TSAP 0302 confirmed the "
+                                                 "connection (CC) after "},
+                         Row{"0A0B0C0102EE", 1, "station 0A0B0C0102EE TSAP 0302 did not answer "}}) {
+    SCOPED_TRACE(row.station);
+    const Outcome probed = Tavhost(
+        {"h1", "probe", row.station, "0x0302", "--interface", h1eth::test::kLinkName}, inNamespace_);
+    EXPECT_EQ(probed.status, row.status) << probed.output;
+    EXPECT_NE(LineStartingWith(probed.output, row.says), "") << probed.output;
+  }
+}
+
 }  // namespace
 }  // namespace tav
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (!tav::wine::ReadRunnerOptions(argc, argv, tav::options,
-                                    {{"--tavhost", &tav::options.tavhost}})) {
-    std::fprintf(stderr, "usage: %s --runner RUN --prefix DIR (--probe PROBE | --win64) --tavhost EXE\n",
+                                    {{"--tavhost", &tav::options.tavhost},
+                                     {"--h1-station", &tav::options.h1Station}})) {
+    std::fprintf(stderr,
+                 "usage: %s --runner RUN --prefix DIR (--probe PROBE | --win64) --tavhost EXE "
+                 "--h1-station PROGRAM\n",
                  argv[0]);
     return 2;
   }
