@@ -6,7 +6,8 @@
 # reports a skip with that reason. Elsewhere a missing Wine fails the tests.
 include(ExternalProject)
 
-set(TAV_WINE_SKIP_REASON "skipped: this machine cannot run 32-bit programs")
+set(TAV_WINE_SKIP_REASON
+    "skipped: (this machine cannot run 32-bit programs|32-bit Wine could not be installed)")
 set(TAV_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "WINEPREFIX of the Windows tests")
 # Programs for the build machine itself: the 32-bit probe and the Linux side of the serial test.
 set(TAV_BUILD_MACHINE_PROGRAMS ${CMAKE_BINARY_DIR}/build_machine CACHE PATH

@@ -32,18 +32,45 @@ if ! command -v npm >/dev/null; then packages+=(npm); fi
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
+
+# installed PACKAGE...: whether every package is installed already (then apt-get is not run).
+installed() {
+  local status
+  status=$(dpkg-query -W -f='${db:Status-Abbrev}\n' "$@" 2>/dev/null) || return 1
+  ! grep -qv '^ii' <<<"${status}"
+}
+# A mirror that is being synchronised answers with index files of the wrong size for a while;
+# apt-get update is tried again after a pause, and then the install goes on with the indexes that
+# did arrive (it fails by itself if what it needs is not among them).
+update() {
+  local attempt
+  for attempt in 1 2 3; do
+    if $sudo apt-get update; then return 0; fi
+    echo "setup: apt-get update failed (attempt ${attempt}); trying again in $((attempt * 15)) s" >&2
+    sleep $((attempt * 15))
+  done
+  $sudo apt-get update || echo "setup: apt-get update failed; going on with the indexes there are" >&2
+}
+# install PACKAGE...: apt-get update and install, unless all of them are installed.
+install() {
+  if installed "$@"; then return 0; fi
+  update
+  $sudo apt-get install -y --no-install-recommends "$@"
+}
+
 if [ "${demo_only}" -eq 1 ]; then
-  $sudo apt-get install -y --no-install-recommends "${demo_packages[@]}"
+  install "${demo_packages[@]}"
   exit 0
 fi
-$sudo apt-get install -y --no-install-recommends "${packages[@]}"
+install "${packages[@]}"
 
 # 32-bit Wine runs the windows-i686 tests. Its loader needs a kernel that executes 32-bit x86
 # programs; where a static 32-bit program does not run, those tests report a skip (windows-x64
 # runs the same tests under 64-bit Wine), and 32-bit Wine is not installed: its i386 packages
 # (some 170, after dpkg --add-architecture i386) could never run there, and apt would first bring
 # every shared library the machine has to the version of its i386 twin.
+wine32_missing="$(dirname "$0")/../build/wine32-missing.txt"
+mkdir -p "$(dirname "${wine32_missing}")"
 probe="$(mktemp)"
 trap 'rm -f "${probe}"' EXIT
 gcc -m32 -static -nostdlib -fno-pie -no-pie -ffreestanding -o "${probe}" \
@@ -52,9 +79,15 @@ gcc -m32 -static -nostdlib -fno-pie -no-pie -ffreestanding -o "${probe}" \
 if [ "${TAV_ASSUME_NO_32BIT:-0}" != 1 ] && "${probe}" 2>/dev/null; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
-    $sudo apt-get update
   fi
-  $sudo apt-get install -y --no-install-recommends wine wine32:i386
+  # Without the i386 indexes of the security archive (a mirror in mid-synchronisation) the i386
+  # twins of updated libraries cannot be installed. The windows-i686 tests then report a skip
+  # with this file's line as the reason, and windows-x64 runs them under 64-bit Wine.
+  rm -f "${wine32_missing}"
+  if ! install wine wine32:i386; then
+    echo "32-bit Wine could not be installed: apt-get failed on $(date -u +%F)" >"${wine32_missing}"
+    echo "setup: $(cat "${wine32_missing}"); the windows-i686 tests will report a skip" >&2
+  fi
 else
   echo "setup: this machine cannot run 32-bit programs, so 32-bit Wine is not installed;" \
        "the windows-i686 tests will report a skip, and windows-x64 runs them under 64-bit Wine"

@@ -9,7 +9,8 @@
 # 32-bit: PROBE is a static 32-bit x86 program that only exits. Where the kernel cannot execute
 # it, it cannot execute Wine's 32-bit loader either: the program is not run, and the line
 # "skipped: this machine cannot run 32-bit programs" (which the tests take as a skip) is printed
-# with exit status 77. TAV_ASSUME_NO_32BIT=1 in the environment makes the probe answer so on any
+# with exit status 77; so is "skipped: 32-bit Wine could not be installed: ..." where
+# scripts/setup.sh could not install it. TAV_ASSUME_NO_32BIT=1 in the environment makes the probe answer so on any
 # machine, which shows what a machine without 32-bit execution does.
 #
 # 64-bit: Wine's 64-bit loader needs nothing 32-bit, so it runs everywhere and no probe is asked.
@@ -54,6 +55,12 @@ else
   fi
   loader=/usr/lib/wine/wine
   export WINEARCH=win32
+  # scripts/setup.sh leaves this file where apt-get could not install 32-bit Wine.
+  missing="$(dirname "$0")/../../build/wine32-missing.txt"
+  if [ ! -x "$loader" ] && [ -f "$missing" ]; then
+    echo "skipped: $(cat "$missing")"
+    exit 77
+  fi
   if [ ! -x "$loader" ]; then
     echo "$loader: 32-bit Wine is not installed: scripts/setup.sh installs it (wine32:i386)" >&2
     exit 1
