@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "transfer/conversion_loops.h"
-#include "transfer/s5_float.h"
+#include "vocabulary/s5_float.h"
 
 namespace {
 

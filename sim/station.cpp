@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "vocabulary/byte_order.h"
+#include "vocabulary/s5_float.h"
 #include "sim/h1_codes.h"
-#include "sim/s5_float.h"
 
 namespace tav::sim {
 

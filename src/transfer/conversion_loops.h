@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "vocabulary/byte_order.h"
-#include "transfer/s5_float.h"
+#include "vocabulary/s5_float.h"
 
 namespace tav {
 

@@ -8,7 +8,8 @@ cmake_minimum_required(VERSION 3.25)
 # components beside src/: a top-level folder of their name declares them in its own
 # CMakeLists.txt (the sessions with PLC stations, the station map, for every H1 implementation;
 # the H1 transport over Ethernet);
-# their files are held to what they build on.
+# their files are held to what they build on. The vocabulary itself includes nothing from outside
+# the project but the standard library.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(outside_folders sim tools h1tcp)
 set(beside_components station_map plc_sessions h1eth)
@@ -101,8 +102,21 @@ foreach(folder IN LISTS outside_folders)
   endforeach()
 endforeach()
 
+# The vocabulary, under every component and everything beside the driver, takes nothing from
+# outside the project but the standard library: no header of an OS or of a third party.
+file(GLOB files "${SOURCE_DIR}/src/vocabulary/*.h" "${SOURCE_DIR}/src/vocabulary/*.cpp")
+foreach(file IN LISTS files)
+  file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*<")
+  foreach(line IN LISTS includes)
+    if(NOT line MATCHES "<[a-z_]+>")
+      file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
+      list(APPEND violations "${name}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+
 if(violations)
   list(JOIN violations "\n  " text)
-  message(FATAL_ERROR "includes that run upward:\n  ${text}")
+  message(FATAL_ERROR "includes that run upward, or out of the vocabulary:\n  ${text}")
 endif()
 message(STATUS "every include runs downward")

@@ -50,7 +50,6 @@
 #include "platform/host_log.h"
 #include "platform/sleep.h"
 #include "sim/network.h"
-#include "sim/s5_float.h"
 #include "support/allocation_counter.h"
 #include "support/h1_shims.h"
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "transfer/s5_float.h"
+#include "vocabulary/s5_float.h"
 
 namespace tav::oracle {
 

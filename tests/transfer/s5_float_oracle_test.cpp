@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/s5_float.h"
+#include "vocabulary/s5_float.h"
 
 namespace tav {
 namespace {

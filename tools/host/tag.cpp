@@ -18,6 +18,7 @@
 #include "cp437.h"
 #include "output.h"
 #include "vocabulary/element_kinds.h"
+#include "vocabulary/s5_float.h"
 
 namespace tavhost {
 
@@ -116,9 +117,10 @@ IntegerRange RangeOf(ValueKind kind) {
 }
 
 // S5 floats (types 5 and 6) hold a narrower range than singles: the driver would store the
-// largest S5 float for anything above it and the smallest for anything below it.
-constexpr float kS5FloatLargest = 0x1.FFFFFCp126F;  // (2^23 - 1) × 2^104
-constexpr float kS5FloatSmallest = 0x1p-129F;       // the smallest normalised magnitude
+// largest S5 float for anything above it and the smallest for anything below it. Both are
+// singles exactly: (2^23 - 1) × 2^104 and 2^-129, the smallest normalised magnitude.
+constexpr float kS5LargestMagnitude = tav::DecodeS5FloatToSingle(tav::kS5FloatLargest);
+constexpr float kS5SmallestMagnitude = tav::DecodeS5FloatToSingle(tav::kS5FloatSmallestPositive);
 
 // A float as typed, or why it does not fit a float element of a station of `plcType`.
 std::optional<std::string> ParseFloat(const std::string& text, uint8_t plcType, float& value) {
@@ -135,13 +137,13 @@ std::optional<std::string> ParseFloat(const std::string& text, uint8_t plcType, 
     return fmt::format("'{}' is too small for a float: it would be stored as 0", text);
   }
   if (plcType == tav::kPlcTypeS7 || value == 0) return std::nullopt;
-  if (std::fabs(value) > kS5FloatLargest) {
+  if (std::fabs(value) > kS5LargestMagnitude) {
     return fmt::format("'{}' is beyond the range of an S5 float (magnitudes up to {:g})", text,
-                       kS5FloatLargest);
+                       kS5LargestMagnitude);
   }
-  if (std::fabs(value) < kS5FloatSmallest) {
+  if (std::fabs(value) < kS5SmallestMagnitude) {
     return fmt::format("'{}' is too small for an S5 float (magnitudes from {:g}, or 0)", text,
-                       kS5FloatSmallest);
+                       kS5SmallestMagnitude);
   }
   return std::nullopt;
 }

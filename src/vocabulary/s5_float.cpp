@@ -1,4 +1,4 @@
-#include "transfer/s5_float.h"
+#include "vocabulary/s5_float.h"
 
 #include <cmath>
 
