@@ -1,41 +1,22 @@
 #include "settings.h"
 
-#include "file_access.h"
-#include "vocabulary/configuration_file.h"
-
 #include <algorithm>
 #include <bit>
-#include <limits>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
-namespace tav::h1eth {
-namespace {
-
-struct BrokenParserCheck : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-[[noreturn]] void FailParserCheck(const char* check) {
-  throw BrokenParserCheck(check);
-}
-
-}  // namespace
-}  // namespace tav::h1eth
-
-// toml++'s own checks stay on in every build and throw, so that a text that breaks one (some
-// texts that are not TOML do) ends the parse like any other error instead of aborting the host or
-// running into undefined behaviour. Only this file includes toml++.
-#undef NDEBUG
-#define TOML_ASSERT(expr) ((expr) ? static_cast<void>(0) : ::tav::h1eth::FailParserCheck(#expr))
-#define TOML_HEADER_ONLY 1
-#define TOML_EXCEPTIONS 1
-#include <toml++/toml.h>
+#include "file_access.h"
+#include "toml_file/document.h"
+#include "vocabulary/configuration_file.h"
 
 namespace tav::h1eth {
 
 namespace {
+
+using toml_file::Node;
 
 // A whole-number key: its range and where it goes.
 struct NumberKey {
@@ -74,29 +55,26 @@ constexpr SwitchKey kSwitchKeys[] = {
 
 constexpr int64_t kNormalCreditLimit = 15;
 
-bool IsTextByte(unsigned char c) {
-  return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c < 0x7F);
-}
-
-std::string LinePrefix(const toml::node& node) {
-  return "line " + std::to_string(node.source().begin.line) + ": ";
+std::string LinePrefix(const Node& node) {
+  return "line " + std::to_string(node.line()) + ": ";
 }
 
 // One key's problem, or nothing when it was taken.
-std::optional<std::string> Take(std::string_view key, const toml::node& node, Settings& settings) {
+std::optional<std::string> Take(std::string_view key, const Node& node, Settings& settings) {
   const std::string at = LinePrefix(node);
   for (const SwitchKey& entry : kSwitchKeys) {
     if (entry.name != key) continue;
-    const std::optional<bool> value = node.value<bool>();
-    if (!value || !node.is_boolean()) return at + std::string(key) + " takes true or false";
+    const std::optional<bool> value = node.Boolean();
+    if (!value) return at + std::string(key) + " takes true or false";
     settings.*entry.member = *value;
     return std::nullopt;
   }
   for (const NumberKey& entry : kNumberKeys) {
     if (entry.name != key) continue;
     const std::string range = std::to_string(entry.lowest) + " to " + std::to_string(entry.highest);
-    if (!node.is_integer()) return at + std::string(key) + " takes a whole number, " + range;
-    const int64_t value = *node.value<int64_t>();
+    const std::optional<int64_t> number = node.Integer();
+    if (!number) return at + std::string(key) + " takes a whole number, " + range;
+    const int64_t value = *number;
     if (value < entry.lowest || value > entry.highest) {
       return at + std::string(key) + " = " + std::to_string(value) + " is outside " + range;
     }
@@ -113,18 +91,18 @@ constexpr std::string_view kWordAddressedKey = "word_addressed";
 
 // word_addressed: a list of Ethernet addresses; each entry that is not one is reported and left
 // out, the others are taken.
-void TakeWordAddressed(const toml::node& node, SettingsReading& reading) {
-  const toml::array* entries = node.as_array();
-  if (entries == nullptr) {
+void TakeWordAddressed(const Node& node, SettingsReading& reading) {
+  const toml_file::Array entries = node.AsArray();
+  if (!entries) {
     reading.problems.push_back(LinePrefix(node) +
                                "word_addressed takes a list of Ethernet addresses, "
                                "[\"080006000001\", ...]");
     return;
   }
-  for (const toml::node& entry : *entries) {
-    const std::optional<std::string_view> text = entry.value<std::string_view>();
+  for (const Node& entry : entries.Items()) {
+    const std::optional<std::string> text = entry.String();
     const std::optional<EthernetAddress> address =
-        text && entry.is_string() ? ParseEthernetAddressText(*text) : std::nullopt;
+        text ? ParseEthernetAddressText(*text) : std::nullopt;
     if (!address) {
       reading.problems.push_back(LinePrefix(entry) +
                                  "word_addressed takes Ethernet addresses of 12 hex digits; "
@@ -139,40 +117,33 @@ void TakeWordAddressed(const toml::node& node, SettingsReading& reading) {
 
 SettingsReading ParseSettings(std::string_view text) {
   SettingsReading reading;
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  size_t line = 1;
-  for (const char c : text) {
-    if (!IsTextByte(static_cast<unsigned char>(c))) {
-      reading.problems.push_back("line " + std::to_string(line) +
-                                 ": not text; the file is ignored");
-      return reading;
+  const toml_file::Parsed parsed = toml_file::Parse(text);
+  if (!parsed.document) {
+    const toml_file::ParseProblem& problem = parsed.problem;
+    const std::string line = "line " + std::to_string(problem.at.line) + ": ";
+    switch (problem.kind) {
+      case toml_file::ParseProblem::Kind::kNotText:
+        reading.problems.push_back(line + "not text; the file is ignored");
+        break;
+      case toml_file::ParseProblem::Kind::kSyntax:
+        reading.problems.push_back(line + problem.description + "; the file is ignored");
+        break;
+      case toml_file::ParseProblem::Kind::kParserCheck:
+        reading.problems.emplace_back("not TOML; the file is ignored");
+        break;
     }
-    if (c == '\n') ++line;
-  }
-  toml::table root;
-  try {
-    root = toml::parse(text);
-  } catch (const toml::parse_error& error) {
-    reading.problems.push_back("line " + std::to_string(error.source().begin.line) + ": " +
-                               std::string(error.description()) + "; the file is ignored");
-    return reading;
-  } catch (const BrokenParserCheck&) {
-    reading.problems.push_back("not TOML; the file is ignored");
     return reading;
   }
   // Lines in the file's order, so that the problems read top to bottom.
-  std::vector<std::pair<std::string_view, const toml::node*>> keys;
-  for (const auto& [key, node] : root) keys.emplace_back(key.str(), &node);
-  std::ranges::sort(keys, [](const auto& a, const auto& b) {
-    return a.second->source().begin.line < b.second->source().begin.line;
-  });
+  std::vector<toml_file::Table::Entry> keys = parsed.document->root().Entries();
+  std::ranges::sort(keys,
+                    [](const auto& a, const auto& b) { return a.value.line() < b.value.line(); });
   for (const auto& [key, node] : keys) {
     if (key == kWordAddressedKey) {
-      TakeWordAddressed(*node, reading);
+      TakeWordAddressed(node, reading);
       continue;
     }
-    if (std::optional<std::string> problem = Take(key, *node, reading.settings)) {
+    if (std::optional<std::string> problem = Take(key, node, reading.settings)) {
       reading.problems.push_back(std::move(*problem));
     }
   }
@@ -204,8 +175,7 @@ SettingsReading ReadSettingsFile(const std::string& path) {
       reading.problems.emplace_back("is not a regular file (a FIFO, a device or a socket)");
       break;
     case FileReadOutcome::kTooLarge:
-      reading.problems.push_back("is larger than " + std::to_string(kSettingsByteLimit) +
-                                 " bytes");
+      reading.problems.push_back("is larger than " + std::to_string(kSettingsByteLimit) + " bytes");
       break;
     case FileReadOutcome::kUnreadable:
       reading.problems.push_back("cannot be read (" + file.detail + ")");

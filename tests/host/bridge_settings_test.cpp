@@ -75,6 +75,7 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
   const std::string examples = TAV_EXAMPLES_DIR;
   const HostileFile files[] = {
       {"not TOML", kGood + "[broker\n", 7, "not TOML"},
+      {"a text that breaks the parser", kGood + "[#\n", 0, "not TOML: the parser cannot go on"},
       {"not ASCII", kGood + "# K\xC3\xBChlwasser\n", 7, "byte 0xC3 is not ASCII text"},
       {"a misspelt key", kGood + "[broker]\nhots = \"x\"\n", 8, "unknown key 'hots' in [broker]"},
       {"an unknown table", kGood + "[brokers]\n", 7, "unknown key 'brokers' in the file"},

@@ -28,8 +28,9 @@ struct Outcome {
 };
 
 struct RunOptions {
-  fs::path folder;             // the working folder; empty: the test's
-  std::string interruptAfter;  // send Ctrl-C once standard output holds this
+  fs::path folder;                       // the working folder; empty: the test's
+  std::string interruptAfter;            // send Ctrl-C once standard output holds this
+  std::vector<std::string> environment;  // "NAME=VALUE" set for tavhost over the test's own
 };
 
 // Runs tavhost with `args` and collects what it writes; gives up after two minutes.
@@ -56,9 +57,16 @@ inline Outcome RunTavhost(const std::vector<std::string>& args, const RunOptions
   std::vector<char*> pointers;
   for (std::string& arg : argv) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
+  std::vector<std::string> variables = options.environment;
+  std::vector<char*> environment;
+  for (std::string& variable : variables) environment.push_back(variable.data());
+  for (char** inherited = environ; *inherited != nullptr; ++inherited) {
+    environment.push_back(*inherited);
+  }
+  environment.push_back(nullptr);
   pid_t pid = 0;
   const int spawned =
-      posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+      posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environment.data());
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   close(err[1]);

@@ -6,13 +6,15 @@ cmake_minimum_required(VERSION 3.25)
 # tool, the TCP transport) sees it only through platform and what platform builds on (abi, the
 # vocabulary), through the components at the bottom (the address grammar), and through the
 # components beside src/: a top-level folder of their name declares them in its own
-# CMakeLists.txt (the sessions with PLC stations, the station map, for every H1 implementation;
-# the H1 transport over Ethernet);
+# CMakeLists.txt (the TOML reader of the files beside the driver; the sessions with PLC stations,
+# the station map, for every H1 implementation; the H1 transport over Ethernet);
 # their files are held to what they build on. The vocabulary itself includes nothing from outside
-# the project but the standard library.
+# the project but the standard library. toml++ is included by the TOML reader's one file alone:
+# its inline functions compiled with other settings elsewhere would be one more copy for the
+# linker to choose from.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(outside_folders sim tools h1tcp)
-set(beside_components station_map plc_sessions h1eth)
+set(beside_components toml_file station_map plc_sessions h1eth)
 
 # The components and what each builds on, from their declarations.
 file(READ "${SOURCE_DIR}/src/CMakeLists.txt" declarations)
@@ -115,8 +117,25 @@ foreach(file IN LISTS files)
   endforeach()
 endforeach()
 
+# toml++ in toml_file/document.cpp alone, in every folder of the project (build trees aside).
+file(GLOB top_folders LIST_DIRECTORIES true RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*")
+list(FILTER top_folders EXCLUDE REGEX "^(build|\\.)")
+set(sources "")
+foreach(folder IN LISTS top_folders)
+  file(GLOB_RECURSE found "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp"
+                         "${SOURCE_DIR}/${folder}/*.in")
+  list(APPEND sources ${found})
+endforeach()
+foreach(file IN LISTS sources)
+  file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+<toml\\+\\+/")
+  file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
+  if(includes AND NOT name STREQUAL "toml_file/document.cpp")
+    list(APPEND violations "${name}: ${includes} (toml++ is toml_file/document.cpp's alone)")
+  endif()
+endforeach()
+
 if(violations)
   list(JOIN violations "\n  " text)
-  message(FATAL_ERROR "includes that run upward, or out of the vocabulary:\n  ${text}")
+  message(FATAL_ERROR "includes that run upward, out of the vocabulary or of toml++:\n  ${text}")
 endif()
 message(STATUS "every include runs downward")

@@ -72,6 +72,7 @@ TEST(H1EthSettings, ReadsKeysAndReportsEachBadLineOnce) {
       {"credit = 4\ncredit = 5\n", Settings{}, {"line 2: "}},
       {"credit = 4\nretries = [\n", Settings{}, {"line "}},
       {"credit = 4\n\x01", Settings{}, {"line 2: not text; the file is ignored"}},
+      {"credit = 4\n[#\n", Settings{}, {"not TOML; the file is ignored"}},
       // A byte-order mark ahead of the first line, as some editors save UTF-8.
       {"\xEF\xBB\xBF" "credit = 4\n", With([](Settings& s) { s.credit = 4; }), {}},
   };

@@ -10,41 +10,20 @@
 #include <fstream>
 #include <initializer_list>
 #include <set>
-#include <stdexcept>
 #include <utility>
 
 #include "file_problem.h"
+#include "toml_file/document.h"
 #include "vocabulary/element_kinds.h"
 
 namespace tavhost::bridge {
-namespace {
-
-// A consistency check of the TOML parser that failed (see below).
-struct BrokenParserCheck : std::logic_error {
-  using std::logic_error::logic_error;
-};
-
-[[noreturn]] void FailParserCheck(const char* check) {
-  throw BrokenParserCheck(check);
-}
-
-}  // namespace
-}  // namespace tavhost::bridge
-
-// toml++ states its parser's assumptions with TOML_ASSERT, and some texts that are not TOML break
-// them: with the checks on the parser would abort the process, with NDEBUG it would run on into
-// undefined behaviour. Here they stay on in every build and throw, so that such a text ends the
-// parse with one problem like any other. Only this file of tavhost includes toml++.
-#undef NDEBUG
-#define TOML_ASSERT(expr) \
-  ((expr) ? static_cast<void>(0) : ::tavhost::bridge::FailParserCheck(#expr))
-#define TOML_HEADER_ONLY 1
-#define TOML_EXCEPTIONS 1
-#include <toml++/toml.h>
-
-namespace tavhost::bridge {
 
 namespace {
+
+using tav::toml_file::Array;
+using tav::toml_file::KeyReader;
+using tav::toml_file::Node;
+using tav::toml_file::Table;
 
 constexpr std::string_view kReservedNames[] = {"status", "set", "result"};
 
@@ -61,26 +40,6 @@ bool IsNameCharacter(char c) {
 bool IsDigits(std::string_view text) {
   return !text.empty() &&
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The file is ASCII text: toml++ 3.3 reaches tables undefined for parts of Unicode on some other
-// characters, so they are refused before parsing (a string takes any character as a \u escape).
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-std::optional<BridgeFileProblem> CheckText(std::string_view text, const std::string& file) {
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  int line = 1;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\n') ++line;
-    if (byte == '\t' || byte == '\n' || byte == '\r' || (byte >= 0x20 && byte < 0x7F)) continue;
-    return BridgeFileProblem{
-        file, line,
-        fmt::format("byte 0x{:02X} is not ASCII text (a string takes other characters as \\u "
-                    "escapes)",
-                    byte)};
-  }
-  return std::nullopt;
 }
 
 // A text of the file in quotes, for a problem's line: control characters and quotes escaped, so
@@ -103,10 +62,6 @@ std::string Quoted(std::string_view text) {
 constexpr std::pair<std::string_view, int32_t> kTypeNames[] = {
     {"float", tav::kHostTypeFloat}, {"bit", tav::kHostTypeBit}, {"string", tav::kHostTypeString}};
 
-int LineOf(const toml::node& node) {
-  return static_cast<int>(node.source().begin.line);
-}
-
 // Reads one bridge file into settings, and every problem it finds on the way.
 class Reader {
  public:
@@ -114,69 +69,67 @@ class Reader {
          size_t mostTags)
       : file_(file), folder_(folder), environment_(environment), mostTags_(mostTags) {}
 
-  BridgeSettings Read(const toml::table& root) {
+  BridgeSettings Read(const Table& root) {
     BridgeSettings settings;
     settings.file = file_;
     Keys(root, "the file", {"broker", "bridge", "stations", "group"});
-    if (const toml::table* broker = Table(root, "broker")) ReadBroker(*broker, settings.broker);
-    if (const toml::table* bridge = Table(root, "bridge")) ReadBridge(*bridge, settings);
-    if (const toml::table* stations = Table(root, "stations")) ReadStations(*stations, settings);
+    if (const Table broker = TableOf(root, "broker")) ReadBroker(broker, settings.broker);
+    if (const Table bridge = TableOf(root, "bridge")) ReadBridge(bridge, settings);
+    if (const Table stations = TableOf(root, "stations")) ReadStations(stations, settings);
     ReadGroups(root, settings);
     return settings;
   }
 
-  BridgeFileProblems problems;
+  // The problems, in the order found.
+  BridgeFileProblems Problems() const {
+    BridgeFileProblems problems;
+    for (const tav::toml_file::Problem& problem : keys_.problems) {
+      problems.push_back({file_, problem.at.line, problem.what});
+    }
+    return problems;
+  }
+
   bool transportProblem = false;
 
  private:
-  void Problem(int line, std::string what) { problems.push_back({file_, line, std::move(what)}); }
-  void Problem(const toml::node& node, std::string what) { Problem(LineOf(node), std::move(what)); }
+  void Problem(int line, std::string what) { keys_.Refuse(line, std::move(what)); }
+  void Problem(const Node& node, std::string what) { keys_.Refuse(node, std::move(what)); }
 
   // Every key is one of `known`: a misspelt key is a problem, not silently left out.
-  void Keys(const toml::table& table, std::string_view where,
+  void Keys(const Table& table, std::string_view where,
             std::initializer_list<std::string_view> known) {
-    for (const auto& [key, value] : table) {
-      if (std::find(known.begin(), known.end(), key.str()) != known.end()) continue;
-      Problem(value, fmt::format("unknown key '{}' in {}", key.str(), where));
-    }
+    keys_.Keys(table, known, where);
   }
 
-  const toml::table* Table(const toml::table& parent, std::string_view key) {
-    const toml::node* node = parent.get(key);
-    if (node == nullptr) return nullptr;
-    if (node->as_table() == nullptr) Problem(*node, fmt::format("{} must be a table", key));
-    return node->as_table();
+  Table TableOf(const Table& parent, std::string_view key) {
+    const Node node = parent.Get(key);
+    if (node && !node.AsTable()) Problem(node, fmt::format("{} must be a table", key));
+    return node.AsTable();
   }
 
   // A required key that is absent: a problem at its table.
-  void Missing(const toml::table& table, std::string_view where, std::string_view key) {
+  void Missing(const Table& table, std::string_view where, std::string_view key) {
     Problem(table, fmt::format("{} has no {}", where, key));
   }
 
-  bool Text(const toml::table& table, std::string_view key, std::string& out) {
-    const toml::node* node = table.get(key);
-    if (node == nullptr) return false;
-    const std::optional<std::string> value = node->value_exact<std::string>();
-    if (!value) {
-      Problem(*node, fmt::format("{} must be a string", key));
-      return false;
-    }
+  bool Text(const Table& table, std::string_view key, std::string& out) {
+    std::string value;
+    if (keys_.Text(table, key, value) != KeyReader::Outcome::kTaken) return false;
     // A NUL would end the text where C strings read it: the host printed is not the one used.
-    if (value->find('\0') != std::string::npos) {
-      Problem(*node, fmt::format("{} holds a NUL character (\\u0000)", key));
+    if (value.find('\0') != std::string::npos) {
+      Problem(table.Get(key), fmt::format("{} holds a NUL character (\\u0000)", key));
       return false;
     }
-    out = *value;
+    out = std::move(value);
     return true;
   }
 
   // A text of at most `longest` characters; a longer one is a problem and is not taken.
-  bool BoundedText(const toml::table& table, std::string_view key, size_t longest,
-                   std::string& out) {
+  bool BoundedText(const Table& table, std::string_view key, size_t longest, std::string& out) {
     std::string text;
     if (!NonEmptyText(table, key, text)) return false;
     if (text.size() > longest) {
-      Problem(*table.get(key),
+      Problem(table.Get(key),
               fmt::format("{} has {} characters, at most {}", key, text.size(), longest));
       return false;
     }
@@ -184,48 +137,38 @@ class Reader {
     return true;
   }
 
-  bool NonEmptyText(const toml::table& table, std::string_view key, std::string& out) {
+  bool NonEmptyText(const Table& table, std::string_view key, std::string& out) {
     if (!Text(table, key, out)) return false;
     if (!out.empty()) return true;
-    Problem(*table.get(key), fmt::format("{} is empty", key));
+    Problem(table.Get(key), fmt::format("{} is empty", key));
     return false;
   }
 
   template <typename Number>
-  bool Integer(const toml::table& table, std::string_view key, int64_t low, int64_t high,
-               Number& out) {
-    const toml::node* node = table.get(key);
-    if (node == nullptr) return false;
-    const std::optional<int64_t> value = node->value_exact<int64_t>();
-    if (!value || *value < low || *value > high) {
-      Problem(*node, fmt::format("{} must be an integer from {} to {}", key, low, high));
-      return false;
-    }
-    out = static_cast<Number>(*value);
+  bool Integer(const Table& table, std::string_view key, int64_t low, int64_t high, Number& out) {
+    int64_t value = 0;
+    if (keys_.Integer(table, key, low, high, value) != KeyReader::Outcome::kTaken) return false;
+    out = static_cast<Number>(value);
     return true;
   }
 
-  void Boolean(const toml::table& table, std::string_view key, bool& out) {
-    const toml::node* node = table.get(key);
-    if (node == nullptr) return;
-    const std::optional<bool> value = node->value_exact<bool>();
-    if (!value) return Problem(*node, fmt::format("{} must be true or false", key));
-    out = *value;
+  void Boolean(const Table& table, std::string_view key, bool& out) {
+    keys_.Boolean(table, key, out);
   }
 
   // A file the bridge reads, from the bridge file's folder unless it is complete.
-  void File(const toml::table& table, std::string_view key, std::string& out) {
+  void File(const Table& table, std::string_view key, std::string& out) {
     if (!NonEmptyText(table, key, out)) return;
     const std::filesystem::path path(out);
     if (path.is_relative())
       out = (std::filesystem::path(folder_) / path).lexically_normal().string();
     if (const std::optional<std::string> problem = FileReadProblem(out)) {
-      Problem(*table.get(key), fmt::format("{}: {}", key, *problem));
+      Problem(table.Get(key), fmt::format("{}: {}", key, *problem));
     }
   }
 
   // A tag's, station's or group's name, which becomes a topic level or names one.
-  bool Name(const toml::node& node, std::string_view what, const std::string& name) {
+  bool Name(const Node& node, std::string_view what, const std::string& name) {
     if (name.size() > kLongestName) {
       Problem(node, fmt::format("{} \"{}...\": a name has at most {} characters, not {}", what,
                                 name.substr(0, 20), kLongestName, name.size()));
@@ -245,20 +188,20 @@ class Reader {
     return true;
   }
 
-  void ReadBroker(const toml::table& table, BrokerSettings& broker) {
+  void ReadBroker(const Table& table, BrokerSettings& broker) {
     Keys(table, "[broker]",
          {"host", "port", "client_id", "keep_alive_s", "username", "password", "password_env",
           "tls"});
     BoundedText(table, "host", kLongestHost, broker.host);
-    if (const toml::table* tls = Table(table, "tls")) {
-      ReadTls(*tls, broker.tls);
+    if (const Table tls = TableOf(table, "tls")) {
+      ReadTls(tls, broker.tls);
       broker.port = kTlsPort;
     }
     Integer(table, "port", 1, 65535, broker.port);
     if (BoundedText(table, "client_id", kLongestClientId, broker.clientId) &&
         !std::all_of(broker.clientId.begin(), broker.clientId.end(),
                      [](char c) { return c > ' ' && c < 0x7F; })) {
-      Problem(*table.get("client_id"), "client_id has printable characters only, no blanks");
+      Problem(table.Get("client_id"), "client_id has printable characters only, no blanks");
     }
     Integer(table, "keep_alive_s", kShortestKeepAliveSeconds, kLongestKeepAliveSeconds,
             broker.keepAliveSeconds);
@@ -266,78 +209,75 @@ class Reader {
     ReadPassword(table, broker);
   }
 
-  void ReadTls(const toml::table& table, TlsSettings& tls) {
+  void ReadTls(const Table& table, TlsSettings& tls) {
     Keys(table, "[broker.tls]", {"ca_file", "cert_file", "key_file"});
-    if (table.get("ca_file") == nullptr) Missing(table, "[broker.tls]", "ca_file");
+    if (!table.Get("ca_file")) Missing(table, "[broker.tls]", "ca_file");
     File(table, "ca_file", tls.caFile);
     File(table, "cert_file", tls.certFile);
     File(table, "key_file", tls.keyFile);
-    if ((table.get("cert_file") == nullptr) != (table.get("key_file") == nullptr)) {
+    if (!table.Get("cert_file") != !table.Get("key_file")) {
       Problem(table, "[broker.tls] takes cert_file and key_file together, or neither");
     }
   }
 
   // The password, from the file or from the environment variable it names; its value never
   // appears in a problem.
-  void ReadPassword(const toml::table& table, BrokerSettings& broker) {
-    const toml::node* inFile = table.get("password");
-    const toml::node* fromEnvironment = table.get("password_env");
-    if (inFile != nullptr && fromEnvironment != nullptr) {
-      return Problem(*fromEnvironment, "[broker] takes password or password_env, not both");
+  void ReadPassword(const Table& table, BrokerSettings& broker) {
+    const Node inFile = table.Get("password");
+    const Node fromEnvironment = table.Get("password_env");
+    if (inFile && fromEnvironment) {
+      return Problem(fromEnvironment, "[broker] takes password or password_env, not both");
     }
-    if (inFile != nullptr) Text(table, "password", broker.password);
-    if (fromEnvironment != nullptr &&
-        NonEmptyText(table, "password_env", broker.passwordEnvironment)) {
+    if (inFile) Text(table, "password", broker.password);
+    if (fromEnvironment && NonEmptyText(table, "password_env", broker.passwordEnvironment)) {
       const std::optional<std::string> value = environment_(broker.passwordEnvironment);
       if (!value) {
-        Problem(*fromEnvironment,
-                fmt::format("password_env: the environment variable {} is not set",
-                            broker.passwordEnvironment));
+        Problem(fromEnvironment, fmt::format("password_env: the environment variable {} is not set",
+                                             broker.passwordEnvironment));
       } else {
         broker.password = *value;
       }
     }
-    if ((inFile != nullptr || fromEnvironment != nullptr) && table.get("username") == nullptr) {
-      Problem(inFile != nullptr ? *inFile : *fromEnvironment,
-              "a password needs a username in [broker]");
+    if ((inFile || fromEnvironment) && !table.Get("username")) {
+      Problem(inFile ? inFile : fromEnvironment, "a password needs a username in [broker]");
     }
   }
 
-  void ReadBridge(const toml::table& table, BridgeSettings& settings) {
+  void ReadBridge(const Table& table, BridgeSettings& settings) {
     Keys(table, "[bridge]",
          {"prefix", "heartbeat_s", "station_file", "network", "tcp_map", "h1_interface",
           "timeout_ms"});
     if (BoundedText(table, "prefix", kLongestPrefix, settings.prefix))
-      CheckPrefix(*table.get("prefix"), settings.prefix);
+      CheckPrefix(table.Get("prefix"), settings.prefix);
     Integer(table, "heartbeat_s", 1, kLongestHeartbeatSeconds, settings.heartbeatSeconds);
-    const size_t before = problems.size();
+    const size_t before = keys_.problems.size();
     TransportSettings& transport = settings.transport;
     File(table, "station_file", transport.stationFile);
     File(table, "network", transport.networkFile);
     File(table, "tcp_map", transport.tcpMap);
     if (BoundedText(table, "h1_interface", kLongestInterface, transport.h1Interface) &&
         transport.h1Interface.find_first_of("/ \t") != std::string::npos) {
-      Problem(*table.get("h1_interface"), "h1_interface is a network interface's name");
+      Problem(table.Get("h1_interface"), "h1_interface is a network interface's name");
     }
     int chosen = 0;
-    const toml::node* last = nullptr;
+    Node last;
     for (const std::string_view key : {"network", "tcp_map", "h1_interface"}) {
-      if (const toml::node* node = table.get(key)) {
+      if (const Node node = table.Get(key)) {
         ++chosen;
-        if (last == nullptr || LineOf(*node) > LineOf(*last)) last = node;  // the later one
+        if (!last || node.line() > last.line()) last = node;  // the later one
       }
     }
     if (chosen > 1) {
-      Problem(*last,
+      Problem(last,
               "network, tcp_map and h1_interface exclude each other: the simulated network, "
               "libh1tcp or libh1eth");
     }
     Integer(table, "timeout_ms", 1, kLongestTimeoutMs, transport.timeoutMs);
-    transportProblem = problems.size() != before;
+    transportProblem = keys_.problems.size() != before;
   }
 
   // Topic levels of name characters, separated by '/'.
-  void CheckPrefix(const toml::node& node, const std::string& prefix) {
+  void CheckPrefix(const Node& node, const std::string& prefix) {
     size_t start = 0;
     while (start <= prefix.size()) {
       const size_t end = std::min(prefix.find('/', start), prefix.size());
@@ -350,16 +290,16 @@ class Reader {
     }
   }
 
-  void ReadStations(const toml::table& table, BridgeSettings& settings) {
+  void ReadStations(const Table& table, BridgeSettings& settings) {
     std::map<std::string, int> lineOfName;
-    for (const auto& [key, value] : table) {
-      const std::string number(key.str());
+    for (const auto& [key, value] : table.Entries()) {
+      const std::string number(key);
       if (number.size() != 2 || !IsDigits(number) || std::stoi(number) > kMostStation) {
         Problem(value, fmt::format("[stations] key '{}': a station is two digits, 00 to {}", number,
                                    kMostStation));
         continue;
       }
-      const std::optional<std::string> name = value.value_exact<std::string>();
+      const std::optional<std::string> name = value.String();
       if (!name) {
         Problem(value, fmt::format("station {}: its name must be a string", number));
         continue;
@@ -371,32 +311,32 @@ class Reader {
                                    *name));
         continue;
       }
-      const auto [first, added] = lineOfName.emplace(*name, LineOf(value));
+      const auto [first, added] = lineOfName.emplace(*name, value.line());
       if (!added) {
         Problem(value, fmt::format("station name \"{}\" is given twice (first on line {})", *name,
                                    first->second));
         continue;
       }
       settings.stationNames[std::stoi(number)] = *name;
-      settings.stationNameLines[std::stoi(number)] = LineOf(value);
+      settings.stationNameLines[std::stoi(number)] = value.line();
     }
   }
 
-  void ReadGroups(const toml::table& root, BridgeSettings& settings) {
-    const toml::node* node = root.get("group");
-    if (node == nullptr) {
+  void ReadGroups(const Table& root, BridgeSettings& settings) {
+    const Node node = root.Get("group");
+    if (!node) {
       return Problem(0, "no [[group]]: the bridge has no tags to poll");
     }
-    const toml::array* groups = node->as_array();
-    if (groups == nullptr || !groups->is_array_of_tables()) {
-      return Problem(*node, "group must be an array of tables, [[group]]");
+    const Array groups = node.AsArray();
+    if (!groups.IsArrayOfTables()) {
+      return Problem(node, "group must be an array of tables, [[group]]");
     }
     std::map<std::string, int> lineOfName;
-    for (const toml::node& entry : *groups) {
+    for (const Node& entry : groups.Items()) {
       if (settings.groups.size() == kMostGroups) {
         return Problem(entry, fmt::format("more than {} groups", kMostGroups));
       }
-      GroupSettings group = ReadGroup(*entry.as_table());
+      GroupSettings group = ReadGroup(entry.AsTable());
       if (!group.name.empty()) {
         const auto [first, added] = lineOfName.emplace(group.name, group.line);
         if (!added) {
@@ -409,60 +349,60 @@ class Reader {
     }
   }
 
-  GroupSettings ReadGroup(const toml::table& table) {
+  GroupSettings ReadGroup(const Table& table) {
     GroupSettings group;
-    group.line = LineOf(table);
+    group.line = table.line();
     Keys(table, "[[group]]", {"name", "period_ms", "tag"});
-    if (table.get("name") == nullptr) Missing(table, "[[group]]", "name");
-    if (Text(table, "name", group.name) && !Name(*table.get("name"), "group", group.name)) {
+    if (!table.Get("name")) Missing(table, "[[group]]", "name");
+    if (Text(table, "name", group.name) && !Name(table.Get("name"), "group", group.name)) {
       group.name.clear();
     }
-    if (table.get("period_ms") == nullptr) Missing(table, "[[group]]", "period_ms");
+    if (!table.Get("period_ms")) Missing(table, "[[group]]", "period_ms");
     Integer(table, "period_ms", kShortestPeriodMs, kLongestPeriodMs, group.periodMilliseconds);
-    const toml::node* tags = table.get("tag");
-    if (tags == nullptr) {
+    const Node tags = table.Get("tag");
+    if (!tags) {
       Missing(table, "[[group]]", "[[group.tag]]");
       return group;
     }
-    const toml::array* list = tags->as_array();
-    if (list == nullptr || !list->is_array_of_tables()) {
-      Problem(*tags, "tag must be an array of tables, [[group.tag]]");
+    const Array list = tags.AsArray();
+    if (!list.IsArrayOfTables()) {
+      Problem(tags, "tag must be an array of tables, [[group.tag]]");
       return group;
     }
-    for (const toml::node& entry : *list) {
+    for (const Node& entry : list.Items()) {
       if (++tags_ > mostTags_) {
         Problem(entry, fmt::format("more than {} tags: one bridge polls at most {}; split the "
                                    "plant over several bridges",
                                    mostTags_, mostTags_));
         return group;
       }
-      group.tags.push_back(ReadTag(*entry.as_table()));
+      group.tags.push_back(ReadTag(entry.AsTable()));
     }
     return group;
   }
 
-  TagSettings ReadTag(const toml::table& table) {
+  TagSettings ReadTag(const Table& table) {
     TagSettings tag;
-    tag.line = LineOf(table);
+    tag.line = table.line();
     Keys(table, "[[group.tag]]", {"name", "address", "type", "deadband", "writable"});
-    if (table.get("name") == nullptr) Missing(table, "[[group.tag]]", "name");
-    if (Text(table, "name", tag.name)) Name(*table.get("name"), "tag", tag.name);
-    if (table.get("address") == nullptr) Missing(table, "[[group.tag]]", "address");
+    if (!table.Get("name")) Missing(table, "[[group.tag]]", "name");
+    if (Text(table, "name", tag.name)) Name(table.Get("name"), "tag", tag.name);
+    if (!table.Get("address")) Missing(table, "[[group.tag]]", "address");
     NonEmptyText(table, "address", tag.address);
     std::string type;
     if (Text(table, "type", type)) {
       const auto* named = std::find_if(std::begin(kTypeNames), std::end(kTypeNames),
                                        [&type](const auto& entry) { return entry.first == type; });
       if (named == std::end(kTypeNames)) {
-        Problem(*table.get("type"), fmt::format("type {}: float, bit or string", Quoted(type)));
+        Problem(table.Get("type"), fmt::format("type {}: float, bit or string", Quoted(type)));
       } else {
         tag.hostDataType = named->second;
       }
     }
-    if (const toml::node* deadband = table.get("deadband")) {
-      const std::optional<double> value = deadband->value<double>();
-      if (!deadband->is_number() || !value || !std::isfinite(*value) || *value < 0) {
-        Problem(*deadband, "deadband must be a number, 0 or more");
+    if (const Node deadband = table.Get("deadband")) {
+      const std::optional<double> value = deadband.Number();
+      if (!value || !std::isfinite(*value) || *value < 0) {
+        Problem(deadband, "deadband must be a number, 0 or more");
       } else {
         tag.deadband = *value;
       }
@@ -476,6 +416,7 @@ class Reader {
   Environment environment_;
   size_t mostTags_;
   size_t tags_ = 0;
+  KeyReader keys_;
 };
 
 void SortByLine(BridgeFileProblems& problems) {
@@ -575,25 +516,28 @@ BridgeFileReading ReadBridgeFile(const std::string& path, Environment environmen
 BridgeFileReading ReadBridgeText(std::string_view text, const std::string& file,
                                  const std::string& folder, Environment environment,
                                  size_t mostTags) {
-  if (std::optional<BridgeFileProblem> notText = CheckText(text, file)) {
-    return {std::nullopt, {*notText}, false};
-  }
-  toml::table root;
-  try {
-    root = toml::parse(text, file);
-  } catch (const toml::parse_error& error) {
-    return Refused(file, static_cast<int>(error.source().begin.line),
-                   fmt::format("not TOML: {}", error.description()));
-  } catch (const BrokenParserCheck& check) {
+  const tav::toml_file::Parsed parsed = tav::toml_file::Parse(text);
+  if (!parsed.document) {
+    const tav::toml_file::ParseProblem& problem = parsed.problem;
+    switch (problem.kind) {
+      case tav::toml_file::ParseProblem::Kind::kNotText:
+        return Refused(file, problem.at.line,
+                       fmt::format("byte 0x{:02X} is not ASCII text (a string takes other "
+                                   "characters as \\u escapes)",
+                                   problem.byte));
+      case tav::toml_file::ParseProblem::Kind::kSyntax:
+        return Refused(file, problem.at.line, "not TOML: " + problem.description);
+      case tav::toml_file::ParseProblem::Kind::kParserCheck:
+        break;
+    }
     return Refused(
         file, 0,
-        fmt::format("not TOML: the parser cannot go on (its check failed: {})", check.what()));
+        "not TOML: the parser cannot go on (its check failed: " + problem.description + ")");
   }
   Reader reader(file, folder, environment, mostTags);
-  BridgeFileReading reading{reader.Read(root), {}, false};
+  BridgeFileReading reading{reader.Read(parsed.document->root()), reader.Problems(), false};
   reading.transportUsable = !reader.transportProblem;
-  SortByLine(reader.problems);
-  reading.problems = std::move(reader.problems);
+  SortByLine(reading.problems);
   return reading;
 }
 
