@@ -3,7 +3,7 @@
 # test: the Windows tests under 64-bit Wine (windows-x64, on every machine); the Windows DLL's
 # tables and, under 32-bit Wine, its tests against both calling conventions of the H1 library
 # (skipped where this machine cannot run 32-bit programs) and the Windows zip; 32-bit
-# i686 under qemu-i386; the end-to-end tests and a short fault soak under Valgrind; native x86-64
+# i686 (natively, or under qemu-i386 where the kernel cannot run it); the end-to-end tests and a short fault soak under Valgrind; native x86-64
 # with AddressSanitizer and UndefinedBehaviorSanitizer (the fault soak of 100,000 requests among
 # them); the optimised build runs each benchmark once briefly; last, the Linux packages are built,
 # unpacked into empty folders and run.
