@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Unpacks the Linux packages that `cmake --workflow --preset linux-package` made into empty folders
+# Unpacks the Linux packages that `cmake --workflow --preset linux-package` made (in
+# build/linux-release) into empty folders
 # and runs `tavhost demo` from each: the .deb's files (dpkg -x, as dpkg would lay them under /usr)
 # and the .tar.gz's. Checks that the .deb asks for nothing but the C and C++ runtimes and
 # libmosquitto (tavhost bridge).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=build/linux-package
+build=build/linux-release
 deb=$(ls "${build}"/tavsh1_*.deb)
 tarball=$(ls "${build}"/tavsh1-*-Linux.tar.gz)
 root=$(mktemp -d)
