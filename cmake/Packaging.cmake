@@ -7,7 +7,8 @@
 # The .deb follows Debian's rules for a library package: versioned library names (the soname's
 # number is the version's major), the multiarch folder (the linux-release preset, which the
 # packages are made from, installs under /usr, which makes GNUInstallDirs choose lib/<multiarch>),
-# no RPATH, shlibs and the ldconfig trigger, a copyright file naming what is compiled in, a changelog, compressed manual pages.
+# no RPATH, shlibs and the ldconfig trigger, a copyright file naming what is compiled in, a
+# changelog, compressed manual pages.
 include(GNUInstallDirs)
 
 set(TAV_LIBRARIES tavsh1)
