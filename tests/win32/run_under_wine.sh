@@ -66,7 +66,8 @@ else
     exit 1
   fi
 fi
-# The loader finds the rest of Wine (wineserver, its DLLs) through this.
+# The loader finds the rest of Wine (its DLLs, wineserver) through this; wineserver is called by its
+# path, since /usr/bin/wineserver comes only with the 32-bit wine package.
 export WINELOADER="$loader"
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -78,7 +79,7 @@ unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$prefix/system.reg" ]; then
   mkdir -p "$prefix"
   flock "$prefix/.made" sh -c \
-    '[ -f "$WINEPREFIX/system.reg" ] || { "$WINELOADER" wineboot --init >/dev/null 2>&1; wineserver --wait; }'
+    '[ -f "$WINEPREFIX/system.reg" ] || { "$WINELOADER" wineboot --init >/dev/null 2>&1; /usr/lib/wine/wineserver --wait; }'
 fi
 
 if [ "$1" = "--check" ]; then
