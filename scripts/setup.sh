@@ -6,15 +6,14 @@ set -euo pipefail
 demo_only=0
 if [ "${1:-}" = --demo ]; then demo_only=1; fi
 
-# ccache serves the second Windows build (the other calling convention) from the first. GoogleTest
-# twice: its sources (googletest), which the cross builds compile with their own compiler, and the
-# build machine's library (libgtest-dev) for the programs of the Windows tests that run beside
-# Wine. wine64 runs the windows-x64 tests on every machine. lintian judges the
+# GoogleTest twice: its sources (googletest), which the cross builds compile with their own
+# compiler, and the build machine's library (libgtest-dev) for the programs of the Windows tests
+# that run beside Wine. wine64 runs the windows-x64 tests on every machine. lintian judges the
 # .deb. iproute2 makes the network namespaces and veth pairs of libh1eth's tests, tshark judges
 # their frames. tavhost bridge links libmosquitto; its tests run Debian's mosquitto broker,
 # subscribe with its clients and make their TLS certificates with openssl.
 packages=(
-  cmake ninja-build ccache g++ g++-multilib clang libclang-rt-14-dev
+  cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   googletest libgtest-dev libbenchmark-dev

@@ -37,17 +37,7 @@ windows_x64() {
 }
 stage windows-x64 windows_x64
 
-# The build with the other calling convention compiles most of the same sources with the same
-# flags as the first: ccache hands it the first build's objects (where the convention does not
-# reach the preprocessed source) instead of compiling them again.
-windows_i686() {
-  CCACHE_DIR="${PWD}/build/ccache" CCACHE_BASEDIR="${PWD}" CCACHE_NOHASHDIR=1 \
-    CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache \
-    cmake --workflow --preset windows-i686
-}
-stage windows-i686 windows_i686
-
-for preset in linux-i686 linux-valgrind linux-debug linux-release; do
+for preset in windows-i686 linux-i686 linux-valgrind linux-debug linux-release; do
   stage "${preset}" cmake --workflow --preset "${preset}"
 done
 
