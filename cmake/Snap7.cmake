@@ -21,7 +21,14 @@ if(NOT EXISTS ${TAV_SNAP7_SRC}/core/s7_server.cpp)
     set(TAV_SNAP7_UNAVAILABLE "npm is not installed, so Snap7's server is missing")
   else()
     file(MAKE_DIRECTORY ${TAV_SNAP7_DIR})
-    execute_process(COMMAND ${TAV_NPM} pack node-snap7@${TAV_SNAP7_VERSION} --silent
+    # A build that may go without Snap7 asks the registry once, briefly: offline, npm's own
+    # retries would hold the configuration for more than a minute.
+    set(npm_patience "")
+    if(NOT TAV_REQUIRE_SNAP7)
+      set(npm_patience --fetch-retries=0 --fetch-timeout=10000)
+    endif()
+    execute_process(COMMAND ${TAV_NPM} pack node-snap7@${TAV_SNAP7_VERSION} --loglevel=error
+                            ${npm_patience}
                     WORKING_DIRECTORY ${TAV_SNAP7_DIR} RESULT_VARIABLE npm_result
                     OUTPUT_QUIET ERROR_VARIABLE npm_error TIMEOUT 300)
     set(package ${TAV_SNAP7_DIR}/node-snap7-${TAV_SNAP7_VERSION}.tgz)
@@ -34,7 +41,17 @@ if(NOT EXISTS ${TAV_SNAP7_SRC}/core/s7_server.cpp)
       endif()
       file(ARCHIVE_EXTRACT INPUT ${package} DESTINATION ${TAV_SNAP7_DIR})
     else()
-      string(REGEX REPLACE "\n.*" "" npm_error "${npm_error}")
+      # npm's reason is the line that says "reason: ..."; else its first line.
+      string(REGEX REPLACE "npm (error|ERR!) " "" npm_error "${npm_error}")
+      if(npm_error MATCHES "[^\n]*reason: [^\n]*")
+        set(npm_error "${CMAKE_MATCH_0}")
+      else()
+        string(STRIP "${npm_error}" npm_error)
+        string(REGEX REPLACE "\n.*" "" npm_error "${npm_error}")
+      endif()
+      if(npm_error STREQUAL "")
+        set(npm_error "npm pack exited with ${npm_result}")
+      endif()
       set(TAV_SNAP7_UNAVAILABLE "npm cannot reach its registry for node-snap7: ${npm_error}")
     endif()
   endif()
