@@ -58,8 +58,10 @@ struct TransportSettings {
   uint16_t credit = 8;
   Microseconds retransmissionTime =
       200'000;                            // T1: CR, CC, DT, DR unanswered this long are sent again
-  int maxTransmissions = 8;               // N: transmissions of one TPDU before giving up
-  Microseconds acknowledgeDelay = 5'000;  // received DTs are acknowledged at most this late
+  // The defaults are h1eth.conf's (settings.h takes them from here): retries = 8, so 9
+  // transmissions, and acknowledge_ms = 10.
+  int maxTransmissions = 9;                // N: transmissions of one TPDU before giving up
+  Microseconds acknowledgeDelay = 10'000;  // received DTs are acknowledged at most this late
   Microseconds windowTime = 5'000'000;    // W: an AK at least this often while idle
   Microseconds inactivityTime = 30'000'000;       // I: a peer silent this long is gone
   Microseconds referenceFreezeTime = 10'000'000;  // L: a released reference waits this long
