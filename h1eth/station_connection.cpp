@@ -72,7 +72,8 @@ const TransportConnection* StationConnection::transport() const {
 }
 
 std::string StationConnection::StationText() const {
-  return "station " + EthernetAddressText(addressing_.endpoints.remote) + " TSAP " + HexText(addressing_.remoteTsap);
+  return "station " + EthernetAddressText(addressing_.endpoints.remote) + " TSAP " +
+         HexText(addressing_.remoteTsap);
 }
 
 void StationConnection::Start(Microseconds now) {

@@ -122,10 +122,10 @@ uint16_t Open(void* connectRecord, bool s7) {
   // The driver opens an S5 station's write connection with the record of its read connection,
   // whose identifier is still in it.
   const Role role = s7 ? Role::kS7 : record.connection != 0 ? Role::kS5Write : Role::kS5Read;
-  auto connection = std::make_unique<Connection>(
-      OsSockets(), FindStation(library, front::StationAddress(record)), role,
-      front::WireTsap(front::LocalTsap(record), !s7),
-      front::WireTsap(front::RemoteTsap(record), !s7), LogLine);
+  auto connection =
+      std::make_unique<Connection>(OsSockets(), FindStation(library, front::StationAddress(record)),
+                                   role, front::WireTsap(front::LocalTsap(record), !s7),
+                                   front::WireTsap(front::RemoteTsap(record), !s7), LogLine);
 
   const uint16_t id = library.connections.FreeIdentifier();
   if (id == 0) return kNoIdentifier;
