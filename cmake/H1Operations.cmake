@@ -3,7 +3,9 @@
 #   TAV_H1_ORDINALS            their ordinals
 #   TAV_H1_ARGUMENT_BYTES      the bytes of their arguments in a 32-bit process
 # and tav_write_h1_library_def(FILE DLL_NAME DECORATED), the module-definition file that exports
-# them by ordinal alone from DLL_NAME, with the stdcall "@N" when DECORATED.
+# them by ordinal alone from DLL_NAME, with the stdcall "@N" when DECORATED; and
+# tav_export_h1_operations(TARGET), the linker's version script that lets a shared library of the
+# H1 operations (libh1tcp.so, libh1eth.so) export the eleven names and nothing else.
 include_guard(GLOBAL)
 
 set(table ${CMAKE_CURRENT_LIST_DIR}/../src/vocabulary/h1_operations.h)
@@ -34,4 +36,22 @@ function(tav_write_h1_library_def file dll_name decorated)
     string(APPEND text "${name}${decoration} @${ordinal} NONAME\n")
   endforeach()
   file(CONFIGURE OUTPUT ${file} CONTENT "${text}")
+endfunction()
+
+# The version script, written once into the build tree from the same table as the .def.
+set(TAV_H1_LIBRARY_MAP ${CMAKE_BINARY_DIR}/h1library.map)
+function(tav_write_h1_library_map file)
+  set(text "/* The eleven operations of the H1 driver library; everything else stays inside. */\n")
+  string(APPEND text "{\n  global:\n")
+  foreach(name IN LISTS TAV_H1_OPERATIONS)
+    string(APPEND text "    ${name};\n")
+  endforeach()
+  string(APPEND text "  local: *;\n};\n")
+  file(CONFIGURE OUTPUT ${file} CONTENT "${text}")
+endfunction()
+
+function(tav_export_h1_operations target)
+  tav_write_h1_library_map(${TAV_H1_LIBRARY_MAP})
+  target_link_options(${target} PRIVATE -Wl,--version-script=${TAV_H1_LIBRARY_MAP})
+  set_target_properties(${target} PROPERTIES LINK_DEPENDS ${TAV_H1_LIBRARY_MAP})
 endfunction()

@@ -40,6 +40,7 @@
 #include "abi/records.h"
 #include "abi/transfer_block.h"
 #include "driver/tav_main.h"
+#include "h1_front/records.h"
 #include "platform/h1_library.h"
 #include "platform/h1_records.h"
 #include "platform/host_log.h"
@@ -303,9 +304,9 @@ uint16_t ConnectionOperation() {
 }
 
 uint16_t SentOn(const void* requestRecord) {
-  Require(requestRecord != nullptr, "no request record");
   tav::RequestRecord record;
-  std::memcpy(&record, requestRecord, sizeof record);
+  Require(tav::front::TakeRequestRecord(requestRecord, record) == tav::h1::kOk,
+          "no request record");
   return record.connection;
 }
 

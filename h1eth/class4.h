@@ -43,6 +43,8 @@ namespace tav::h1eth {
 using Microseconds = int64_t;
 inline constexpr Microseconds kNever = std::numeric_limits<Microseconds>::max();
 
+// The defaults are also those of h1eth.conf's keys, which settings.h takes from here (retries 8
+// is N = 9 transmissions; acknowledge_ms 10).
 struct TransportSettings {
   // What this side offers (initiator) or allows (responder); the smaller size is agreed. 10 is
   // 1,024 octets, the largest that fits an Ethernet frame.
@@ -58,9 +60,9 @@ struct TransportSettings {
   uint16_t credit = 8;
   Microseconds retransmissionTime =
       200'000;                            // T1: CR, CC, DT, DR unanswered this long are sent again
-  int maxTransmissions = 8;               // N: transmissions of one TPDU before giving up
-  Microseconds acknowledgeDelay = 5'000;  // received DTs are acknowledged at most this late
-  Microseconds windowTime = 5'000'000;    // W: an AK at least this often while idle
+  int maxTransmissions = 9;                       // N: transmissions of one TPDU before giving up
+  Microseconds acknowledgeDelay = 10'000;         // received DTs are acknowledged at most this late
+  Microseconds windowTime = 5'000'000;            // W: an AK at least this often while idle
   Microseconds inactivityTime = 30'000'000;       // I: a peer silent this long is gone
   Microseconds referenceFreezeTime = 10'000'000;  // L: a released reference waits this long
   // Bounds on memory.

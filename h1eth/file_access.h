@@ -1,5 +1,5 @@
-// The files libh1eth reads and writes beside its link: the folder it was loaded from, h1eth.conf,
-// read whole and bounded, and the capture file, written without ever waiting. A host process must never stop in either: a FIFO
+// The files libh1eth reads and writes beside its link: h1eth.conf, read whole and bounded, and the
+// capture file, written without ever waiting. A host process must never stop in either: a FIFO
 // or a device named as h1eth.conf would block a read (or never end one), a capture FIFO nobody
 // reads would block its opening, a reader that stops reading would block its writes and a reader
 // that goes away would end the process with SIGPIPE. One implementation per operating system
@@ -13,10 +13,6 @@
 #include <string>
 
 namespace tav::h1eth {
-
-// The folder of the file this library was loaded from, with its trailing separator; empty when
-// unknown. h1eth.conf is looked for there.
-std::string LibraryFolder();
 
 // Whether something is at `path`, found without opening it (opening a FIFO may wait).
 bool PathExists(const std::string& path);

@@ -1,4 +1,3 @@
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -11,16 +10,6 @@
 #include "file_access.h"
 
 namespace tav::h1eth {
-
-std::string LibraryFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) == 0 || info.dli_fname == nullptr) {
-    return {};
-  }
-  std::string path = info.dli_fname;
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 bool PathExists(const std::string& path) {
   struct stat status {};

@@ -27,21 +27,6 @@ HANDLE AsHandle(intptr_t handle) {
 
 }  // namespace
 
-std::string LibraryFolder() {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCSTR>(&LibraryFolder), &module)) {
-    return {};
-  }
-  char path[MAX_PATH];
-  const DWORD size = GetModuleFileNameA(module, path, sizeof path);
-  if (size == 0 || size >= sizeof path) return {};
-  std::string folder(path, size);
-  const size_t slash = folder.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-}
-
 // Paths are Windows paths in the process's code page, as the environment gives them.
 bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;

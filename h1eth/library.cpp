@@ -23,10 +23,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <cstring>
-#include <iterator>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -35,6 +31,9 @@
 
 #include "capture.h"
 #include "file_access.h"
+#include "h1_front/connection_table.h"
+#include "h1_front/library_files.h"
+#include "h1_front/records.h"
 #include "link.h"
 #include "platform/host_log.h"
 #include "results.h"
@@ -77,8 +76,7 @@ struct Library {
   std::unique_ptr<Link> link;
   std::unique_ptr<TransportLayer> layer;
   Settings settings;  // h1eth.conf as read when the driver was opened
-  std::map<uint16_t, std::unique_ptr<StationConnection>> connections;
-  uint16_t lastId = 0;
+  front::ConnectionTable<std::unique_ptr<StationConnection>> connections;
   std::thread timer;
 
   ~Library();
@@ -98,15 +96,10 @@ void LogLine(const std::string& line) {
   err(kLogLevelNormal, "H1ETH: %s", line.c_str());
 }
 
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
 // h1eth.conf where it is looked for; the defaults when there is none. Each problem is one line.
 Settings ReadSettings() {
   const std::string path =
-      SettingsFilePath(Environment(kSettingsVariable), LibraryFolder());
+      SettingsFilePath(front::Environment(kSettingsVariable), front::LibraryFolder());
   const SettingsReading reading = ReadSettingsFile(path);
   for (const std::string& problem : reading.problems) {
     err(kLogLevelNormal, "H1ETH: %s %s", path.c_str(), problem.c_str());
@@ -181,7 +174,7 @@ void AwaitReleases(Library& library) {
 void Shut(Library& library) {
   {
     const std::lock_guard lock(library.mutex);
-    library.connections.clear();
+    library.connections.Clear();
     library.stopping = true;
     library.open = false;
   }
@@ -200,13 +193,13 @@ Library::~Library() {
 // The link on the named interface, wrapped for the capture file when one is asked for; nothing
 // (and one log line) when the interface cannot be had.
 std::unique_ptr<Link> OpenLink() {
-  const std::string interfaceName = Environment(kInterfaceVariable);
+  const std::string interfaceName = front::Environment(kInterfaceVariable);
   LinkOpening opening = OpenPacketLink(interfaceName);
   if (!opening.link) {
     LogLine(DescribeLinkFailure(opening, interfaceName));
     return nullptr;
   }
-  const std::string capture = Environment(kCaptureVariable);
+  const std::string capture = front::Environment(kCaptureVariable);
   if (capture.empty()) return std::move(opening.link);
   std::string problem;
   std::unique_ptr<PcapWriter> writer = PcapWriter::Create(capture, LogLine, &problem);
@@ -218,41 +211,21 @@ std::unique_ptr<Link> OpenLink() {
   return std::make_unique<CapturingLink>(std::move(opening.link), std::move(writer));
 }
 
-StationConnection* Lookup(Library& library, uint32_t id) {
-  const auto found = library.connections.find(static_cast<uint16_t>(id));
-  return found == library.connections.end() ? nullptr : found->second.get();
-}
-
-// A TSAP as the record holds it, `length` bytes of at most the field. The fetch/write TSAPs of
-// S5 communication processors are 8 characters padded with blanks; the station file's are padded
-// with NULs, which go out as blanks.
-Bytes RecordTsap(const uint8_t* field, uint8_t length, bool text) {
-  Bytes tsap(field, field + std::min<size_t>(length, kTsapFieldBytes));
-  if (text) std::replace(tsap.begin(), tsap.end(), uint8_t{0}, uint8_t{' '});
-  return tsap;
-}
-
 uint16_t Open(void* connectRecord, bool s7) {
   Library& library = TheLibrary();
   const std::lock_guard lock(library.mutex);
   if (!library.open) return kDriverNotOpen;
-  if (connectRecord == nullptr) return kBadArgument;
   ConnectRecord record;
-  std::memcpy(&record, connectRecord, sizeof record);
-  if (record.addressLength != kEthernetAddressBytes) return kBadArgument;
-
+  if (const uint16_t refused = front::TakeConnectRecord(connectRecord, record); refused != kOk) {
+    return refused;
+  }
   StationAddressing addressing;
   addressing.endpoints.local = library.link->Address();
-  std::copy(std::begin(record.ethernetAddress), std::end(record.ethernetAddress),
-            addressing.endpoints.remote.begin());
-  addressing.localTsap = RecordTsap(record.localTsap, record.localTsapLength, !s7);
-  addressing.remoteTsap = RecordTsap(record.remoteTsap, record.remoteTsapLength, !s7);
+  addressing.endpoints.remote = front::StationAddress(record);
+  addressing.localTsap = front::WireTsap(front::LocalTsap(record), !s7);
+  addressing.remoteTsap = front::WireTsap(front::RemoteTsap(record), !s7);
 
-  uint16_t id = 0;
-  for (size_t tries = 0; tries < 0xFFFF && id == 0; ++tries) {
-    library.lastId = library.lastId == 0xFFFF ? 1 : static_cast<uint16_t>(library.lastId + 1);
-    if (!library.connections.contains(library.lastId)) id = library.lastId;
-  }
+  const uint16_t id = library.connections.FreeIdentifier();
   if (id == 0) return kNoIdentifier;
   const sessions::Dialect dialect = !s7 ? sessions::Dialect::kS5
                                     : IsWordAddressed(library.settings, addressing.endpoints.remote)
@@ -261,14 +234,8 @@ uint16_t Open(void* connectRecord, bool s7) {
   auto connection = std::make_unique<StationConnection>(
       *library.layer, std::move(addressing), dialect, sessions::SessionSettings{}, LogLine);
   connection->Start(Now());
-  library.connections.emplace(id, std::move(connection));
-  record.connection = id;
-  record.statusWord = kConnectSettingUp;
-  auto* bytes = static_cast<uint8_t*>(connectRecord);
-  std::memcpy(bytes + offsetof(ConnectRecord, connection), &record.connection,
-              sizeof record.connection);
-  std::memcpy(bytes + offsetof(ConnectRecord, statusWord), &record.statusWord,
-              sizeof record.statusWord);
+  library.connections.Add(id, std::move(connection));
+  front::AnswerConnectRecord(connectRecord, id, kConnectSettingUp);
   return kOk;
 }
 
@@ -289,7 +256,7 @@ uint16_t OnConnection(uint32_t id, Operation operation) {
   Library& library = TheLibrary();
   std::unique_lock lock(library.mutex);
   if (!library.open) return kDriverNotOpen;
-  StationConnection* connection = Lookup(library, id);
+  StationConnection* connection = library.connections.Find(id);
   if (connection == nullptr) return kUnknownConnection;
   TakeLink(library, deadline);
   return operation(*connection, lock, deadline);
@@ -324,17 +291,12 @@ void Collect(Library& library, StationConnection& connection, bool write,
   }
 }
 
-uint16_t Take(const void* requestRecord, RequestRecord& request) {
-  if (requestRecord == nullptr) return kBadArgument;
-  std::memcpy(&request, requestRecord, sizeof request);
-  return kOk;
-}
-
 }  // namespace
 
 }  // namespace tav::h1eth
 
 using namespace tav::h1eth;
+namespace front = tav::front;
 
 extern "C" {
 
@@ -390,13 +352,13 @@ uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t id) {
   Library& library = TheLibrary();
   const std::lock_guard lock(library.mutex);
   if (!library.open) return kDriverNotOpen;
-  if (library.connections.erase(static_cast<uint16_t>(id)) == 0) return kUnknownConnection;
+  if (!library.connections.Release(id)) return kUnknownConnection;
   return kOk;
 }
 
 uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
   tav::RequestRecord request;
-  if (const uint16_t refused = Take(requestRecord, request); refused != kOk) {
+  if (const uint16_t refused = front::TakeRequestRecord(requestRecord, request); refused != kOk) {
     return TheLibrary().open ? refused : kDriverNotOpen;
   }
   return OnConnection(request.connection,
@@ -407,8 +369,10 @@ uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
 
 uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
                                        uint32_t id) {
-  if (statusWord == nullptr || (buffer == nullptr && bufferSize > 0)) return kBadArgument;
-  *statusWord = 0;
+  if (const uint16_t refused = front::TakeReadArguments(bufferSize, buffer, statusWord);
+      refused != kOk) {
+    return refused;
+  }
   return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock,
                               Microseconds deadline) {
     connection.State(Now());
@@ -420,7 +384,7 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
 
 uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
   tav::RequestRecord request;
-  if (const uint16_t refused = Take(requestRecord, request); refused != kOk) {
+  if (const uint16_t refused = front::TakeRequestRecord(requestRecord, request); refused != kOk) {
     return TheLibrary().open ? refused : kDriverNotOpen;
   }
   return OnConnection(request.connection, [&](StationConnection& connection, auto&, Microseconds) {
@@ -429,8 +393,9 @@ uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
 }
 
 uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t id) {
-  if (statusWord == nullptr) return kBadArgument;
-  *statusWord = 0;
+  if (const uint16_t refused = front::TakeAcknowledgeArguments(statusWord); refused != kOk) {
+    return refused;
+  }
   return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock,
                               Microseconds deadline) {
     connection.State(Now());

@@ -35,16 +35,24 @@
 
 namespace tav::h1eth {
 
+// The transport's defaults, which the file's keys keep when it does not set them.
+inline constexpr TransportSettings kTransportDefaults{};
+
+constexpr uint32_t Milliseconds(Microseconds time) {
+  return static_cast<uint32_t>(time / 1000);
+}
+
+// What the file sets, in its units; TransportSettingsOf turns them into the transport's.
 struct Settings {
-  uint16_t tpduBytes = 1024;
-  bool checksum = true;
-  bool extendedNumbering = false;
-  uint16_t credit = 8;
-  uint32_t retransmissionMilliseconds = 200;
-  uint32_t retries = 8;
-  uint32_t acknowledgeMilliseconds = 10;
-  uint32_t windowMilliseconds = 5000;
-  uint32_t inactivityMilliseconds = 30000;
+  uint16_t tpduBytes = uint16_t{1} << kTransportDefaults.tpduSizeCode;
+  bool checksum = kTransportDefaults.checksum;
+  bool extendedNumbering = kTransportDefaults.offerExtendedNumbering;
+  uint16_t credit = kTransportDefaults.credit;
+  uint32_t retransmissionMilliseconds = Milliseconds(kTransportDefaults.retransmissionTime);
+  uint32_t retries = static_cast<uint32_t>(kTransportDefaults.maxTransmissions - 1);
+  uint32_t acknowledgeMilliseconds = Milliseconds(kTransportDefaults.acknowledgeDelay);
+  uint32_t windowMilliseconds = Milliseconds(kTransportDefaults.windowTime);
+  uint32_t inactivityMilliseconds = Milliseconds(kTransportDefaults.inactivityTime);
   std::vector<EthernetAddress> wordAddressedStations;  // type 6: data blocks count words
 
   bool operator==(const Settings&) const = default;

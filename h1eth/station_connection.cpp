@@ -5,22 +5,9 @@
 #include <utility>
 
 #include "results.h"
+#include "vocabulary/ethernet_address.h"
 
 namespace tav::h1eth {
-
-namespace {
-
-std::string Hex(ByteView bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    std::array<char, 3> digits{};
-    std::snprintf(digits.data(), digits.size(), "%02X", byte);
-    text += digits.data();
-  }
-  return text;
-}
-
-}  // namespace
 
 std::string DescribeTransportEnd(const TransportConnection& connection) {
   std::array<char, 32> code{};
@@ -85,7 +72,8 @@ const TransportConnection* StationConnection::transport() const {
 }
 
 std::string StationConnection::StationText() const {
-  return "station " + Hex(addressing_.endpoints.remote) + " TSAP " + Hex(addressing_.remoteTsap);
+  return "station " + EthernetAddressText(addressing_.endpoints.remote) + " TSAP " +
+         HexText(addressing_.remoteTsap);
 }
 
 void StationConnection::Start(Microseconds now) {

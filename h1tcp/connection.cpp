@@ -7,6 +7,7 @@
 
 #include "plc_sessions/cotp.h"
 #include "results.h"
+#include "vocabulary/ethernet_address.h"
 
 namespace tav::h1tcp {
 
@@ -67,16 +68,6 @@ constexpr FailureWords kFailureWords[] = {
     {SetUpFailure::kMalformed, "malformed answer during the set-up"},
     {SetUpFailure::kSocket, "socket error"},
 };
-
-std::string EthernetText(const EthernetAddress& address) {
-  std::string text;
-  for (uint8_t byte : address) {
-    std::array<char, 3> digits{};
-    std::snprintf(digits.data(), digits.size(), "%02X", byte);
-    text += digits.data();
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -190,7 +181,7 @@ void Connection::FailSetUp(FailureReason reason) {
     const Route& route = station_->route;
     const uint16_t port =
         role_ == Role::kS5Write && route.writePort != 0 ? route.writePort : route.port;
-    log_("station " + EthernetText(route.address) + " at " + route.host + ":" +
+    log_("station " + EthernetAddressText(route.address) + " at " + route.host + ":" +
          std::to_string(port) + " not connected: " + Describe(reason));
   }
 }

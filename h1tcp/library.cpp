@@ -3,11 +3,7 @@
 // lines through the host log; the open operations create connections that set themselves up
 // through the connection-state operation; the exchanges run on them. Identifiers run from 1 to
 // 65,535. Single-threaded, as the driver is: one operation at a time.
-#include <algorithm>
-#include <cstring>
 #include <fstream>
-#include <iterator>
-#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -15,6 +11,9 @@
 #include <vector>
 
 #include "connection.h"
+#include "h1_front/connection_table.h"
+#include "h1_front/library_files.h"
+#include "h1_front/records.h"
 #include "os.h"
 #include "platform/host_log.h"
 #include "results.h"
@@ -37,8 +36,7 @@ struct Library {
   bool open = false;
   bool socketsStarted = false;
   std::vector<Station> stations;
-  std::map<uint16_t, std::unique_ptr<Connection>> connections;
-  uint16_t lastId = 0;
+  front::ConnectionTable<std::unique_ptr<Connection>> connections;
 };
 
 Library& TheLibrary() {
@@ -71,7 +69,7 @@ std::optional<std::string> MapText(const std::string& path, bool& tooLarge) {
 void LoadStationMap(Library& library) {
   library.stations.clear();
   const std::string path = ConfigurationFilePath(
-      Environment(kMapVariable), kMapFileName, LibraryFolder(),
+      front::Environment(kMapVariable), kMapFileName, front::LibraryFolder(),
       [](const std::string& candidate) { return std::ifstream(candidate).good(); });
   bool tooLarge = false;
   const std::optional<std::string> text = MapText(path, tooLarge);
@@ -111,61 +109,38 @@ const Station* FindStation(const Library& library, const EthernetAddress& addres
 }
 
 Connection* Lookup(uint32_t id) {
-  auto& connections = TheLibrary().connections;
-  const auto found = connections.find(static_cast<uint16_t>(id));
-  return found == connections.end() ? nullptr : found->second.get();
-}
-
-// A TSAP as the record holds it, `length` bytes of at most the field. The fetch/write TSAPs of
-// S5 communication processors are 8 characters padded with blanks; the station file's are padded
-// with NULs, which go out as blanks.
-Bytes RecordTsap(const uint8_t* field, uint8_t length, bool text) {
-  Bytes tsap(field, field + std::min<size_t>(length, kTsapFieldBytes));
-  if (text) std::replace(tsap.begin(), tsap.end(), uint8_t{0}, uint8_t{' '});
-  return tsap;
+  return TheLibrary().connections.Find(id);
 }
 
 uint16_t Open(void* connectRecord, bool s7) {
   Library& library = TheLibrary();
   if (!library.open) return kDriverNotOpen;
-  if (connectRecord == nullptr) return kBadArgument;
   ConnectRecord record;
-  std::memcpy(&record, connectRecord, sizeof record);
-  if (record.addressLength != kEthernetAddressBytes) return kBadArgument;
-
-  EthernetAddress address;
-  std::copy(std::begin(record.ethernetAddress), std::end(record.ethernetAddress), address.begin());
+  if (const uint16_t refused = front::TakeConnectRecord(connectRecord, record); refused != kOk) {
+    return refused;
+  }
   // The driver opens an S5 station's write connection with the record of its read connection,
   // whose identifier is still in it.
   const Role role = s7 ? Role::kS7 : record.connection != 0 ? Role::kS5Write : Role::kS5Read;
-  auto connection = std::make_unique<Connection>(
-      OsSockets(), FindStation(library, address), role,
-      RecordTsap(record.localTsap, record.localTsapLength, !s7),
-      RecordTsap(record.remoteTsap, record.remoteTsapLength, !s7), LogLine);
+  auto connection =
+      std::make_unique<Connection>(OsSockets(), FindStation(library, front::StationAddress(record)),
+                                   role, front::WireTsap(front::LocalTsap(record), !s7),
+                                   front::WireTsap(front::RemoteTsap(record), !s7), LogLine);
 
-  uint16_t id = 0;
-  for (size_t tries = 0; tries < 0xFFFF && id == 0; ++tries) {
-    library.lastId = library.lastId == 0xFFFF ? 1 : static_cast<uint16_t>(library.lastId + 1);
-    if (!library.connections.contains(library.lastId)) id = library.lastId;
-  }
+  const uint16_t id = library.connections.FreeIdentifier();
   if (id == 0) return kNoIdentifier;
   connection->Start();
-  library.connections.emplace(id, std::move(connection));
-  record.connection = id;
-  record.statusWord = kConnectSettingUp;
-  auto* bytes = static_cast<uint8_t*>(connectRecord);
-  std::memcpy(bytes + offsetof(ConnectRecord, connection), &record.connection,
-              sizeof record.connection);
-  std::memcpy(bytes + offsetof(ConnectRecord, statusWord), &record.statusWord,
-              sizeof record.statusWord);
+  library.connections.Add(id, std::move(connection));
+  front::AnswerConnectRecord(connectRecord, id, kConnectSettingUp);
   return kOk;
 }
 
 // The connection a request record names: kOk with `connection` set, or the result to answer.
 uint16_t Take(const void* requestRecord, RequestRecord& request, Connection*& connection) {
   if (!TheLibrary().open) return kDriverNotOpen;
-  if (requestRecord == nullptr) return kBadArgument;
-  std::memcpy(&request, requestRecord, sizeof request);
+  if (const uint16_t refused = front::TakeRequestRecord(requestRecord, request); refused != kOk) {
+    return refused;
+  }
   connection = Lookup(request.connection);
   return connection == nullptr ? kUnknownConnection : kOk;
 }
@@ -175,6 +150,7 @@ uint16_t Take(const void* requestRecord, RequestRecord& request, Connection*& co
 }  // namespace tav::h1tcp
 
 using namespace tav::h1tcp;
+namespace front = tav::front;
 
 extern "C" {
 
@@ -191,7 +167,7 @@ uint16_t TAV_H1_CALL H1OpenDriver(void) {
 
 uint16_t TAV_H1_CALL H1CloseDriver(void) {
   Library& library = TheLibrary();
-  library.connections.clear();
+  library.connections.Clear();
   library.open = false;
   if (library.socketsStarted) StopSockets();
   library.socketsStarted = false;
@@ -223,7 +199,7 @@ uint16_t TAV_H1_CALL H1RestartConnection(uint32_t id) {
 
 uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t id) {
   if (!TheLibrary().open) return kDriverNotOpen;
-  if (TheLibrary().connections.erase(static_cast<uint16_t>(id)) == 0) return kUnknownConnection;
+  if (!TheLibrary().connections.Release(id)) return kUnknownConnection;
   return kOk;
 }
 
@@ -238,8 +214,10 @@ uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
 
 uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
                                        uint32_t id) {
-  if (statusWord == nullptr || (buffer == nullptr && bufferSize > 0)) return kBadArgument;
-  *statusWord = 0;
+  if (const uint16_t refused = front::TakeReadArguments(bufferSize, buffer, statusWord);
+      refused != kOk) {
+    return refused;
+  }
   if (!TheLibrary().open) return kDriverNotOpen;
   Connection* connection = Lookup(id);
   if (connection == nullptr) return kUnknownConnection;
@@ -256,8 +234,9 @@ uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
 }
 
 uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t id) {
-  if (statusWord == nullptr) return kBadArgument;
-  *statusWord = 0;
+  if (const uint16_t refused = front::TakeAcknowledgeArguments(statusWord); refused != kOk) {
+    return refused;
+  }
   if (!TheLibrary().open) return kDriverNotOpen;
   Connection* connection = Lookup(id);
   if (connection == nullptr) return kUnknownConnection;

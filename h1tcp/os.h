@@ -1,7 +1,6 @@
 // What libh1tcp needs from the operating system: name lookup, non-blocking TCP sockets, waiting
-// for one socket with a bound, a monotonic clock, and where the library's own file lies. One
-// implementation per OS (os_posix.cpp, os_win32.cpp); OsSockets (sockets.cpp) puts the socket
-// part behind the Sockets interface.
+// for one socket with a bound, and a monotonic clock. One implementation per OS (os_posix.cpp,
+// os_win32.cpp); OsSockets (sockets.cpp) puts the socket part behind the Sockets interface.
 #pragma once
 
 #include <cstddef>
@@ -26,10 +25,5 @@ bool Wait(Socket socket, bool write, int milliseconds);
 void CloseSocket(Socket socket);
 
 int64_t NowMilliseconds();
-// The folder of the file this library was loaded from, with a trailing separator; empty when
-// unknown.
-std::string LibraryFolder();
-// The value of an environment variable; empty when unset.
-std::string Environment(const char* name);
 
 }  // namespace tav::h1tcp

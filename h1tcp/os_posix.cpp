@@ -1,4 +1,3 @@
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -117,21 +116,6 @@ void CloseSocket(Socket socket) {
 int64_t NowMilliseconds() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::string LibraryFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) == 0 || info.dli_fname == nullptr) {
-    return {};
-  }
-  std::string path = info.dli_fname;
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
 }
 
 }  // namespace tav::h1tcp

@@ -1,11 +1,10 @@
 #include "sim/network.h"
 
-#include <algorithm>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "h1_front/records.h"
 #include "sim/h1_codes.h"
 #include "sim/network_file.h"
 
@@ -15,17 +14,6 @@ namespace {
 
 constexpr uint8_t kS7RemoteTsapLength = 2;
 constexpr uint8_t kS7RemoteTsapHead = 0x03;
-
-// A TSAP without its padding: trailing NULs and blanks.
-std::string_view Unpadded(std::string_view tsap) {
-  const size_t end = tsap.find_last_not_of(std::string_view("\0 ", 2));
-  return end == std::string_view::npos ? std::string_view() : tsap.substr(0, end + 1);
-}
-
-std::string_view RecordTsap(const uint8_t* field, uint8_t length) {
-  const size_t size = std::min<size_t>(length, kTsapFieldBytes);
-  return Unpadded({reinterpret_cast<const char*>(field), size});
-}
 
 }  // namespace
 
@@ -68,8 +56,7 @@ void Network::Drop(const Station& station) {
 }
 
 const Connection* Network::FindConnection(uint16_t id) const {
-  const auto found = connections_.find(id);
-  return found == connections_.end() ? nullptr : &found->second;
+  return connections_.FindHeld(id);
 }
 
 const Station* Network::StationOf(const Connection& connection) const {
@@ -81,8 +68,7 @@ Station* Network::StationFor(const Connection& connection) {
 }
 
 Connection* Network::Lookup(uint32_t connection) {
-  const auto found = connections_.find(static_cast<uint16_t>(connection));
-  return found == connections_.end() ? nullptr : &found->second;
+  return connections_.Find(connection);
 }
 
 std::optional<Fault> Network::FaultFor(const Connection& connection, Operation operation) {
@@ -138,7 +124,7 @@ uint16_t Network::CloseDriver() {
     return fault->result;
   }
   open_ = false;
-  connections_.clear();
+  connections_.Clear();
   return h1::kOk;
 }
 
@@ -159,8 +145,9 @@ bool Network::Accepts(const Station& station, Operation operation, const Connect
            record.remoteTsap[0] == kS7RemoteTsapHead && record.remoteTsap[1] == config.slot;
   }
   if (config.type != StationType::kS5) return false;
-  if (RecordTsap(record.localTsap, record.localTsapLength) != Unpadded(config.ltsap)) return false;
-  const std::string_view remote = RecordTsap(record.remoteTsap, record.remoteTsapLength);
+  using front::Unpadded;
+  if (front::UnpaddedTsap(front::LocalTsap(record)) != Unpadded(config.ltsap)) return false;
+  const std::string_view remote = front::UnpaddedTsap(front::RemoteTsap(record));
   if (remote == Unpadded(config.rtsap)) {
     role = ConnectionRole::kRead;
     return true;
@@ -175,22 +162,18 @@ bool Network::Accepts(const Station& station, Operation operation, const Connect
 uint16_t Network::Open(Operation operation, void* connectRecord) {
   Count(operation);
   if (!open_) return h1::kDriverNotOpen;
-  if (connectRecord == nullptr) return h1::kBadArgument;
   ConnectRecord record;
-  std::memcpy(&record, connectRecord, sizeof record);
-  if (record.addressLength != kEthernetAddressBytes) return h1::kBadArgument;
-
+  if (const uint16_t refused = front::TakeConnectRecord(connectRecord, record);
+      refused != h1::kOk) {
+    return refused;
+  }
   // What goes back: the status word always, the identifier only with a new connection.
   auto answer = [connectRecord, &record](uint16_t result) {
-    std::memcpy(static_cast<uint8_t*>(connectRecord) + offsetof(ConnectRecord, connection),
-                &record.connection, sizeof record.connection);
-    std::memcpy(static_cast<uint8_t*>(connectRecord) + offsetof(ConnectRecord, statusWord),
-                &record.statusWord, sizeof record.statusWord);
+    front::AnswerConnectRecord(connectRecord, record.connection, record.statusWord);
     return result;
   };
 
-  EthernetAddress address;
-  std::copy(std::begin(record.ethernetAddress), std::end(record.ethernetAddress), address.begin());
+  const EthernetAddress address = front::StationAddress(record);
   Connection connection;
   connection.address = address;
   for (size_t i = 0; i < stations_.size(); ++i) {
@@ -209,18 +192,14 @@ uint16_t Network::Open(Operation operation, void* connectRecord) {
     connection.accepted = Accepts(*station, operation, record, connection.role);
   }
 
-  uint16_t id = 0;
-  for (size_t tries = 0; tries < 0xFFFF && id == 0; ++tries) {
-    lastId_ = lastId_ == 0xFFFF ? 1 : static_cast<uint16_t>(lastId_ + 1);
-    if (!connections_.contains(lastId_)) id = lastId_;
-  }
+  const uint16_t id = connections_.FreeIdentifier();
   if (id == 0) return h1::kNoIdentifier;
   connection.id = id;
   Start(connection);
   record.connection = id;
   record.statusWord =
       connection.state == ConnectionState::kEstablished ? h1::kStatusGood : h1::kConnectSettingUp;
-  connections_.emplace(id, std::move(connection));
+  connections_.Add(id, std::move(connection));
   return answer(h1::kOk);
 }
 
@@ -264,7 +243,7 @@ uint16_t Network::ReleaseConnection(uint32_t id) {
   if (const std::optional<Fault> fault = FaultFor(*connection, Operation::kReleaseConnection)) {
     return fault->result;
   }
-  connections_.erase(connection->id);
+  connections_.Release(connection->id);
   return h1::kOk;
 }
 
@@ -272,8 +251,10 @@ uint16_t Network::TakeRequest(Operation operation, const void* requestRecord,
                               RequestRecord& request, Connection*& connection) {
   Count(operation);
   if (!open_) return h1::kDriverNotOpen;
-  if (requestRecord == nullptr) return h1::kBadArgument;
-  std::memcpy(&request, requestRecord, sizeof request);
+  if (const uint16_t refused = front::TakeRequestRecord(requestRecord, request);
+      refused != h1::kOk) {
+    return refused;
+  }
   connection = Lookup(request.connection);
   if (connection == nullptr) return h1::kUnknownConnection;
   if (const std::optional<Fault> fault = FaultFor(*connection, operation)) return fault->result;
@@ -319,8 +300,10 @@ uint16_t Network::SendWriteRequest(const void* requestRecord, const void* buffer
 uint16_t Network::ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* statusWord,
                                   uint32_t id) {
   Count(Operation::kReceiveReadData);
-  if (statusWord == nullptr || (buffer == nullptr && bufferSize > 0)) return h1::kBadArgument;
-  *statusWord = 0;
+  if (const uint16_t refused = front::TakeReadArguments(bufferSize, buffer, statusWord);
+      refused != h1::kOk) {
+    return refused;
+  }
   if (!open_) return h1::kDriverNotOpen;
   Connection* connection = Lookup(id);
   if (connection == nullptr) return h1::kUnknownConnection;
@@ -330,8 +313,9 @@ uint16_t Network::ReceiveReadData(uint32_t bufferSize, void* buffer, uint16_t* s
 
 uint16_t Network::ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t id) {
   Count(Operation::kReceiveWriteAcknowledge);
-  if (statusWord == nullptr) return h1::kBadArgument;
-  *statusWord = 0;
+  if (const uint16_t refused = front::TakeAcknowledgeArguments(statusWord); refused != h1::kOk) {
+    return refused;
+  }
   if (!open_) return h1::kDriverNotOpen;
   Connection* connection = Lookup(id);
   if (connection == nullptr) return h1::kUnknownConnection;

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "abi/driver_instance.h"
+#include "h1_front/connection_table.h"
 #include "platform/h1_records.h"
 #include "sim/api.h"
 #include "sim/fault.h"
@@ -102,7 +103,7 @@ class TAV_SIM_API Network {
   void Drop(const Station& station);
 
   bool isOpen() const { return open_; }
-  const std::map<uint16_t, Connection>& connections() const { return connections_; }
+  const std::map<uint16_t, Connection>& connections() const { return connections_.All(); }
   const Connection* FindConnection(uint16_t id) const;
   // The station at the other end of a connection; nullptr when none has its address.
   const Station* StationOf(const Connection& connection) const;
@@ -149,11 +150,10 @@ class TAV_SIM_API Network {
   uint16_t Count(Operation operation);
 
   std::deque<Station> stations_;
-  std::map<uint16_t, Connection> connections_;
+  front::ConnectionTable<Connection> connections_;
   std::vector<Exchange> exchanges_;
   FaultQueue faults_;
   std::array<int, kOperationCount> calls_{};
-  uint16_t lastId_ = 0;
   bool open_ = false;
 };
 

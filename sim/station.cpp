@@ -31,13 +31,7 @@ std::optional<EthernetAddress> ParseEthernetAddress(std::string_view text) {
 }
 
 std::string FormatEthernetAddress(const EthernetAddress& address) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t byte : address) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
+  return EthernetAddressText(address);
 }
 
 StationConfig S7Station(std::string_view address, uint8_t slot) {

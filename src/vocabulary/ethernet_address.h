@@ -1,11 +1,13 @@
 // Ethernet (MAC) addresses, six bytes, and the hexadecimal text that station files, simulation
-// files and station maps write them in.
+// files and station maps write them in: its parser and its formatter.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace tav {
@@ -33,6 +35,23 @@ constexpr std::optional<EthernetAddress> ParseEthernetAddressText(std::string_vi
     address[i] = static_cast<uint8_t>(high << 4 | low);
   }
   return address;
+}
+
+// Bytes as hexadecimal text, two upper-case digits a byte, the first byte first: how an Ethernet
+// address is written (the text ParseEthernetAddressText reads), and a TSAP in the logs.
+inline std::string HexText(std::span<const uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(2 * bytes.size());
+  for (uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+inline std::string EthernetAddressText(const EthernetAddress& address) {
+  return HexText(address);
 }
 
 static_assert(ParseEthernetAddressText("0a0B0C010203") ==

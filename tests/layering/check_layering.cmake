@@ -14,7 +14,7 @@ cmake_minimum_required(VERSION 3.25)
 # linker to choose from.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(outside_folders sim tools h1tcp)
-set(beside_components toml_file station_map plc_sessions h1eth)
+set(beside_components toml_file station_map plc_sessions h1_front h1eth)
 
 # The components and what each builds on, from their declarations.
 file(READ "${SOURCE_DIR}/src/CMakeLists.txt" declarations)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "abi/driver_instance.h"
+#include "h1_front/records.h"
 #include "platform/h1_library.h"
 #include "support/h1_shims.h"
 
@@ -12,18 +13,9 @@ namespace tav::fake {
 
 namespace {
 
-constexpr size_t kConnectionOffset = offsetof(ConnectRecord, connection);
-constexpr size_t kStatusOffset = offsetof(ConnectRecord, statusWord);
-
 std::vector<uint8_t> Bytes(const void* data, size_t size) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   return {bytes, bytes + size};
-}
-
-void StoreLe16(void* record, size_t offset, uint16_t value) {
-  auto* bytes = static_cast<uint8_t*>(record);
-  bytes[offset] = static_cast<uint8_t>(value & 0xFF);
-  bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
 }
 
 uint16_t Simple(H1Op op, uint32_t connection = 0) {
@@ -34,8 +26,7 @@ uint16_t Open(H1Op op, void* connectRecord, uint32_t argument) {
   H1Call call{.op = op, .record = Bytes(connectRecord, kConnectRecordBytes), .argument = argument};
   const H1Answer answer = H1().Take(call);
   const uint16_t connection = answer.connection ? *answer.connection : H1().NextConnection();
-  StoreLe16(connectRecord, kConnectionOffset, connection);
-  StoreLe16(connectRecord, kStatusOffset, answer.statusWord);
+  front::AnswerConnectRecord(connectRecord, connection, answer.statusWord);
   return answer.result;
 }
 

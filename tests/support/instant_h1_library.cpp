@@ -1,5 +1,6 @@
 #include "support/instant_h1_library.h"
 
+#include "h1_front/records.h"
 #include "platform/h1_library.h"
 #include "platform/h1_records.h"
 #include "platform/host_log.h"
@@ -31,9 +32,7 @@ uint16_t Count(uint16_t result) {
 }
 
 uint16_t TAV_H1_CALL Open(void* connectRecord) {
-  auto* record = static_cast<ConnectRecord*>(connectRecord);
-  record->connection = 1;
-  record->statusWord = 0;
+  front::AnswerConnectRecord(connectRecord, 1, h1::kConnectDone);
   return Count(0);
 }
 

@@ -49,12 +49,6 @@ std::optional<tav::cotp::Bytes> ParseTsap(const std::string& text) {
   return tsap;
 }
 
-std::string Hex(const tav::cotp::Bytes& bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) text += fmt::format("{:02X}", byte);
-  return text;
-}
-
 // h1eth.conf where libh1eth would find it beside `library`, read as libh1eth reads it; the
 // defaults otherwise. Its problems go to standard error.
 tav::h1eth::Settings ReadSettings(const std::string& library) {
@@ -119,11 +113,12 @@ int RunProbe(const Host& host, const ProbeOptions& options) {
       tav::h1eth::Probe(*opening.link, *station, *local, *remote, settings, SteadyMicroseconds);
 
   using Answer = tav::h1eth::ProbeResult::Answer;
-  const std::string who = fmt::format("station {} TSAP {}", options.station, Hex(*remote));
+  const std::string tsapText = tav::HexText(*remote);
+  const std::string who = fmt::format("station {} TSAP {}", options.station, tsapText);
   const double milliseconds = static_cast<double>(result.answeredAfter) / 1000.0;
   Json document = {{"command", kCommand},
                    {"station", options.station},
-                   {"tsap", Hex(*remote)},
+                   {"tsap", tsapText},
                    {"interface", interfaceName}};
   switch (result.answer) {
     case Answer::kConfirmed:
