@@ -1,9 +1,10 @@
-#include "status_words.h"
+#include "tags/status_words.h"
 
 #include <fmt/core.h>
 
 #include <charconv>
 
+#include "plc_sessions/frames.h"
 #include "vocabulary/h1_results.h"
 
 namespace tavhost {
@@ -25,20 +26,23 @@ constexpr Meaning kStatusWords[] = {
 
 // An S7 item's return code (the low byte of 0x07nn).
 constexpr Meaning kS7ReturnCodes[] = {
-    {0x01, "hardware fault at the station"},
-    {0x03,
+    {tav::sessions::kS7ItemHardwareFault, "hardware fault at the station"},
+    {tav::sessions::kS7ItemAccessDenied,
      "access denied: the station does not permit this access (PUT/GET not enabled, or "
      "a protected block)"},
-    {0x05, "address out of range"},
-    {0x06, "type not supported: the station does not serve this data type"},
-    {0x07, "type inconsistent: the data's length does not fit its type"},
-    {0x0A, "no such data block or area at the station"},
+    {tav::sessions::kS7ItemOutOfRange, "address out of range"},
+    {tav::sessions::kS7ItemTypeNotSupported,
+     "type not supported: the station does not serve this data type"},
+    {tav::sessions::kS7ItemTypeInconsistent,
+     "type inconsistent: the data's length does not fit its type"},
+    {tav::sessions::kS7ItemNoSuchObject, "no such data block or area at the station"},
 };
 
 // An S5 acknowledgement's error byte (the low byte of 0x05nn).
 constexpr Meaning kS5ErrorBytes[] = {
-    {0x02, "no such data block or area at the station"},
-    {0x03, "address out of range: the block is shorter than the request"},
+    {tav::sessions::kS5ErrorNoSuchBlock, "no such data block or area at the station"},
+    {tav::sessions::kS5ErrorBlockTooShort,
+     "address out of range: the block is shorter than the request"},
 };
 
 // Codes of an S7 answer's header error that say more than their class.
