@@ -104,6 +104,44 @@ foreach(folder IN LISTS outside_folders)
   endforeach()
 endforeach()
 
+# tavhost's rooms (tools/host/NAME), declared in tools/host/CMakeLists.txt as
+# tavhost_room(NAME ... ROOMS room...): a room's files include its own headers and those of the
+# rooms it builds on, directly or through others, and no other room's. The program's main file,
+# at the top of tools/host, sees every room.
+file(READ "${SOURCE_DIR}/tools/host/CMakeLists.txt" host_declarations)
+string(REGEX MATCHALL "\ntavhost_room\\([a-z0-9_]+[^)]*\\)" calls "${host_declarations}")
+set(rooms "")
+foreach(call IN LISTS calls)
+  string(REGEX MATCH "tavhost_room\\(([a-z0-9_]+)" _ "${call}")
+  set(name ${CMAKE_MATCH_1})
+  list(APPEND rooms ${name})
+  set(depends_${name} "")
+  if(call MATCHES "ROOMS([a-z0-9_ \t\n]*)")
+    string(REGEX REPLACE "[ \t\n]+" ";" depends "${CMAKE_MATCH_1}")
+    list(REMOVE_ITEM depends "")
+    set(depends_${name} ${depends})
+  endif()
+endforeach()
+if(NOT rooms)
+  message(FATAL_ERROR "tools/host/CMakeLists.txt declares no room (tavhost_room)")
+endif()
+set(components ${rooms})  # check_file now holds includes against the rooms
+file(GLOB folders RELATIVE "${SOURCE_DIR}/tools/host" "${SOURCE_DIR}/tools/host/*")
+foreach(folder IN LISTS folders)
+  if(NOT IS_DIRECTORY "${SOURCE_DIR}/tools/host/${folder}")
+    continue()
+  endif()
+  if(NOT folder IN_LIST rooms)
+    message(FATAL_ERROR "tools/host/${folder} is no room: declare it in tools/host/CMakeLists.txt")
+  endif()
+  below(${folder} allowed)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/tools/host/${folder}/*.h"
+                          "${SOURCE_DIR}/tools/host/${folder}/*.cpp")
+  foreach(file IN LISTS files)
+    check_file("${file}" ${folder} "${allowed}")
+  endforeach()
+endforeach()
+
 # The vocabulary, under every component and everything beside the driver, takes nothing from
 # outside the project but the standard library: no header of an OS or of a third party.
 file(GLOB files "${SOURCE_DIR}/src/vocabulary/*.h" "${SOURCE_DIR}/src/vocabulary/*.cpp")

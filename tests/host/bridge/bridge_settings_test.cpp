@@ -1,7 +1,7 @@
 // The bridge file's reader: each hostile file gives exactly one problem, on the line at fault and
 // in words that say what is wrong; the example file reads clean against the example stations;
 // 10,000 tags read in well under a second, and more than the cap give one line.
-#include "bridge_settings.h"
+#include "bridge/bridge_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The host's reconnect schedule on a clock the test moves: when a station that went down is
 // reconnected, that nothing reaches it in between, and that each change is said once.
-#include "station_health.h"
+#include "stations/station_health.h"
 
 #include <gtest/gtest.h>
 

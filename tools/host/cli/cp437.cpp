@@ -1,4 +1,4 @@
-#include "cp437.h"
+#include "cli/cp437.h"
 
 #include <array>
 #include <utility>

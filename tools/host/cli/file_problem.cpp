@@ -1,4 +1,4 @@
-#include "file_problem.h"
+#include "cli/file_problem.h"
 
 #include <fmt/core.h>
 

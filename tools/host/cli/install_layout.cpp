@@ -1,4 +1,4 @@
-#include "install_layout.h"
+#include "cli/install_layout.h"
 
 #include <string_view>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "output.h"
+#include "cli/output.h"
 
 #include <fmt/chrono.h>
 #include <fmt/core.h>

@@ -1,7 +1,7 @@
 // The running program's folder on Linux: the link /proc/self/exe.
 #include <system_error>
 
-#include "install_layout.h"
+#include "cli/install_layout.h"
 
 namespace tavhost {
 

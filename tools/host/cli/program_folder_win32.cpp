@@ -1,7 +1,7 @@
 // The running program's folder on Windows: the path of the module that started the process.
 #include <windows.h>
 
-#include "install_layout.h"
+#include "cli/install_layout.h"
 
 namespace tavhost {
 

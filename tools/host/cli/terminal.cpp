@@ -1,5 +1,5 @@
 // Ctrl-C as a request to stop: standard C++ signal handling, the same on every system.
-#include "terminal.h"
+#include "cli/terminal.h"
 
 #include <csignal>
 

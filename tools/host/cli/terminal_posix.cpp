@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "terminal.h"
+#include "cli/terminal.h"
 
 namespace tavhost {
 

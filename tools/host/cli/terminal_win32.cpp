@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "terminal.h"
+#include "cli/terminal.h"
 
 // Older SDK headers lack the console mode that makes escape sequences work.
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING

@@ -5,9 +5,10 @@
 #include <fmt/core.h>
 
 #include "abi/address_block.h"
-#include "address_rules.h"
-#include "output.h"
-#include "tag.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "tags/address_rules.h"
+#include "tags/tag.h"
 
 namespace tavhost {
 

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "commands/command_line.h"
 
 #include <fmt/core.h>
 
@@ -9,9 +9,9 @@
 
 #include "abi/address_block.h"
 #include "abi/records.h"
-#include "driver_library.h"
-#include "host.h"
-#include "output.h"
+#include "cli/output.h"
+#include "runtime/driver_library.h"
+#include "runtime/host.h"
 
 namespace tavhost {
 
@@ -62,8 +62,10 @@ std::string HostDataTypeProblem(const std::string& text) {
   for (const HostDataType& type : kHostDataTypes) {
     list += fmt::format("{}{} ({})", list.empty() ? "" : ", ", type.code, type.meaning);
   }
-  return fmt::format("'{}' is no host data type; --type takes {}, or the names float, bit and "
-                     "string", text, list);
+  return fmt::format(
+      "'{}' is no host data type; --type takes {}, or the names float, bit and "
+      "string",
+      text, list);
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 
 #include <chrono>
 
-#include "output.h"
+#include "cli/output.h"
+#include "commands/commands.h"
 #include "sim/network.h"
-#include "tag.h"
+#include "stations/station_table.h"
+#include "tags/tag.h"
+#include "tags/transfer.h"
+#include "tags/values.h"
 
 namespace tavhost {
 
@@ -88,9 +92,9 @@ WriteRow WriteAndReadBack(Host& host, const DemoWrite& write) {
   }
   if (!ParseValues(*row.tag, write.values, row.written, row.refusal)) return row;
   std::vector<uint8_t> values = row.written;
-  row.writeResult = WriteTag(host, *row.tag, values);
+  row.writeResult = WriteTag(host, *row.tag, values).result;
   row.held = Held();
-  row.readResult = ReadTag(host, *row.tag, row.readBack);
+  row.readResult = ReadTag(host, *row.tag, row.readBack).result;
   return row;
 }
 
@@ -105,7 +109,7 @@ ReadRow Read(Host& host, const char* address) {
   ReadRow row;
   row.address = address;
   row.tag = ParseTag(host, address, HostDataTypeOf(host, address), 1, row.result);
-  if (row.tag) row.result = ReadTag(host, *row.tag, row.values);
+  if (row.tag) row.result = ReadTag(host, *row.tag, row.values).result;
   return row;
 }
 

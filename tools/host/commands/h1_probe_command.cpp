@@ -10,12 +10,13 @@
 #include <optional>
 #include <string>
 
+#include "cli/output.h"
+#include "commands/commands.h"
 #include "h1eth/link.h"
 #include "h1eth/probe.h"
 #include "h1eth/settings.h"
-#include "host.h"
-#include "output.h"
 #include "plc_sessions/cotp.h"
+#include "runtime/host.h"
 #include "vocabulary/ethernet_address.h"
 
 namespace tavhost {

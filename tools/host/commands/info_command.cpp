@@ -1,9 +1,10 @@
 // tavhost info: command 14, the driver information.
 #include <fmt/core.h>
 
-#include "cp437.h"
-#include "host.h"
-#include "output.h"
+#include "cli/cp437.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "runtime/host.h"
 
 namespace tavhost {
 

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 
-#include "h1_operations.h"
-#include "host.h"
-#include "output.h"
-#include "recovery.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "runtime/h1_operations.h"
+#include "runtime/host.h"
+#include "stations/recovery.h"
+#include "stations/station_table.h"
 
 namespace tavhost {
 
@@ -85,14 +87,15 @@ void AddInitCommand(CLI::App& app, Host& host, int& exitCode) {
     }
     const bool anyDown =
         std::any_of(statuses.begin(), statuses.end(), [](const StationStatus& s) { return !s.up; });
-    exitCode = result != 0                                ? kExitRefused
+    exitCode = result != 0                                  ? kExitRefused
                : options->requireAll && (anyDown || closed) ? kExitStationDown
-                                                          : kExitDone;
+                                                            : kExitDone;
     const std::string failure =
-        result != 0 ? fmt::format("{}: initialisation failed with {}: the file configures no station",
-                                  stationOptions.stationFile, result)
-        : closed    ? fmt::format("the H1 library did not open: {}", *closed)
-                    : std::string();
+        result != 0
+            ? fmt::format("{}: initialisation failed with {}: the file configures no station",
+                          stationOptions.stationFile, result)
+        : closed ? fmt::format("the H1 library did not open: {}", *closed)
+                 : std::string();
     if (JsonOutput()) {
       Json document = {{"command", "init"},
                        {"stationFile", stationOptions.stationFile},

@@ -1,10 +1,13 @@
 // tavhost read: initialises quietly, then reads one tag (command 6, or 5 for a bit).
 #include <fmt/core.h>
 
-#include "command_line.h"
-#include "output.h"
-#include "recovery.h"
-#include "tag.h"
+#include "cli/output.h"
+#include "commands/command_line.h"
+#include "commands/commands.h"
+#include "stations/recovery.h"
+#include "tags/tag.h"
+#include "tags/transfer.h"
+#include "tags/values.h"
 
 namespace tavhost {
 
@@ -33,7 +36,8 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
         PrepareTag(host, "read", options->address, options->hostDataType, options->count, exitCode);
     if (!tag) return;
     std::vector<uint8_t> values;
-    const int32_t result = ReadTag(host, *tag, values);
+    const TransferResult read = ReadTag(host, *tag, values);
+    const int32_t result = read.result;
     exitCode = result == 0 ? kExitDone : kExitRefused;
     Json document = {{"command", "read"},
                      {"address", tag->address},
@@ -41,10 +45,10 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
                      {"count", tag->count},
                      {"result", result}};
     if (result != 0) {
-      AddExchangeOutcome(document);
+      AddExchangeOutcome(document, read);
       ReportError("read",
                   fmt::format("{}: read failed with {}: {}", options->address, result,
-                              TransferFailureText(host, *tag, result)),
+                              TransferFailureText(host, *tag, read)),
                   std::move(document));
       return;
     }

@@ -13,9 +13,10 @@
 #include <optional>
 
 #include "abi/port_parameters.h"
-#include "device_line.h"
-#include "host.h"
-#include "output.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "runtime/device_line.h"
+#include "runtime/host.h"
 #include "vocabulary/line_flags.h"
 
 namespace tavhost {

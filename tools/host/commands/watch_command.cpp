@@ -8,11 +8,13 @@
 #include <chrono>
 #include <thread>
 
-#include "command_line.h"
-#include "output.h"
-#include "recovery.h"
-#include "tag.h"
-#include "terminal.h"
+#include "cli/output.h"
+#include "cli/terminal.h"
+#include "commands/command_line.h"
+#include "commands/commands.h"
+#include "stations/recovery.h"
+#include "tags/tag.h"
+#include "tags/values.h"
 
 namespace tavhost {
 
@@ -158,8 +160,8 @@ void PrintLines(const WatchState& state) {
   for (const Watched& w : state.tags) {
     if (!Shown(state, w)) continue;
     fmt::print("{} cycle {} {} {} result {} failures {} station {}\n", time, state.cycles,
-               w.tag.address, w.result == 0 ? ValueText(w, state.view) : "-", w.result,
-               w.failures, StationStateName(w.station));
+               w.tag.address, w.result == 0 ? ValueText(w, state.view) : "-", w.result, w.failures,
+               StationStateName(w.station));
   }
   std::fflush(stdout);
 }

@@ -2,10 +2,13 @@
 // back. The simulated stations live in the tavhost process, so a write lasts as long as it.
 #include <fmt/core.h>
 
-#include "command_line.h"
-#include "output.h"
-#include "recovery.h"
-#include "tag.h"
+#include "cli/output.h"
+#include "commands/command_line.h"
+#include "commands/commands.h"
+#include "stations/recovery.h"
+#include "tags/tag.h"
+#include "tags/transfer.h"
+#include "tags/values.h"
 
 namespace tavhost {
 
@@ -52,22 +55,22 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
                      {"count", tag->count},
                      {"written", ValuesToJson(*tag, values)}};
     exitCode = kExitRefused;
-    const int32_t written = WriteTag(host, *tag, values);
-    document["result"] = written;
-    if (written != 0) {
-      AddExchangeOutcome(document);
+    const TransferResult written = WriteTag(host, *tag, values);
+    document["result"] = written.result;
+    if (written.result != 0) {
+      AddExchangeOutcome(document, written);
       ReportError("write",
-                  fmt::format("{}: write failed with {}: {}", options->address, written,
+                  fmt::format("{}: write failed with {}: {}", options->address, written.result,
                               TransferFailureText(host, *tag, written)),
                   std::move(document));
       return;
     }
-    const int32_t read = ReadTag(host, *tag, values);
-    document["readBackResult"] = read;
-    if (read != 0) {
-      AddExchangeOutcome(document);
+    const TransferResult read = ReadTag(host, *tag, values);
+    document["readBackResult"] = read.result;
+    if (read.result != 0) {
+      AddExchangeOutcome(document, read);
       ReportError("write",
-                  fmt::format("{}: reading back failed with {}: {}", options->address, read,
+                  fmt::format("{}: reading back failed with {}: {}", options->address, read.result,
                               TransferFailureText(host, *tag, read)),
                   std::move(document));
       return;

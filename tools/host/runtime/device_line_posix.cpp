@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "device_line.h"
 #include "platform/serial_port_rate_linux.h"
 #include "platform/serial_port_termios.h"
+#include "runtime/device_line.h"
 
 namespace tavhost {
 

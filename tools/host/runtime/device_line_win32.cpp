@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device_line.h"
+#include "runtime/device_line.h"
 
 namespace tavhost {
 

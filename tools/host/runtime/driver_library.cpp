@@ -1,4 +1,4 @@
-#include "driver_library.h"
+#include "runtime/driver_library.h"
 
 namespace tavhost {
 

@@ -1,7 +1,7 @@
 // The driver library loaded with dlopen, TavMain looked up with dlsym.
 #include <dlfcn.h>
 
-#include "driver_library.h"
+#include "runtime/driver_library.h"
 
 namespace tavhost {
 

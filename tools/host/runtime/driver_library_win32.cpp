@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "driver_library.h"
+#include "runtime/driver_library.h"
 
 namespace tavhost {
 namespace {

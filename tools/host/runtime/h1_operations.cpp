@@ -2,16 +2,16 @@
 // of every library in the process, and hands each call on: to the simulated H1 network that it
 // links, or, after UseH1OverTcp or UseH1OverEthernet, to libh1tcp's or libh1eth's operations,
 // so that the same driver reaches real PLCs over TCP or H1.
-#include "h1_operations.h"
+#include "runtime/h1_operations.h"
 
 #include <dlfcn.h>
 #include <fmt/core.h>
 
 #include <cstdlib>
 
-#include "output.h"
+#include "cli/output.h"
+#include "runtime/simulation_control.h"
 #include "sim/network.h"
-#include "simulation_control.h"
 
 #pragma GCC visibility push(default)
 #include "platform/h1_library.h"

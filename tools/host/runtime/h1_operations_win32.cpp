@@ -3,14 +3,13 @@
 // the operations on to libh1tcp's DLL, which it loads by its full path (a second module of the
 // same name), after putting the map where libh1tcp looks for it; with --h1-interface, to
 // libh1eth's DLL (eth/) the same way, after naming the adapter in TAV_H1_INTERFACE.
-#include <windows.h>
-
 #include <fmt/core.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "h1_operations.h"
+#include "runtime/h1_operations.h"
 #include "sim/h1_forwarding.h"
 
 namespace tavhost {

@@ -1,4 +1,4 @@
-#include "host.h"
+#include "runtime/host.h"
 
 #include <fmt/core.h>
 
@@ -11,13 +11,13 @@
 #include <system_error>
 
 #include "abi/records.h"
-#include "file_problem.h"
-#include "h1_operations.h"
-#include "output.h"
+#include "cli/file_problem.h"
+#include "cli/output.h"
+#include "runtime/h1_operations.h"
+#include "runtime/simulation_control.h"
+#include "runtime/station_map_check.h"
 #include "sim/network_file.h"
-#include "simulation_control.h"
 #include "station_map/station_map.h"
-#include "station_map_check.h"
 
 namespace tavhost {
 

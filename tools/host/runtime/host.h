@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "abi/driver_instance.h"
-#include "driver_library.h"
-#include "install_layout.h"
-#include "output.h"
+#include "cli/install_layout.h"
+#include "cli/output.h"
+#include "runtime/driver_library.h"
 
 namespace tavhost {
 
@@ -106,25 +106,5 @@ std::string StationFileName(int32_t driverNumber);
 // What keeps the driver from reading `stationFile`: a name that no driver number gives, no such
 // file, or a file that cannot be read (and why). None when it can read it.
 std::optional<std::string> StationFileProblem(const std::string& stationFile);
-
-// Prints the configured stations of the PlcTable with their connections, and what the simulated
-// network knows of each.
-void PrintStationTable(const tav::DriverInstance& instance);
-// The same as a JSON array, one object per station.
-Json StationTableJson(const tav::DriverInstance& instance);
-
-// Each command adds its subcommand to the app; its callback runs when the user picked it and
-// stores the program's exit code in `exitCode`.
-void AddInfoCommand(CLI::App& app, Host& host, int& exitCode);
-void AddInitCommand(CLI::App& app, Host& host, int& exitCode);
-void AddDemoCommand(CLI::App& app, Host& host, int& exitCode);
-void AddReadCommand(CLI::App& app, Host& host, int& exitCode);
-void AddWriteCommand(CLI::App& app, Host& host, int& exitCode);
-void AddCheckCommand(CLI::App& app, Host& host, int& exitCode);
-void AddWatchCommand(CLI::App& app, Host& host, int& exitCode);
-void AddSerialCommand(CLI::App& app, Host& host, int& exitCode);
-void AddBridgeCommand(CLI::App& app, Host& host, int& exitCode);
-// tavhost h1 probe, libh1eth's transport used directly.
-void AddH1Command(CLI::App& app, Host& host, int& exitCode);
 
 }  // namespace tavhost

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "host.h"
-#include "output.h"
+#include "cli/output.h"
+#include "runtime/host.h"
 
 namespace {
 

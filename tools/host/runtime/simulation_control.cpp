@@ -1,4 +1,4 @@
-#include "simulation_control.h"
+#include "runtime/simulation_control.h"
 
 #include <fmt/core.h>
 
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "h1_operations.h"
+#include "runtime/h1_operations.h"
 #include "sim/network.h"
 #include "sim/network_file.h"
 

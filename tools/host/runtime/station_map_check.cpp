@@ -1,4 +1,4 @@
-#include "station_map_check.h"
+#include "runtime/station_map_check.h"
 
 #include <fmt/core.h>
 
@@ -153,8 +153,8 @@ std::optional<std::string> StationAbsentFromMap(const tav::DriverInstance& insta
   if (station < 0 || station >= tav::kStationCount) return std::nullopt;
   const tav::PlcEntry& entry = instance.plcTable[station];
   if (!tav::IsConfigured(entry)) return std::nullopt;
-  const std::string_view addressText(
-      entry.ethernetAddress, strnlen(entry.ethernetAddress, sizeof entry.ethernetAddress));
+  const std::string_view addressText(entry.ethernetAddress,
+                                     strnlen(entry.ethernetAddress, sizeof entry.ethernetAddress));
   const std::optional<tav::EthernetAddress> address = tav::ParseEthernetAddressText(addressText);
   if (!address || map.Find(*address) != nullptr) return std::nullopt;
   return fmt::format("station {:02} ({}) is not in the station map {}: libh1tcp cannot reach it",

@@ -1,4 +1,4 @@
-#include "quick_target.h"
+#include "stations/quick_target.h"
 
 #include <fmt/core.h>
 
@@ -69,7 +69,8 @@ QuickTargetParse ParseQuickTarget(std::string_view hostAndPort, int slot, bool s
     }
     ++hostEnd;
   } else if (std::count(hostAndPort.begin(), hostAndPort.end(), ':') > 1) {
-    return {std::nullopt, fmt::format("--plc: an IPv6 address goes in brackets: [{}]", hostAndPort)};
+    return {std::nullopt,
+            fmt::format("--plc: an IPv6 address goes in brackets: [{}]", hostAndPort)};
   } else {
     hostEnd = std::min(hostAndPort.find(':'), hostAndPort.size());
   }
@@ -79,8 +80,8 @@ QuickTargetParse ParseQuickTarget(std::string_view hostAndPort, int slot, bool s
     const std::optional<uint16_t> port =
         after.front() == ':' ? PortNumber(after.substr(1)) : std::nullopt;
     if (!port) {
-      return {std::nullopt, fmt::format("--plc: the port of {} is not a number from 1 to 65535",
-                                        hostAndPort)};
+      return {std::nullopt,
+              fmt::format("--plc: the port of {} is not a number from 1 to 65535", hostAndPort)};
     }
     target.port = *port;
   } else if (s5) {

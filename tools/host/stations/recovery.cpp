@@ -1,4 +1,4 @@
-#include "recovery.h"
+#include "stations/recovery.h"
 
 #include <fmt/core.h>
 
@@ -6,10 +6,10 @@
 #include <cstdio>
 
 #include "abi/records.h"
-#include "output.h"
-#include "status_words.h"
+#include "cli/output.h"
+#include "runtime/simulation_control.h"
+#include "tags/status_words.h"
 #include "vocabulary/h1_results.h"
-#include "simulation_control.h"
 
 namespace tavhost {
 
@@ -89,12 +89,13 @@ std::optional<int32_t> StationRecovery::Run(const Tag& tag, Transfer transfer) {
   newestH1Line_.clear();
   newestDriverLine_.clear();
   if (!health_.BeforeTransfer(station)) return std::nullopt;
-  const int32_t result = transfer();
+  lastTransfer_ = transfer();
+  const int32_t result = lastTransfer_.result;
   // The driver gives result 1 for an exchange on a connection that broke; the library's result
   // in its log line tells it from a station's refusal, so the station is down at once.
-  const std::optional<ExchangeOutcome> outcome = LastExchangeOutcome();
-  const bool broken = result == kRefusedOrFailed && outcome &&
-                      outcome->libraryResult == tav::h1::kConnectionBroken;
+  const std::optional<ExchangeOutcome>& outcome = lastTransfer_.exchange;
+  const bool broken =
+      result == kRefusedOrFailed && outcome && outcome->libraryResult == tav::h1::kConnectionBroken;
   const bool noConnection = result == kNoConnection || broken;
   std::string reason;
   if (broken) {
@@ -121,13 +122,14 @@ std::optional<int32_t> StationRecovery::Write(const Tag& tag, std::vector<uint8_
   return Run(tag, [&] { return WriteTag(host_, tag, values); });
 }
 
-std::string TransferFailureText(const Host& host, const Tag& tag, int32_t result) {
+std::string TransferFailureText(const Host& host, const Tag& tag, const TransferResult& transfer) {
+  const int32_t result = transfer.result;
   if (result == kNoConnection) {
     if (std::optional<std::string> absent = host.StationAbsentFromMap(tag.parsed.plcNumber)) {
       return *absent;
     }
   }
-  std::string text = TransferFailureMeaning(tag, result);
+  std::string text = TransferFailureMeaning(tag, transfer);
   if (result == kNoConnection) text += ": " + TimeoutText(host.timeout());
   return text;
 }

@@ -11,9 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host.h"
-#include "station_health.h"
-#include "tag.h"
+#include "runtime/host.h"
+#include "stations/station_health.h"
+#include "tags/tag.h"
+#include "tags/transfer.h"
 
 namespace tavhost {
 
@@ -32,6 +33,8 @@ class StationRecovery {
   std::optional<int32_t> Write(const Tag& tag, std::vector<uint8_t>& values);
 
   const StationHealth& health() const { return health_; }
+  // What the last transfer that ran came to, with what the driver logged of its exchange.
+  const TransferResult& lastTransfer() const { return lastTransfer_; }
 
  private:
   template <typename Transfer>
@@ -44,11 +47,12 @@ class StationRecovery {
   StationHealth health_;
   std::string newestH1Line_;      // libh1tcp's, since the station's transfer began
   std::string newestDriverLine_;  // the driver's own, likewise
+  TransferResult lastTransfer_;
 };
 
 // Why a transfer failed, as read and write report it: what the result means and, for a result
 // that a time-out can give, the time-out it ran into.
-std::string TransferFailureText(const Host& host, const Tag& tag, int32_t result);
+std::string TransferFailureText(const Host& host, const Tag& tag, const TransferResult& transfer);
 
 // A station's connection as the host sees it after initialisation: up when the station's read
 // connection came up (on the simulated network: is established), else down with the reason the

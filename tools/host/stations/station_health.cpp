@@ -1,4 +1,4 @@
-#include "station_health.h"
+#include "stations/station_health.h"
 
 #include <fmt/format.h>
 

@@ -1,11 +1,13 @@
 // The PlcTable as the driver filled it, beside the simulated network's view of each station.
+#include "stations/station_table.h"
+
 #include <fmt/core.h>
 
 #include <cstring>
 #include <string>
 
-#include "h1_operations.h"
-#include "host.h"
+#include "runtime/h1_operations.h"
+#include "runtime/host.h"
 #include "sim/network.h"
 
 namespace tavhost {

@@ -1,4 +1,4 @@
-#include "address_rules.h"
+#include "tags/address_rules.h"
 
 #include <fmt/core.h>
 

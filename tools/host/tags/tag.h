@@ -1,6 +1,6 @@
-// One tag as tavhost handles it: its address parsed by the driver (command 3), its values read
-// (commands 5 and 6) and written (commands 7 and 10) through host arrays of the widths the
-// driver uses, and shown or taken as text.
+// One tag as tavhost handles it: its address parsed by the driver (command 3) into the host
+// array of the width the driver uses for it (transfer.h reads and writes it; values.h shows and
+// takes its values as text).
 #pragma once
 
 #include <cstdint>
@@ -11,11 +11,7 @@
 #include <vector>
 
 #include "abi/address_block.h"
-#include "address_rules.h"
-#include "host.h"
-#include "output.h"
-#include "status_words.h"
-#include "value_view.h"
+#include "runtime/host.h"
 
 namespace tavhost {
 
@@ -28,6 +24,13 @@ enum class ValueKind : uint8_t {
   kString,      // characters
   kBit,         // one bit of a word, through the value cell
 };
+
+// A bit travels in a 32-bit value cell; a 16-bit element lies in bytes 2 and 3 of its cell.
+inline constexpr size_t kValueCellBytes = 4;
+inline constexpr uint32_t kValueCellShift = 16;
+
+// Bytes of one host element of the kind (a bit's and a string's aside).
+size_t ElementBytes(ValueKind kind);
 
 struct Tag {
   std::string address;
@@ -75,34 +78,6 @@ std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::s
 std::optional<Tag> ParseTag(Host& host, const std::string& address, int32_t hostDataType,
                             int32_t count, int32_t& result);
 
-// Reads the tag's values into `host` (HostBytes() bytes); returns the driver's result.
-int32_t ReadTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
-// Writes the tag's values from `values`; returns the driver's result.
-int32_t WriteTag(Host& host, const Tag& tag, std::vector<uint8_t>& values);
-// What the driver logged of the last failed ReadTag or WriteTag's exchange: the library's result
-// and the station's status word. None when the last transfer succeeded or logged no exchange.
-std::optional<ExchangeOutcome> LastExchangeOutcome();
-// The outcome as JSON members: "h1Result" and "statusWord", added to `document` when there is one.
-void AddExchangeOutcome(Json& document);
-// What a failed transfer of the tag means: the driver's reason when tavhost knows why it refused,
-// the station's status word or the library's result in words when the driver logged them, else
-// what the result means.
-std::string TransferFailureMeaning(const Tag& tag, int32_t result);
-
-// The values of a host array as text, one per element, separated by blanks; integers and floats
-// as `view` shows them.
-std::string FormatValues(const Tag& tag, const std::vector<uint8_t>& values,
-                         const ValueView& view = {});
-// The values of a host array typed as the tag's kind: unsigned integers for bytes, words and
-// double words, numbers for floats, the text of a string, true or false for a bit.
-Json ValuesToJson(const Tag& tag, const std::vector<uint8_t>& values);
 // The kind's name: "byte", "word", "double word", "float", "string", "bit".
 std::string_view KindName(ValueKind kind);
-// Fills a host array from texts, one per element (a string takes one); false with `error` set
-// when a text does not fit the tag: an integer beyond its element, a float beyond what the
-// station stores, a string longer than the characters that travel or with characters other than
-// printable ASCII, a bit other than 0 or 1.
-bool ParseValues(const Tag& tag, const std::vector<std::string>& texts,
-                 std::vector<uint8_t>& values, std::string& error);
-
 }  // namespace tavhost

@@ -1,4 +1,4 @@
-#include "value_view.h"
+#include "tags/value_view.h"
 
 #include <fmt/core.h>
 
