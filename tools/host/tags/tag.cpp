@@ -9,6 +9,7 @@
 #include "abi/transfer_block.h"
 #include "cli/output.h"
 #include "tags/address_rules.h"
+#include "vocabulary/area_rules.h"
 #include "vocabulary/element_kinds.h"
 
 namespace tavhost {
@@ -140,18 +141,9 @@ std::optional<Tag> PrepareTag(Host& host, std::string_view command, const std::s
   return tag;
 }
 
-size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType) {
-  const tav::ElementKind element = ElementOf(areaTypeCode);
-  if (element != tav::ElementKind::kByte) return tav::InfoOf(element).hostBytes == 4 ? 4 : 2;
-  // A byte of inputs, outputs or flags takes one byte; so does a data block's byte on an S7
-  // station, while on the word-addressed stations each travels in a word of its own.
-  const bool dataBlock = tav::KindByte(areaTypeCode) == tav::kAreaDataByte;
-  return !dataBlock || plcType == tav::kPlcTypeS7 ? 1 : 2;
-}
-
 int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType) {
   return static_cast<int32_t>(tav::kTransferBufferSize /
-                              TransferBytesPerElement(areaTypeCode, plcType));
+                              tav::TransferBytesPerElement(areaTypeCode, plcType));
 }
 
 std::string_view KindName(ValueKind kind) {

@@ -48,9 +48,9 @@ struct Tag {
   size_t StringCharactersMoved() const;
 };
 
-// Bytes one element of the kind takes in the driver's 10,000-byte TransferBuffer at a station of
-// `plcType`: the most elements one transfer moves is 10,000 divided by it.
-size_t TransferBytesPerElement(uint32_t areaTypeCode, uint8_t plcType);
+// The most elements of the kind one transfer moves at a station of `plcType`: the driver's
+// 10,000-byte TransferBuffer divided by the bytes one element takes there (as the transfer plan
+// counts them, vocabulary/area_rules.h).
 int32_t MaxElementsPerTransfer(uint32_t areaTypeCode, uint8_t plcType);
 
 // The 13-character form of `address`: the address itself, or the translation of a familiar form
