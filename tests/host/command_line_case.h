@@ -2,6 +2,7 @@
 // (tavhost_test.cpp) runs, its own and those of messages_test.cpp.
 #pragma once
 
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,7 +19,13 @@ struct CommandLineCase {
   const char* interruptAfter = "";       // Ctrl-C once standard output holds this
   const char* environment = "";          // NAME=VALUE for tavhost
   std::vector<std::string> absent = {};  // fragments neither output may hold
+  int errorLines = 1;  // lines of standard error when the exit code is neither 0 nor 1
 };
+
+// Failure messages show a row by its name.
+inline void PrintTo(const CommandLineCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 // tavhost in words (messages_test.cpp): status words, messages that name the real fault, the
 // command line's checks, the serial channel's bounds and the value views.

@@ -36,8 +36,8 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
         PrepareTag(host, "read", options->address, options->hostDataType, options->count, exitCode);
     if (!tag) return;
     std::vector<uint8_t> values;
-    const TransferResult read = ReadTag(host, *tag, values);
-    const int32_t result = read.result;
+    const TransferResult transfer = ReadTag(host, *tag, values);
+    const int32_t result = transfer.result;
     exitCode = result == 0 ? kExitDone : kExitRefused;
     Json document = {{"command", "read"},
                      {"address", tag->address},
@@ -45,10 +45,10 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
                      {"count", tag->count},
                      {"result", result}};
     if (result != 0) {
-      AddExchangeOutcome(document, read);
+      AddExchangeOutcome(document, transfer);
       ReportError("read",
                   fmt::format("{}: read failed with {}: {}", options->address, result,
-                              TransferFailureText(host, *tag, read)),
+                              TransferFailureText(host, *tag, transfer)),
                   std::move(document));
       return;
     }
