@@ -1,10 +1,8 @@
 // tavhost read: initialises quietly, then reads one tag (command 6, or 5 for a bit).
-#include <fmt/core.h>
-
 #include "cli/output.h"
 #include "commands/command_line.h"
 #include "commands/commands.h"
-#include "stations/recovery.h"
+#include "commands/tag_report.h"
 #include "tags/tag.h"
 #include "tags/transfer.h"
 #include "tags/values.h"
@@ -45,19 +43,11 @@ void AddReadCommand(CLI::App& app, Host& host, int& exitCode) {
                      {"count", tag->count},
                      {"result", result}};
     if (result != 0) {
-      AddExchangeOutcome(document, transfer);
-      ReportError("read",
-                  fmt::format("{}: read failed with {}: {}", options->address, result,
-                              TransferFailureText(host, *tag, transfer)),
-                  std::move(document));
+      ReportTransferFailure(host, "read", "read", options->address, *tag, transfer,
+                            std::move(document));
       return;
     }
-    if (JsonOutput()) {
-      document["values"] = ValuesToJson(*tag, values);
-      EmitDocument(std::move(document));
-      return;
-    }
-    fmt::print("{}: {}\n", options->address, FormatValues(*tag, values, options->view));
+    ShowValues(std::move(document), options->address, *tag, values, options->view);
   });
 }
 

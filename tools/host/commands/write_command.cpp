@@ -5,7 +5,7 @@
 #include "cli/output.h"
 #include "commands/command_line.h"
 #include "commands/commands.h"
-#include "stations/recovery.h"
+#include "commands/tag_report.h"
 #include "tags/tag.h"
 #include "tags/transfer.h"
 #include "tags/values.h"
@@ -58,30 +58,19 @@ void AddWriteCommand(CLI::App& app, Host& host, int& exitCode) {
     const TransferResult written = WriteTag(host, *tag, values);
     document["result"] = written.result;
     if (written.result != 0) {
-      AddExchangeOutcome(document, written);
-      ReportError("write",
-                  fmt::format("{}: write failed with {}: {}", options->address, written.result,
-                              TransferFailureText(host, *tag, written)),
-                  std::move(document));
+      ReportTransferFailure(host, "write", "write", options->address, *tag, written,
+                            std::move(document));
       return;
     }
     const TransferResult read = ReadTag(host, *tag, values);
     document["readBackResult"] = read.result;
     if (read.result != 0) {
-      AddExchangeOutcome(document, read);
-      ReportError("write",
-                  fmt::format("{}: reading back failed with {}: {}", options->address, read.result,
-                              TransferFailureText(host, *tag, read)),
-                  std::move(document));
+      ReportTransferFailure(host, "write", "reading back", options->address, *tag, read,
+                            std::move(document));
       return;
     }
     exitCode = kExitDone;
-    if (JsonOutput()) {
-      document["values"] = ValuesToJson(*tag, values);
-      EmitDocument(std::move(document));
-      return;
-    }
-    fmt::print("{}: {}\n", options->address, FormatValues(*tag, values, options->view));
+    ShowValues(std::move(document), options->address, *tag, values, options->view);
   });
 }
 
