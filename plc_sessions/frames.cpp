@@ -101,6 +101,25 @@ bool ParseParameter(ByteView parameter, ByteView data, S7Answer& answer) {
   return false;
 }
 
+// Where the header's blocks lie: the magic and the header's length, the operation block, then
+// the organisation block (a request) or the acknowledgement block (an answer), then an empty
+// block to the header's end.
+constexpr size_t kS5OperationAt = 3;
+constexpr size_t kS5SecondBlockAt = kS5OperationAt + kS5OperationBlock.bytes;
+constexpr size_t kS5RequestEmptyAt = kS5SecondBlockAt + kS5OrganisationBlock.bytes;
+constexpr size_t kS5AnswerEmptyAt = kS5SecondBlockAt + kS5AcknowledgementBlock.bytes;
+static_assert(kS5RequestEmptyAt + kS5RequestEmptyBlockBytes == kS5HeaderBytes);
+static_assert(kS5AnswerEmptyAt + kS5AnswerEmptyBlockBytes == kS5HeaderBytes);
+
+bool HasBlock(ByteView header, size_t at, S5HeaderBlock block) {
+  return header[at] == block.tag && header[at + 1] == block.bytes;
+}
+
+void PutBlock(Bytes& header, size_t at, S5HeaderBlock block) {
+  header[at] = block.tag;
+  header[at + 1] = block.bytes;
+}
+
 constexpr uint8_t kS5Magic0 = 'S';
 constexpr uint8_t kS5Magic1 = '5';
 
@@ -108,14 +127,13 @@ void PutS5Head(Bytes& header, uint8_t opcode) {
   header[0] = kS5Magic0;
   header[1] = kS5Magic1;
   header[2] = static_cast<uint8_t>(kS5HeaderBytes);
-  header[3] = 0x01;  // operation code block, 3 bytes long
-  header[4] = 0x03;
-  header[5] = opcode;
+  PutBlock(header, kS5OperationAt, kS5OperationBlock);
+  header[kS5OperationAt + 2] = opcode;
 }
 
 bool HasS5Head(ByteView header) {
   return header.size() >= kS5HeaderBytes && header[0] == kS5Magic0 && header[1] == kS5Magic1 &&
-         header[2] == kS5HeaderBytes && header[3] == 0x01 && header[4] == 0x03;
+         header[2] == kS5HeaderBytes && HasBlock(header, kS5OperationAt, kS5OperationBlock);
 }
 
 }  // namespace
@@ -167,19 +185,18 @@ std::optional<S7Answer> ParseS7Answer(ByteView pdu) {
 Bytes S5RequestHeader(const S5Request& request) {
   Bytes header(kS5HeaderBytes);
   PutS5Head(header, static_cast<uint8_t>(request.opcode));
-  header[6] = 0x03;  // organisation block, 8 bytes long
-  header[7] = 0x08;
+  PutBlock(header, kS5SecondBlockAt, kS5OrganisationBlock);
   header[8] = request.org;
   header[9] = request.block;
   StoreBe16(&header[10], request.start);
   StoreBe16(&header[12], request.length);
-  header[14] = 0xFF;  // empty block, 2 bytes long
-  header[15] = 0x02;
+  PutBlock(header, kS5RequestEmptyAt, {kS5EmptyBlockTag, kS5RequestEmptyBlockBytes});
   return header;
 }
 
 std::optional<S5Request> ParseS5RequestHeader(ByteView header) {
-  if (!HasS5Head(header) || header[6] != 0x03 || header[7] != 0x08) return std::nullopt;
+  if (!HasS5Head(header) || !HasBlock(header, kS5SecondBlockAt, kS5OrganisationBlock))
+    return std::nullopt;
   const auto opcode = static_cast<S5Opcode>(header[5]);
   if (opcode != S5Opcode::kFetch && opcode != S5Opcode::kWrite) return std::nullopt;
   return S5Request{opcode, header[8], header[9], LoadBe16(&header[10]), LoadBe16(&header[12])};
@@ -188,16 +205,15 @@ std::optional<S5Request> ParseS5RequestHeader(ByteView header) {
 Bytes S5AnswerHeader(const S5Answer& answer) {
   Bytes header(kS5HeaderBytes);
   PutS5Head(header, static_cast<uint8_t>(answer.opcode));
-  header[6] = 0x0F;  // acknowledgement block, 3 bytes long
-  header[7] = 0x03;
+  PutBlock(header, kS5SecondBlockAt, kS5AcknowledgementBlock);
   header[8] = answer.error;
-  header[9] = 0xFF;  // empty block, 7 bytes long
-  header[10] = 0x07;
+  PutBlock(header, kS5AnswerEmptyAt, {kS5EmptyBlockTag, kS5AnswerEmptyBlockBytes});
   return header;
 }
 
 std::optional<S5Answer> ParseS5AnswerHeader(ByteView header) {
-  if (!HasS5Head(header) || header[6] != 0x0F || header[7] != 0x03) return std::nullopt;
+  if (!HasS5Head(header) || !HasBlock(header, kS5SecondBlockAt, kS5AcknowledgementBlock))
+    return std::nullopt;
   const auto opcode = static_cast<S5Opcode>(header[5]);
   if (opcode != S5Opcode::kFetchAck && opcode != S5Opcode::kWriteAck) return std::nullopt;
   return S5Answer{opcode, header[8]};
@@ -217,14 +233,12 @@ uint16_t StatusOfS7Item(uint8_t returnCode) {
 }
 
 uint16_t StatusOfS5Error(uint8_t error) {
-  constexpr uint8_t kNoSuchBlock = 0x02;
-  constexpr uint8_t kBlockTooShort = 0x03;
   switch (error) {
-    case 0:
+    case kS5ErrorNone:
       return kStatusGood;
-    case kNoSuchBlock:
+    case kS5ErrorNoSuchBlock:
       return kStatusNoSuchArea;
-    case kBlockTooShort:
+    case kS5ErrorBlockTooShort:
       return kStatusOutOfRange;
     default:
       return kStatusS5Error | error;

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/h1_records.h"
 #include "vocabulary/h1_results.h"
 
 namespace tav::sessions {
@@ -49,21 +50,47 @@ struct S7Answer {
   uint16_t parallelJobs = 0;           // setup: what the station grants
   uint16_t pduBytes = 0;
 };
+// An item's return code.
 inline constexpr uint8_t kS7ItemSuccess = 0xFF;
-inline constexpr uint8_t kS7ItemNoSuchObject = 0x0A;
+inline constexpr uint8_t kS7ItemHardwareFault = 0x01;
+inline constexpr uint8_t kS7ItemAccessDenied = 0x03;
 inline constexpr uint8_t kS7ItemOutOfRange = 0x05;
+inline constexpr uint8_t kS7ItemTypeNotSupported = 0x06;
+inline constexpr uint8_t kS7ItemTypeInconsistent = 0x07;
+inline constexpr uint8_t kS7ItemNoSuchObject = 0x0A;
 // An S7 PDU the station sent (ack or ack-data).
 std::optional<S7Answer> ParseS7Answer(ByteView pdu);
 
 // S5 fetch/write.
 inline constexpr size_t kS5HeaderBytes = 16;
 enum class S5Opcode : uint8_t { kWrite = 0x03, kWriteAck = 0x04, kFetch = 0x05, kFetchAck = 0x06 };
+// The blocks of a header: each opens with its tag and its length in bytes (tag and length
+// included).
+struct S5HeaderBlock {
+  uint8_t tag;
+  uint8_t bytes;
+};
+inline constexpr S5HeaderBlock kS5OperationBlock{0x01, 3};        // the opcode
+inline constexpr S5HeaderBlock kS5OrganisationBlock{0x03, 8};     // area, block, start, length
+inline constexpr S5HeaderBlock kS5AcknowledgementBlock{0x0F, 3};  // the error byte
+inline constexpr uint8_t kS5EmptyBlockTag = 0xFF;
+inline constexpr uint8_t kS5RequestEmptyBlockBytes = 2;
+inline constexpr uint8_t kS5AnswerEmptyBlockBytes = 7;
 // Organisation blocks: the numbers of the request record's area kinds.
-inline constexpr uint8_t kS5OrgDataBlock = 0x01;
-inline constexpr uint8_t kS5OrgFlags = 0x02;
-inline constexpr uint8_t kS5OrgInputs = 0x03;
-inline constexpr uint8_t kS5OrgOutputs = 0x04;
-inline constexpr uint8_t kS5OrgExtendedDataBlock = 0x0A;
+constexpr uint8_t S5Org(AreaKind kind) {
+  return static_cast<uint8_t>(kind);
+}
+inline constexpr uint8_t kS5OrgDataBlock = S5Org(AreaKind::kDataBlock);
+inline constexpr uint8_t kS5OrgFlags = S5Org(AreaKind::kFlags);
+inline constexpr uint8_t kS5OrgInputs = S5Org(AreaKind::kInputs);
+inline constexpr uint8_t kS5OrgOutputs = S5Org(AreaKind::kOutputs);
+inline constexpr uint8_t kS5OrgExtendedDataBlock = S5Org(AreaKind::kExtendedDataBlock);
+static_assert(kS5OrgDataBlock == 0x01 && kS5OrgFlags == 0x02 && kS5OrgInputs == 0x03 &&
+              kS5OrgOutputs == 0x04 && kS5OrgExtendedDataBlock == 0x0A);
+// An acknowledgement's error byte.
+inline constexpr uint8_t kS5ErrorNone = 0x00;
+inline constexpr uint8_t kS5ErrorNoSuchBlock = 0x02;
+inline constexpr uint8_t kS5ErrorBlockTooShort = 0x03;
 
 struct S5Request {
   S5Opcode opcode = S5Opcode::kFetch;

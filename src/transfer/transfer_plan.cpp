@@ -1,9 +1,8 @@
 #include "transfer/transfer_plan.h"
 
-#include <array>
-
 #include "abi/area_type.h"
 #include "platform/host_log.h"
+#include "vocabulary/area_rules.h"
 
 namespace tav {
 namespace {
@@ -13,9 +12,6 @@ constexpr const char kWriteRefused[] = "TavSH1: Write Tag %s Refused, %s";
 constexpr const char kReadFailed[] = "TavSH1: Read Tag %s Failed, rc=%d,%d";
 constexpr const char kWriteFailed[] = "TavSH1: Write Tag %s Failed, rc=%d,%d";
 
-// Where a kind's data lie at the station.
-enum class Placement : uint8_t { kDataBlock, kString, kProcessArea };
-
 // The request's area kinds.
 constexpr uint16_t kDataBlockArea = static_cast<uint16_t>(AreaKind::kDataBlock);
 constexpr uint16_t kExtendedDataBlockArea = static_cast<uint16_t>(AreaKind::kExtendedDataBlock);
@@ -23,9 +19,10 @@ constexpr uint16_t kInputArea = static_cast<uint16_t>(AreaKind::kInputs);
 constexpr uint16_t kFlagArea = static_cast<uint16_t>(AreaKind::kFlags);
 constexpr uint16_t kOutputArea = static_cast<uint16_t>(AreaKind::kOutputs);
 
-// What the low byte of an AreaTypeCode selects. The odd-offset codes ('d', 'f', and the odd S7
-// word 1) carry the offset of the aligned element below the value; the advance moves the request
-// onto the value's own first word (S5) or byte (S7).
+// What the whole AreaTypeCode selects: the vocabulary's rule, the request's area kind, and the
+// advance of the odd-offset codes ('d', 'f', and the odd S7 word 1), which carry the offset of
+// the aligned element below the value: the advance moves the request onto the value's own first
+// word (S5) or byte (S7).
 struct KindRule {
   ElementKind element = ElementKind::kNone;
   Placement placement = Placement::kDataBlock;
@@ -34,62 +31,42 @@ struct KindRule {
   uint8_t s7Advance = 0;
 };
 
-constexpr std::array<KindRule, 256> MakeKindRules() {
-  constexpr auto kBlock = Placement::kDataBlock;
-  constexpr auto kProcess = Placement::kProcessArea;
-  std::array<KindRule, 256> rules{};
-  rules[kAreaDataByte] = {ElementKind::kByte, kBlock, kDataBlockArea};
-  rules[kAreaDataWord] = {ElementKind::kWord, kBlock, kDataBlockArea};
-  rules[kAreaDataWordOdd] = {ElementKind::kWord, kBlock, kDataBlockArea, 0, 1};
-  rules[kAreaDataDouble] = {ElementKind::kDoubleWord, kBlock, kDataBlockArea};
-  rules[kAreaDataDoubleOdd] = {ElementKind::kDoubleWord, kBlock, kDataBlockArea, 1, 2};
-  rules[kAreaDataFloat] = {ElementKind::kFloat, kBlock, kDataBlockArea};
-  rules[kAreaDataFloatOdd] = {ElementKind::kFloat, kBlock, kDataBlockArea, 1, 2};
-  rules[kAreaString] = {ElementKind::kString, Placement::kString, kDataBlockArea};
-  // Bytes unless the qualifier says words.
-  rules[kAreaInputs] = {ElementKind::kByte, kProcess, kInputArea};
-  rules[kAreaFlags] = {ElementKind::kByte, kProcess, kFlagArea};
-  rules[kAreaOutputs] = {ElementKind::kByte, kProcess, kOutputArea};
-  return rules;
+struct Advance {
+  AreaTypeCode code;
+  uint8_t s5;
+  uint8_t s7;
+};
+constexpr Advance kAdvances[] = {
+    {kAreaDataWordOdd, 0, 1}, {kAreaDataDoubleOdd, 1, 2}, {kAreaDataFloatOdd, 1, 2}};
+
+uint16_t ProcessAreaOf(uint8_t kindByte) {
+  switch (kindByte) {
+    case kAreaInputs:
+      return kInputArea;
+    case kAreaFlags:
+      return kFlagArea;
+    default:
+      return kOutputArea;
+  }
 }
 
-constexpr std::array<KindRule, 256> kKindRules = MakeKindRules();
-
-// The rule for a whole AreaTypeCode: its low byte's, with the qualifier applied.
 KindRule RuleOf(uint32_t areaTypeCode) {
-  KindRule rule = kKindRules[KindByte(areaTypeCode)];
-  const uint8_t qualifier = AreaQualifier(areaTypeCode);
-  if (rule.placement == Placement::kProcessArea && qualifier == kQualifierWords) {
-    rule.element = ElementKind::kWord;
-  }
-  if (rule.placement == Placement::kDataBlock && qualifier == kQualifierExtended) {
+  const AreaRule area = AreaRuleOf(areaTypeCode);
+  KindRule rule{area.element, area.placement};
+  const uint8_t kindByte = KindByte(areaTypeCode);
+  if (rule.placement == Placement::kProcessArea) {
+    rule.areaKind = ProcessAreaOf(kindByte);
+  } else if (rule.placement == Placement::kDataBlock &&
+             AreaQualifier(areaTypeCode) == kQualifierExtended) {
     rule.areaKind = kExtendedDataBlockArea;
   }
-  return rule;
-}
-
-// Request units per unit of stored offset (start) and per element (length).
-struct Scale {
-  uint8_t start;
-  uint8_t length;
-};
-struct RequestScales {
-  Scale s5;
-  Scale s7;
-};
-
-// S7 stations count bytes. S5 data blocks count 16-bit words, and S5 inputs, outputs and flags
-// count bytes from a byte offset, so their words take two bytes each.
-constexpr RequestScales ScalesOf(ElementKind element, bool processArea) {
-  switch (element) {
-    case ElementKind::kWord:
-      return processArea ? RequestScales{{1, 2}, {2, 2}} : RequestScales{{1, 1}, {2, 2}};
-    case ElementKind::kDoubleWord:
-    case ElementKind::kFloat:
-      return {{2, 2}, {4, 4}};
-    default:
-      return {{1, 1}, {1, 1}};
+  for (const Advance& advance : kAdvances) {
+    if (advance.code == kindByte) {
+      rule.s5Advance = advance.s5;
+      rule.s7Advance = advance.s7;
+    }
   }
+  return rule;
 }
 
 // Fills in the request's area kind, block number, start and length from the TransferBlock and
@@ -126,9 +103,9 @@ bool BuildRequest(const TransferBlock& block, const KindRule& rule, bool s7,
 
 // Bytes that pass through the TransferBuffer: the length counts words in S5 data blocks.
 size_t BufferBytes(const RequestRecord& request, bool s7) {
-  const bool words =
-      !s7 && (request.areaKind == kDataBlockArea || request.areaKind == kExtendedDataBlockArea);
-  return size_t{request.length} * (words ? 2 : 1);
+  const bool dataBlock =
+      request.areaKind == kDataBlockArea || request.areaKind == kExtendedDataBlockArea;
+  return size_t{request.length} * BufferBytesPerUnit(s7, dataBlock);
 }
 
 // Host elements (characters for a string) that the transfer reads or writes.

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "host/command_line_case.h"
 #include "host/tavhost_process.h"
 #include "support/pseudo_terminal.h"
 
@@ -41,6 +42,10 @@ class Files {
     const fs::path examples = TAV_EXAMPLES_DIR;
     fs::copy_file(examples / "tavSH101.int", folder_ / "tavSH1-05.int");
     Write("tavSH109.int", "this line names no station\n");
+    // Files that are there but cannot be read, whoever runs the test: symbolic links to
+    // themselves.
+    fs::create_symlink(folder_ / "tavSH106.int", folder_ / "tavSH106.int");
+    fs::create_symlink(folder_ / "loop.map", folder_ / "loop.map");
     Write("broken.toml", "[[station]]\naddress = \"0A0B0C010201\"\ntype = 8\n");
     // Not TOML, and found so by one of the parser's own checks.
     Write("check.toml", "[#\n");
@@ -96,21 +101,7 @@ class Files {
   fs::path folder_;
 };
 
-struct Case {
-  const char* name;
-  std::vector<std::string> args;
-  int exitCode;
-  std::vector<std::string> out = {};  // fragments of standard output
-  std::vector<std::string> err = {};  // fragments of standard error
-  const char* folder = "";            // working folder: "", "{tmp}" or "{library}"
-  const char* interruptAfter = "";
-  const char* environment = "";  // NAME=VALUE for tavhost
-};
-
-// Test names and failure messages show a row by its name.
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
+using Case = tav::testing::CommandLineCase;
 
 std::string Named(const testing::TestParamInfo<Case>& info) {
   return info.param.name;
@@ -551,15 +542,24 @@ TEST_P(Tavhost, AnswersAsTheTableSays) {
         << "standard error lacks: " << fragment << "\n"
         << run.err;
   }
+  for (const std::string& fragment : c.absent) {
+    EXPECT_EQ((run.out + run.err).find(fragment), std::string::npos)
+        << "holds: " << fragment << "\n"
+        << run.out << run.err;
+  }
   // Whatever went wrong, tavhost said so in one line of its own, never with a crash.
   EXPECT_EQ(run.err.find("terminate called"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
   if (c.exitCode != 0 && c.exitCode != 1) {
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.errorLines) << run.err;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, Tavhost, testing::ValuesIn(kCases), Named);
+INSTANTIATE_TEST_SUITE_P(Words, Tavhost,
+                         testing::ValuesIn(tav::testing::WordCases().begin(),
+                                           tav::testing::WordCases().end()),
+                         Named);
 
 // --log: the driver's lines, time-stamped, in the file; nothing of them on standard output.
 TEST(TavhostLog, GoesToTheFileWithATimeStamp) {

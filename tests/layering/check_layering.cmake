@@ -11,10 +11,30 @@ cmake_minimum_required(VERSION 3.25)
 # their files are held to what they build on. The vocabulary itself includes nothing from outside
 # the project but the standard library. toml++ is included by the TOML reader's one file alone:
 # its inline functions compiled with other settings elsewhere would be one more copy for the
-# linker to choose from.
+# linker to choose from. tavhost's rooms (tools/host/NAME) are held to the rooms each builds on,
+# as tools/host/CMakeLists.txt declares them.
 # Usage: cmake -DSOURCE_DIR=<repository> -P check_layering.cmake
 set(outside_folders sim tools h1tcp)
 set(beside_components toml_file station_map plc_sessions h1_front h1eth)
+
+# The names that the calls of `declaration` in the text `text_variable` holds declare, into `out`,
+# and what each builds on (the names after `keyword`) into depends_NAME.
+function(read_declarations text_variable declaration keyword out)
+  string(REGEX MATCHALL "\n${declaration}\\([a-z0-9_]+[^)]*\\)" calls "${${text_variable}}")
+  set(names "")
+  foreach(call IN LISTS calls)
+    string(REGEX MATCH "${declaration}\\(([a-z0-9_]+)" _ "${call}")
+    set(name ${CMAKE_MATCH_1})
+    list(APPEND names ${name})
+    set(depends "")
+    if(call MATCHES "${keyword}([a-z0-9_ \t\n]*)")
+      string(REGEX REPLACE "[ \t\n]+" ";" depends "${CMAKE_MATCH_1}")
+      list(REMOVE_ITEM depends "")
+    endif()
+    set(depends_${name} ${depends} PARENT_SCOPE)
+  endforeach()
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()
 
 # The components and what each builds on, from their declarations.
 file(READ "${SOURCE_DIR}/src/CMakeLists.txt" declarations)
@@ -22,19 +42,7 @@ foreach(component IN LISTS beside_components)
   file(READ "${SOURCE_DIR}/${component}/CMakeLists.txt" beside)
   string(APPEND declarations "\n${beside}")
 endforeach()
-string(REGEX MATCHALL "\ntav_component\\([a-z0-9_]+[^)]*\\)" calls "${declarations}")
-set(components "")
-foreach(call IN LISTS calls)
-  string(REGEX MATCH "tav_component\\(([a-z0-9_]+)" _ "${call}")
-  set(name ${CMAKE_MATCH_1})
-  list(APPEND components ${name})
-  set(depends_${name} "")
-  if(call MATCHES "DEPENDS([a-z0-9_ \t\n]*)\\)")
-    string(REGEX REPLACE "[ \t\n]+" ";" depends "${CMAKE_MATCH_1}")
-    list(REMOVE_ITEM depends "")
-    set(depends_${name} ${depends})
-  endif()
-endforeach()
+read_declarations(declarations tav_component DEPENDS components)
 
 # Everything a component builds on, directly or through others.
 function(below name out)
@@ -101,6 +109,32 @@ foreach(folder IN LISTS outside_folders)
                           "${SOURCE_DIR}/${folder}/*.in")
   foreach(file IN LISTS files)
     check_file("${file}" ${folder} "${outside_allowed}")
+  endforeach()
+endforeach()
+
+# tavhost's rooms (tools/host/NAME), declared in tools/host/CMakeLists.txt as
+# tavhost_room(NAME ... ROOMS room...): a room's files include its own headers and those of the
+# rooms it builds on, directly or through others, and no other room's. The program's main file,
+# at the top of tools/host, sees every room.
+file(READ "${SOURCE_DIR}/tools/host/CMakeLists.txt" host_declarations)
+read_declarations(host_declarations tavhost_room ROOMS rooms)
+if(NOT rooms)
+  message(FATAL_ERROR "tools/host/CMakeLists.txt declares no room (tavhost_room)")
+endif()
+set(components ${rooms})  # check_file now holds includes against the rooms
+file(GLOB folders RELATIVE "${SOURCE_DIR}/tools/host" "${SOURCE_DIR}/tools/host/*")
+foreach(folder IN LISTS folders)
+  if(NOT IS_DIRECTORY "${SOURCE_DIR}/tools/host/${folder}")
+    continue()
+  endif()
+  if(NOT folder IN_LIST rooms)
+    message(FATAL_ERROR "tools/host/${folder} is no room: declare it in tools/host/CMakeLists.txt")
+  endif()
+  below(${folder} allowed)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/tools/host/${folder}/*.h"
+                          "${SOURCE_DIR}/tools/host/${folder}/*.cpp")
+  foreach(file IN LISTS files)
+    check_file("${file}" ${folder} "${allowed}")
   endforeach()
 endforeach()
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "transfer_test.h"
+#include "vocabulary/area_rules.h"
 
 namespace tav::test {
 namespace {
@@ -601,6 +602,26 @@ TEST_F(BlockTransferTest, RefusesBrokenTransferBlocksBeforeTouchingAnything) {
 
       EXPECT_EQ(Run(command, &block), 0);
       EXPECT_EQ(H1().Calls().size(), 2u);
+    }
+  }
+}
+
+// What a host reads of the transfer sizes (vocabulary/area_rules.h) is where the driver draws the
+// line: the most elements it gives pass, one more is too long for the TransferBuffer.
+TEST_F(BlockTransferTest, TheMostElementsAHostIsToldOfFitAndNoMore) {
+  for (const AreaKindInfo& area : kAreaKinds) {
+    if (area.element == ElementKind::kString) continue;
+    for (const uint8_t plcType : {uint8_t{5}, uint8_t{6}, uint8_t{7}}) {
+      const auto most =
+          static_cast<int32_t>(kTransferBufferSize / TransferBytesPerElement(area.code, plcType));
+      for (const int32_t count : {most, most + 1}) {
+        SCOPED_TRACE(testing::Message() << area.code << " type " << int{plcType} << " " << count);
+        Fresh();
+        Connect(kPlc, plcType);
+        Bytes host(40'000, kSentinel);
+        TransferBlock block = Block(kPlc, area.code, 0, count, host.data());
+        EXPECT_EQ(Run(kRead, &block), count == most ? 0 : 1);
+      }
     }
   }
 }

@@ -6,11 +6,12 @@
 #include <exception>
 #include <filesystem>
 
-#include "command_line.h"
-#include "file_problem.h"
-#include "host.h"
-#include "output.h"
-#include "quick_target.h"
+#include "cli/file_problem.h"
+#include "cli/output.h"
+#include "commands/command_line.h"
+#include "commands/commands.h"
+#include "runtime/host.h"
+#include "stations/quick_target.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"tavhost: drives the TavSH1 H1 driver as its host does"};

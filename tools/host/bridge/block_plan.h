@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "tag.h"
+#include "tags/tag.h"
 
 namespace tavhost::bridge {
 

@@ -4,7 +4,8 @@
 
 #include "bridge/bridge_runtime.h"
 #include "bridge/bridge_settings.h"
-#include "terminal.h"
+#include "cli/terminal.h"
+#include "commands/commands.h"
 
 namespace tavhost {
 

@@ -1,6 +1,7 @@
 // tavhost bridge where libmosquitto is not built in (Windows, the 32-bit Linux build): the command
 // is there to say so.
-#include "host.h"
+#include "commands/commands.h"
+#include "runtime/host.h"
 
 namespace tavhost {
 

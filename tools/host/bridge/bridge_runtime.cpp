@@ -246,7 +246,7 @@ Refusal Bridge::Write(BridgedTag& tag, const std::string& payload, std::string& 
   if (*result != 0) {
     ++counts_.failures;
     reason = fmt::format("the driver's write failed with {}: {}", *result,
-                         TransferFailureText(host_, tag.tag, *result));
+                         TransferFailureText(host_, tag.tag, recovery_.lastTransfer()));
     return *result == kNoConnection ? Refusal::kStationDown : Refusal::kFailed;
   }
   // The value as the station now holds it, published at once rather than at the next poll.

@@ -18,9 +18,10 @@
 #include "bridge/mqtt_client.h"
 #include "bridge/publication.h"
 #include "bridge/write_request.h"
-#include "host.h"
-#include "recovery.h"
-#include "tag.h"
+#include "runtime/host.h"
+#include "stations/recovery.h"
+#include "tags/tag.h"
+#include "tags/values.h"
 
 namespace tavhost::bridge {
 

@@ -26,7 +26,7 @@
 #include <variant>
 #include <vector>
 
-#include "address_rules.h"
+#include "tags/address_rules.h"
 
 namespace tavhost::bridge {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "output.h"
+#include "cli/output.h"
 
 namespace tavhost::bridge {
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "tag.h"
+#include "tags/tag.h"
+#include "tags/values.h"
 
 namespace tavhost::bridge {
 
