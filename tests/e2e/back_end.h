@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "driver_host.h"
@@ -45,13 +46,15 @@ class ExampleStationsTest : public DriverHostTest,
   ExampleStationsTest() : DriverHostTest("e2e-") {}
   void SetUp() override;
   void TearDown() override;
-  // True when the back-end lacks `need`: the case then skips with the back-end's reason.
-  bool Lacks(Need need);
+  // Why the back-end cannot give the case `need` (the case then skips with it); empty when it can.
+  std::string Lacks(Need need) const { return backEnd_->Lacks(need); }
 
  private:
   std::unique_ptr<BackEnd> backEnd_;
   bool started_ = false;
 };
+
+inline void PrintTo(const BackEndChoice& choice, std::ostream* out) { *out << choice.name; }
 
 inline std::string BackEndName(const ::testing::TestParamInfo<BackEndChoice>& info) {
   return info.param.name;

@@ -31,12 +31,6 @@ void ExampleStationsTest::TearDown() {
   backEnd_.reset();
 }
 
-bool ExampleStationsTest::Lacks(Need need) {
-  const std::string why = backEnd_->Lacks(need);
-  if (!why.empty()) RecordProperty("skipped", why);
-  return !why.empty();
-}
-
 namespace {
 
 using Bytes = HostBytes;
@@ -52,7 +46,9 @@ TEST_P(ExampleStationsTest, EveryKindReadsBackWhatWasWritten) {
 }
 
 TEST_P(ExampleStationsTest, ReadsTheValuesTheStationsWereGiven) {
-  if (Lacks(Need::kPresetValues)) GTEST_SKIP() << "skipped: the stations hold no presets here";
+  if (const std::string why = Lacks(Need::kPresetValues); !why.empty()) {
+    GTEST_SKIP() << "skipped: " << why;
+  }
   EXPECT_EQ(ReadBlock("01DW0100000", 1, 1, 2), Words({0x1234}));
   EXPECT_EQ(ReadBlock("01DD0100002", 4, 1, 4), DWords({123456}));
   EXPECT_EQ(ReadBlock("01DF0100010", 3, 1, 4), Floats({21.5f}));

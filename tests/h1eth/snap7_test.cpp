@@ -27,7 +27,8 @@ class Snap7OverH1 : public Snap7BackEnd {
   }
   Snap7Server& server() override { return *server_; }
   std::string HidesAStoppedServer() const override {
-    return "the test H1 station keeps the H1 connection while Snap7 behind it stops";
+    return "the H1 connection to the test station stays up while Snap7 behind it stops: the "
+           "driver's requests go unanswered (rc=6) instead of meeting a broken connection";
   }
 
  private:

@@ -34,7 +34,7 @@ class ExampleStationsOverTcp : public e2e::BackEnd {
     return {};
   }
   std::string Lacks(e2e::Need) const override {
-    return "Snap7's server and the S5 responder start with their memory zeroed";
+    return "Snap7's servers and the S5 responder start zeroed: no simulation file gives them values";
   }
 
  private:

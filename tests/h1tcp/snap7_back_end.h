@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "driver_host.h"
@@ -49,6 +50,8 @@ class Snap7Test : public e2e::DriverHostTest, public ::testing::WithParamInterfa
   std::unique_ptr<Snap7BackEnd> backEnd_;
   bool started_ = false;
 };
+
+inline void PrintTo(const Snap7Choice& choice, std::ostream* out) { *out << choice.name; }
 
 inline std::string Snap7BackEndName(const ::testing::TestParamInfo<Snap7Choice>& info) {
   return info.param.name;
