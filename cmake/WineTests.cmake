@@ -34,14 +34,20 @@ function(tav_wine_tests)
                                           LABELS wine TIMEOUT 300)
 endfunction()
 
-# tav_wine_gtests(TARGET): one CTest test per GoogleTest test of the Windows program TARGET, found
-# in its sources (the program cannot be asked for its tests where Wine does not run), each run
-# from the folder of the programs and DLLs.
+# tav_wine_gtests(TARGET [SOURCES file...]): one CTest test per GoogleTest test of the Windows
+# program TARGET, found in its sources or the SOURCES named (those of the cases it links from a
+# library; the program cannot be asked for its tests where Wine does not run), each run from the
+# folder of the programs and DLLs.
 function(tav_wine_gtests target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES")
+  set(sources "")
+  if(arg_SOURCES)
+    set(sources SOURCES ${arg_SOURCES})
+  endif()
   # GCC 12 at -O3 warns falsely inside libstdc++'s std::string and std::vector (its bugs 105329 and
   # 105651), which the Release build of the tests' tables and texts sets off.
   target_compile_options(${target} PRIVATE -Wno-restrict -Wno-maybe-uninitialized)
-  gtest_add_tests(TARGET ${target} WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+  gtest_add_tests(TARGET ${target} ${sources} WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
                   TEST_PREFIX "${TAV_TEST_PREFIX}" TEST_LIST tests)
   tav_wine_tests(${tests})
 endfunction()

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "sim/network_file.h"
 
@@ -28,6 +29,10 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
 // Waits until the program's log holds `line`; false after 10 s.
 bool AwaitLine(const std::string& log, const std::string& line) {
   for (int i = 0; i < 1000; ++i) {
@@ -39,32 +44,37 @@ bool AwaitLine(const std::string& log, const std::string& line) {
 
 }  // namespace
 
-DriverOnH1::DriverOnH1() : DriverHostTest("h1eth-e2e-") {
+H1TestBed::H1TestBed(std::filesystem::path folder) : folder_(std::move(folder)) {
   setenv("TAV_H1_INTERFACE", kLinkName, 1);
   setenv("TAV_H1_CAPTURE", capture().c_str(), 1);
-  setenv("TAV_H1ETH_CONF", (directory() / "h1eth.conf").c_str(), 1);
+  setenv("TAV_H1ETH_CONF", (folder_ / "h1eth.conf").c_str(), 1);
 }
 
-DriverOnH1::~DriverOnH1() {
-  if (entered_) Run(CommandCode::kCloseH1, nullptr);
+H1TestBed::~H1TestBed() {
   entered_.reset();
   Stop(relay_, relayLog_);
   Stop(station_, stationLog_);
   network_.reset();
 }
 
-bool DriverOnH1::Start(const StationOptions& options, std::string& skip) {
+DriverOnH1::DriverOnH1() : DriverHostTest("h1eth-e2e-") {}
+
+DriverOnH1::~DriverOnH1() {
+  if (bed_.entered()) Run(CommandCode::kCloseH1, nullptr);
+}
+
+bool H1TestBed::Start(const StationOptions& options, std::string& skip) {
   network_ = std::make_unique<TestNetwork>(options.relay.empty() ? TestNetwork::Shape::kPair
                                                                  : TestNetwork::Shape::kWithRelay);
   if (!network_->unavailable().empty()) {
     skip = network_->unavailable();
     return false;
   }
-  WriteFile("h1eth.conf", std::string(kWordAddressedStations) + options.settings);
-  WriteFile("network.toml", NetworkText());
-  stationLog_ = (directory() / "station.log").string();
+  WriteText(folder_ / "h1eth.conf", std::string(kWordAddressedStations) + options.settings);
+  WriteText(folder_ / "network.toml", NetworkText());
+  stationLog_ = (folder_ / "station.log").string();
   std::vector<std::string> station = {TAV_H1_STATION, "--network",
-                                      (directory() / "network.toml").string()};
+                                      (folder_ / "network.toml").string()};
   station.insert(station.end(), options.station.begin(), options.station.end());
   if (options.inStationNamespace) {
     InNamespace(network_->station(), [&] {
@@ -75,7 +85,7 @@ bool DriverOnH1::Start(const StationOptions& options, std::string& skip) {
   station_ = network_->Spawn(network_->station(), station, stationLog_);
   EXPECT_TRUE(AwaitLine(stationLog_, "ready")) << ReadAll(stationLog_);
   if (!options.relay.empty()) {
-    relayLog_ = (directory() / "relay.log").string();
+    relayLog_ = (folder_ / "relay.log").string();
     std::vector<std::string> relay = {TAV_BAD_NETWORK};
     relay.insert(relay.end(), options.relay.begin(), options.relay.end());
     relay_ = network_->Spawn(network_->relay(), relay, relayLog_);
@@ -103,15 +113,15 @@ void DriverOnH1::ExpectWordsIntact(const char* address) {
   EXPECT_EQ(back, words);
 }
 
-std::string DriverOnH1::StopRelay() {
+std::string H1TestBed::StopRelay() {
   return Stop(relay_, relayLog_);
 }
 
-std::string DriverOnH1::StopStation() {
+std::string H1TestBed::StopStation() {
   return Stop(station_, stationLog_);
 }
 
-std::string DriverOnH1::Stop(pid_t& pid, const std::string& log) {
+std::string H1TestBed::Stop(pid_t& pid, const std::string& log) {
   if (pid <= 0) return "";
   StopProgram(pid);
   pid = -1;

@@ -1,6 +1,6 @@
 // A PLC server for the tests and the benchmark: Snap7's S7 server on 127.0.0.1 with data blocks
-// 1 (20,000 bytes), 2 (200 bytes) and 3 (10,000 bytes), inputs, outputs and flags (1,024 bytes
-// each). Arguments: PORT[,PORT...] [PDU [quiet]]: one server per port, each a station with its
+// 1 (20,000 bytes), 2 (200 bytes), 3 (10,000 bytes), and 10 and 20 (512 bytes each, those of the
+// example stations), inputs, outputs and flags (1,024 bytes each). Arguments: PORT[,PORT...] [PDU [quiet]]: one server per port, each a station with its
 // own memory (the benchmark's many stations). It prints "started PORT" once all listen, then one
 // line per read and write it answers ("read DB 1 0 462 0": area, number, start, size, result)
 // and per PDU negotiation ("pdu 480"), unless told to be quiet. Commands on standard input:
@@ -26,6 +26,8 @@ struct Station {
   uint8_t db1[20000] = {};
   uint8_t db2[200] = {};
   uint8_t db3[10000] = {};
+  uint8_t db10[512] = {};
+  uint8_t db20[512] = {};
   uint8_t inputs[1024] = {};
   uint8_t outputs[1024] = {};
   uint8_t flags[1024] = {};
@@ -93,6 +95,8 @@ int main(int argc, char** argv) {
     Srv_RegisterArea(server, srvAreaDB, 1, station.db1, sizeof station.db1);
     Srv_RegisterArea(server, srvAreaDB, 2, station.db2, sizeof station.db2);
     Srv_RegisterArea(server, srvAreaDB, 3, station.db3, sizeof station.db3);
+    Srv_RegisterArea(server, srvAreaDB, 10, station.db10, sizeof station.db10);
+    Srv_RegisterArea(server, srvAreaDB, 20, station.db20, sizeof station.db20);
     Srv_RegisterArea(server, srvAreaPE, 0, station.inputs, sizeof station.inputs);
     Srv_RegisterArea(server, srvAreaPA, 0, station.outputs, sizeof station.outputs);
     Srv_RegisterArea(server, srvAreaMK, 0, station.flags, sizeof station.flags);
