@@ -3,6 +3,7 @@
 // lines through the host log; the open operations create connections that set themselves up
 // through the connection-state operation; the exchanges run on them. Identifiers run from 1 to
 // 65,535. Single-threaded, as the driver is: one operation at a time.
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -51,17 +52,22 @@ void LogLine(const std::string& line) {
   err(kLogLevelNormal, "H1TCP: %s", line.c_str());
 }
 
-// The map's text, at most kStationMapByteLimit bytes; nothing when the file cannot be read or
-// is larger (a device that never ends included).
-std::optional<std::string> MapText(const std::string& path, bool& tooLarge) {
+// What reading the map gave: its text, or why there is none.
+enum class MapReading { kText, kMissing, kNotRegular, kTooLarge };
+
+// The map's text, at most kStationMapByteLimit bytes. Only a regular file is opened: a FIFO
+// would hold the driver's open until someone writes to it, and a folder reads as empty.
+MapReading ReadMap(const std::string& path, std::string& text) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) return MapReading::kMissing;
+  if (!std::filesystem::is_regular_file(status)) return MapReading::kNotRegular;
   std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string text(kStationMapByteLimit + 1, '\0');
+  if (!file) return MapReading::kMissing;
+  text.assign(kStationMapByteLimit + 1, '\0');
   file.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<size_t>(file.gcount()));
-  tooLarge = text.size() > kStationMapByteLimit;
-  if (tooLarge) return std::nullopt;
-  return text;
+  return text.size() > kStationMapByteLimit ? MapReading::kTooLarge : MapReading::kText;
 }
 
 // The map's stations with their hosts looked up now, so that no connection waits for a name
@@ -71,18 +77,26 @@ void LoadStationMap(Library& library) {
   const std::string path = ConfigurationFilePath(
       front::Environment(kMapVariable), kMapFileName, front::LibraryFolder(),
       [](const std::string& candidate) { return std::ifstream(candidate).good(); });
-  bool tooLarge = false;
-  const std::optional<std::string> text = MapText(path, tooLarge);
-  if (tooLarge) {
-    err(kLogLevelNormal, "H1TCP: station map %s is larger than %d bytes: no station is reachable",
-        path.c_str(), static_cast<int>(kStationMapByteLimit));
-    return;
+  std::string text;
+  switch (ReadMap(path, text)) {
+    case MapReading::kText:
+      break;
+    case MapReading::kTooLarge:
+      err(kLogLevelNormal, "H1TCP: station map %s is larger than %d bytes: no station is reachable",
+          path.c_str(), static_cast<int>(kStationMapByteLimit));
+      return;
+    case MapReading::kNotRegular:
+      err(kLogLevelNormal,
+          "H1TCP: station map %s is no regular file (a folder, a FIFO or a device): no station is "
+          "reachable",
+          path.c_str());
+      return;
+    case MapReading::kMissing:
+      err(kLogLevelNormal, "H1TCP: station map %s not found: no station is reachable",
+          path.c_str());
+      return;
   }
-  if (!text) {
-    err(kLogLevelNormal, "H1TCP: station map %s not found: no station is reachable", path.c_str());
-    return;
-  }
-  const StationMap map = ParseStationMap(*text);
+  const StationMap map = ParseStationMap(text);
   for (const MapProblem& problem : map.problems) {
     err(kLogLevelNormal, "H1TCP: %s line %d skipped: %s", path.c_str(), problem.line,
         problem.text.c_str());

@@ -2,8 +2,11 @@
 // status word within a bounded number of polls, never a hang or a read past a buffer.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -303,10 +306,16 @@ TEST_F(FailureTest, ARestartBringsABrokenConnectionBack) {
   H1CloseDriver();  // lets the station's side end
 }
 
-TEST_F(FailureTest, AMapThatNeverEndsIsRefusedAtOnce) {
-  for (const char* device : {"/dev/zero", "/dev/urandom"}) {
-    SCOPED_TRACE(device);
-    setenv("TAV_H1TCP_MAP", device, 1);
+// A map that is no regular file (a FIFO would hold the open until someone writes to it) or that
+// never ends leaves every station down, at once.
+TEST_F(FailureTest, AMapThatIsNoRegularFileOrNeverEndsIsRefusedAtOnce) {
+  const std::string fifo = testing::TempDir() + "h1tcp_map_fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& file : {std::string("/dev/zero"), std::string("/dev/urandom"), fifo,
+                                  testing::TempDir()}) {
+    SCOPED_TRACE(file);
+    setenv("TAV_H1TCP_MAP", file.c_str(), 1);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(H1OpenDriver(), kOk);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
