@@ -298,6 +298,17 @@ void Collect(Library& library, StationConnection& connection, bool write,
 using namespace tav::h1eth;
 namespace front = tav::front;
 
+namespace {
+
+// Whether the driver has opened the library; read under the mutex like every other state.
+bool IsOpen() {
+  Library& library = TheLibrary();
+  const std::lock_guard lock(library.mutex);
+  return library.open;
+}
+
+}  // namespace
+
 extern "C" {
 
 uint16_t TAV_H1_CALL H1OpenDriver(void) {
@@ -359,7 +370,7 @@ uint16_t TAV_H1_CALL H1ReleaseConnection(uint32_t id) {
 uint16_t TAV_H1_CALL H1SendReadRequest(void* requestRecord) {
   tav::RequestRecord request;
   if (const uint16_t refused = front::TakeRequestRecord(requestRecord, request); refused != kOk) {
-    return TheLibrary().open ? refused : kDriverNotOpen;
+    return IsOpen() ? refused : kDriverNotOpen;
   }
   return OnConnection(request.connection,
                       [&request](StationConnection& connection, auto&, Microseconds) {
@@ -385,7 +396,7 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
 uint16_t TAV_H1_CALL H1SendWriteRequest(void* requestRecord, void* buffer) {
   tav::RequestRecord request;
   if (const uint16_t refused = front::TakeRequestRecord(requestRecord, request); refused != kOk) {
-    return TheLibrary().open ? refused : kDriverNotOpen;
+    return IsOpen() ? refused : kDriverNotOpen;
   }
   return OnConnection(request.connection, [&](StationConnection& connection, auto&, Microseconds) {
     return connection.SendWrite(request, static_cast<const uint8_t*>(buffer), Now());
