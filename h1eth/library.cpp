@@ -78,12 +78,13 @@ struct Library {
   Settings settings;  // h1eth.conf as read when the driver was opened
   front::ConnectionTable<std::unique_ptr<StationConnection>> connections;
   std::thread timer;
-
-  ~Library();
 };
 
+// The library's state lives as long as the process and is never destroyed itself: nothing of it
+// may be torn down behind a thread that the end of the process has already stopped (see
+// CloseAtExit below).
 Library& TheLibrary() {
-  static Library library;
+  static Library& library = *new Library;
   return library;
 }
 
@@ -186,9 +187,16 @@ void Shut(Library& library) {
   library.stopping = false;
 }
 
-Library::~Library() {
-  Shut(*this);
-}
+// A host that ends without closing the driver: the connections are released as at a close, except
+// where the process's other threads are already gone (Windows), and with them perhaps a lock
+// they held: there nothing is waited for and the stations notice the end by their own inactivity
+// timers.
+struct CloseAtExit {
+  ~CloseAtExit() {
+    if (!HostProcessEnding()) Shut(TheLibrary());
+  }
+};
+const CloseAtExit closeAtExit;
 
 // The link on the named interface, wrapped for the capture file when one is asked for; nothing
 // (and one log line) when the interface cannot be had.

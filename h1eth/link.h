@@ -70,4 +70,10 @@ LinkOpening OpenPacketLink(const std::string& interfaceName, const PacketLinkOpt
 // What failed and what to do about it, as one log line says it (without a prefix).
 std::string DescribeLinkFailure(const LinkOpening& opening, const std::string& interfaceName);
 
+// Whether the host process is ending with the library still loaded: on Windows the process's
+// other threads are gone by then (ExitProcess ends them before the libraries' destructors run),
+// and a lock one of them held stays held, so the library must neither wait for them nor take a
+// lock. Never on Linux, where the destructors run while the threads still do.
+bool HostProcessEnding();
+
 }  // namespace tav::h1eth

@@ -110,6 +110,10 @@ LinkOpening Failed(LinkFailure failure, int error = 0) {
 
 }  // namespace
 
+bool HostProcessEnding() {
+  return false;
+}
+
 LinkOpening OpenPacketLink(const std::string& interfaceName, const PacketLinkOptions& options) {
   if (interfaceName.empty()) return Failed(LinkFailure::kNoInterfaceNamed);
   const unsigned index = ::if_nametoindex(interfaceName.c_str());

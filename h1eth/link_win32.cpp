@@ -9,8 +9,10 @@
 // frames back until 16,000 bytes have gathered or its read time-out passed. A kernel filter lets
 // only H1 frames through, addressed to the adapter unless the link is promiscuous and never the
 // adapter's own (the capture driver hands those back too). Waiting for a frame is a wait on the
-// DLL's read event, bounded by the wait asked; Wine's wpcap.dll, which has no read event, is
-// waited on through the DLL's short read time-out instead.
+// DLL's read event, bounded by the wait asked. Wine's wpcap.dll has no read event, and a read
+// that waits on it may never return: the machine's libpcap below it, without immediate delivery,
+// starts counting the read time-out only once a frame has arrived. There the link never lets
+// the DLL wait: it looks for a frame once a millisecond until the wait asked is over.
 #include <winsock2.h>
 #include <iphlpapi.h>
 #include <windows.h>
@@ -32,7 +34,9 @@ namespace tav::h1eth {
 namespace {
 
 constexpr int kSnapshotBytes = 2048;
-// The DLL's read time-out: how long a read that waits returns empty-handed at the most.
+// The DLL's read time-out: how long the capture driver may hold a frame back where it cannot
+// hand frames over at once (Wine's DLL over the machine's libpcap hands them over a block at a
+// time, each block at the latest this long after its first frame arrived).
 constexpr int kReadTimeoutMilliseconds = 1;
 constexpr int kActivateNoPermission = -8;  // PCAP_ERROR_PERM_DENIED
 constexpr char kDevicePrefix[] = "\\Device\\NPF_";
@@ -251,7 +255,7 @@ class WpcapLink final : public Link {
     const Clock::time_point until =
         Clock::now() + std::chrono::microseconds(std::max<int64_t>(waitMicroseconds, 0));
     for (;;) {
-      if (TakeOne(frame, false)) return true;
+      if (TakeOne(frame)) return true;
       const int64_t left =
           std::chrono::duration_cast<std::chrono::microseconds>(until - Clock::now()).count();
       if (left <= 0) return false;
@@ -261,8 +265,8 @@ class WpcapLink final : public Link {
         SwitchToThread();
       } else if (event_ != nullptr) {
         WaitForSingleObject(event_, static_cast<DWORD>(left / 1'000));
-      } else if (TakeOne(frame, true)) {
-        return true;
+      } else {
+        Sleep(1);
       }
     }
   }
@@ -270,22 +274,14 @@ class WpcapLink final : public Link {
   EthernetAddress Address() const override { return address_; }
 
  private:
-  // One waiting H1 frame for this adapter, skipping any other. With `wait`, the first read waits
-  // up to the DLL's read time-out. Two threads may receive at once: the DLL's buffer is read by
-  // one at a time.
-  bool TakeOne(FrameBytes& frame, bool wait) {
+  // One waiting H1 frame for this adapter, skipping any other; the DLL is never asked to wait.
+  // Two threads may receive at once: the DLL's buffer is read by one at a time.
+  bool TakeOne(FrameBytes& frame) {
     const std::lock_guard lock(reading_);
-    char error[wpcap::kErrorBytes] = {};
-    if (wait) api_.setNonBlock(handle_, 0, error);
-    bool taken = false;
-    for (bool first = true; !taken; first = false) {
-      if (wait && !first) {
-        api_.setNonBlock(handle_, 1, error);
-        wait = false;
-      }
+    for (;;) {
       wpcap::PacketHeader* header = nullptr;
       const uint8_t* data = nullptr;
-      if (api_.nextEx(handle_, &header, &data) != 1 || header == nullptr) break;
+      if (api_.nextEx(handle_, &header, &data) != 1 || header == nullptr) return false;
       if (header->capturedBytes != header->frameBytes || header->capturedBytes > kLargestH1Frame) {
         continue;
       }
@@ -295,10 +291,8 @@ class WpcapLink final : public Link {
       }
       if (!promiscuous_ && !std::equal(address_.begin(), address_.end(), view.begin())) continue;
       frame.assign(view.begin(), view.end());
-      taken = true;
+      return true;
     }
-    if (wait) api_.setNonBlock(handle_, 1, error);
-    return taken;
   }
 
   const CaptureApi& api_;
@@ -317,6 +311,15 @@ LinkOpening Failed(LinkFailure failure, std::string detail = {}) {
 }
 
 }  // namespace
+
+// The loader's own answer (ntdll's RtlDllShutdownInProgress): true while the libraries'
+// destructors run because the process ends, false when a library is merely unloaded.
+bool HostProcessEnding() {
+  using ShutdownInProgress = BOOLEAN(WINAPI*)();
+  static const auto inProgress = reinterpret_cast<ShutdownInProgress>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+  return inProgress != nullptr && inProgress() != FALSE;
+}
 
 LinkOpening OpenPacketLink(const std::string& interfaceName, const PacketLinkOptions& options) {
   if (interfaceName.empty()) return Failed(LinkFailure::kNoInterfaceNamed);
