@@ -61,16 +61,15 @@ if(TAV_TEST_PREFIX STREQUAL "")
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)
-  # The test H1 station that libh1eth's DLL talks to under Wine: the project built for the build
-  # machine, that program alone. Built on request only (cmake --build ... --target
-  # build_machine_h1_station) until the H1 end-to-end run under Wine is registered.
+  # The test H1 station that libh1eth's DLL talks to under Wine, and the bad network's relay: the
+  # project built for the build machine, those two programs alone.
   ExternalProject_Add(build_machine_h1_station
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${TAV_BUILD_MACHINE_PROGRAMS}/project
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DTAV_BUILD_TOOLS=OFF
-    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target h1_station
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target h1_station bad_network
     INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    EXCLUDE_FROM_ALL ON)
+    BUILD_ALWAYS ON)
 endif()
 set(TAV_BUILD_MACHINE_H1_STATION ${TAV_BUILD_MACHINE_PROGRAMS}/project/tests/h1eth/h1_station)
+set(TAV_BUILD_MACHINE_BAD_NETWORK ${TAV_BUILD_MACHINE_PROGRAMS}/project/tests/h1eth/bad_network)

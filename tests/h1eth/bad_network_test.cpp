@@ -27,9 +27,6 @@ long Count(const std::string& line, const std::string& name) {
   return std::stol(match[1]);
 }
 
-// Retransmission after 50 ms keeps the tests short; the driver's budget is 10 x the time-out.
-constexpr const char* kQuickSettings = "retransmission_ms = 50\nacknowledge_ms = 5\n";
-
 StationOptions Relayed(std::vector<std::string> relay) {
   StationOptions options;
   options.relay = std::move(relay);

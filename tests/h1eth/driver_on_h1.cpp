@@ -15,11 +15,7 @@ namespace {
 
 // The built-in network's stations and two with long data blocks.
 std::string NetworkText() {
-  return std::string(sim::DefaultNetworkText()) +
-         "\n[[station]]\nname = \"long S5\"\naddress = \"0A0B0C010206\"\ntype = 5\n"
-         "[[station.db]]\nnumber = 20\nsize = 5000\n"
-         "\n[[station]]\nname = \"long S7\"\naddress = \"0A0B0C010207\"\ntype = 7\nslot = 2\n"
-         "[[station.db]]\nnumber = 20\nsize = 10000\n";
+  return std::string(sim::DefaultNetworkText()) + kLongBlockNetwork;
 }
 
 std::string ReadAll(const std::string& path) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "driver_host.h"
+#include "long_blocks.h"
 #include "netns.h"
 
 namespace tav::h1eth::test {
@@ -25,15 +26,6 @@ using e2e::HostBytes;
 using e2e::HostLog;
 using e2e::Text;
 using e2e::Words;
-
-// The example station file and two stations with long blocks: S5 station 6 with data block 20
-// of 5,000 words, S7 station 7 with data block 20 of 10,000 bytes.
-inline constexpr const char* kLongBlockStations =
-    "6=5,0A0B0C010206\n"
-    "7=7,0A0B0C010207,2\n";
-
-// h1eth.conf names the example's type-6 station 5, whose data blocks count words.
-inline constexpr const char* kWordAddressedStations = "word_addressed = [\"0A0B0C010205\"]\n";
 
 struct StationOptions {
   std::vector<std::string> relay;    // the bad network's arguments; empty: no relay
