@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs every libFuzzer target from its seed corpus in fuzz/corpus/<target>,
-# one target after another in one process each:
+# in one process each, as many at once as the machine has processors:
 #   scripts/fuzz.sh                   every target for 20 seconds, h1eth_fuzzer for 5 (what
 #                                     scripts/test.sh runs)
 #   scripts/fuzz.sh --time 3600       every target for an hour
@@ -31,24 +31,47 @@ fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 artifacts="$PWD/build/fuzz/"
-for target in "${targets[@]}"; do
-  seeds="fuzz/corpus/${target%_fuzzer}"
-  corpus="build/fuzz/corpus/${target%_fuzzer}"
+# One target's run; the fuzzer's exit status goes to build/fuzz/<target>.status.
+fuzz_one() {
+  local target=$1
+  local seeds="fuzz/corpus/${target%_fuzzer}"
+  local corpus="build/fuzz/corpus/${target%_fuzzer}"
   mkdir -p "$corpus"
-  echo "=== ${target} ==="
   # -timeout: an input that takes 10 s is a hang, which is a finding too. The whole output stays in
   # build/fuzz/<target>.log.
-  log="build/fuzz/${target}.log"
-  status=0
-  target_limit=("${limit[@]}")
+  local target_limit=("${limit[@]}")
   if [ "${chosen_limit}" -eq 0 ] && [ -n "${brief_seconds[${target}]:-}" ]; then
     target_limit=(-max_total_time="${brief_seconds[${target}]}")
   fi
+  local status=0
   "build/fuzz/fuzz/${target}" "${target_limit[@]}" -timeout=10 -print_final_stats=1 \
-    -artifact_prefix="${artifacts}" "$PWD/${corpus}" "$PWD/${seeds}" >"${log}" 2>&1 || status=$?
+    -artifact_prefix="${artifacts}" "$PWD/${corpus}" "$PWD/${seeds}" >"build/fuzz/${target}.log" \
+    2>&1 || status=$?
+  echo "${status}" >"build/fuzz/${target}.status"
+}
+
+# The targets side by side, a processor each; then each one's figures, and the first failure's
+# findings.
+running=0
+for target in "${targets[@]}"; do
+  if [ "${running}" -ge "$(nproc)" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  rm -f "build/fuzz/${target}.status"
+  fuzz_one "${target}" &
+  running=$((running + 1))
+done
+wait
+failed=0
+for target in "${targets[@]}"; do
+  log="build/fuzz/${target}.log"
+  status=$(cat "build/fuzz/${target}.status" 2>/dev/null || echo 1)
+  echo "=== ${target} ==="
   grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "${log}" || true
   if [ "${status}" -ne 0 ]; then
     grep -E -A12 'ERROR|fuzzer:' "${log}" | head -40 || tail -40 "${log}"
-    exit "${status}"
+    [ "${failed}" -ne 0 ] || failed=${status}
   fi
 done
+exit "${failed}"
