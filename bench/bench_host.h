@@ -4,7 +4,6 @@
 // there.
 #pragma once
 
-#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -55,10 +54,12 @@ class BenchHost {
     InitBlock block{{}, 1, 100};
     if (Run(CommandCode::kInitialise, &block) != 0) return false;
     for (int n = 1; n <= stations; ++n) {
-      if (instance_->plcTable[n].readConnection == 0) return false;
+      if (!Up(n)) return false;
     }
     return true;
   }
+  // Whether station `n` came up at the last initialisation.
+  bool Up(int n) const { return instance_->plcTable[n].readConnection != 0; }
   void Close() { Run(CommandCode::kCloseH1, nullptr); }
   // The transfer block of one tag, its address parsed by the driver.
   TransferBlock Tag(const char* address, int32_t count, void* data) {
@@ -75,26 +76,5 @@ class BenchHost {
   std::filesystem::path previous_;
   std::filesystem::path folder_;
 };
-
-// Reads one word at data word 0 of data block 1 through TavMain, again and again.
-inline void ReadWordRepeatedly(benchmark::State& state, BenchHost& host) {
-  uint32_t cell = 0;
-  TransferBlock tag = host.Tag("01DW0010000", 1, &cell);
-  for (auto _ : state) {
-    if (host.Run(CommandCode::kReadTag, &tag) != 0) return state.SkipWithError("read failed");
-    benchmark::DoNotOptimize(cell);
-  }
-}
-
-// Reads `bytes` from the start of data block 1 through TavMain, again and again.
-inline void ReadBlockRepeatedly(benchmark::State& state, BenchHost& host, int bytes) {
-  std::vector<uint16_t> words(static_cast<size_t>(bytes) / 2);
-  TransferBlock block = host.Tag("01DW0010000", bytes / 2, words.data());
-  for (auto _ : state) {
-    if (host.Run(CommandCode::kReadBlock, &block) != 0) return state.SkipWithError("read failed");
-    benchmark::DoNotOptimize(words.data());
-  }
-  state.SetBytesProcessed(state.iterations() * bytes);
-}
 
 }  // namespace tav::bench

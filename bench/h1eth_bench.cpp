@@ -10,7 +10,6 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -23,9 +22,10 @@
 #include "abi/driver_instance.h"
 #include "abi/records.h"
 #include "abi/transfer_block.h"
-#include "bench_host.h"
+#include "frame_echo.h"
 #include "netns.h"
 #include "raw_link.h"
+#include "repeated_reads.h"
 
 namespace tav::h1eth::bench {
 namespace {
@@ -33,19 +33,19 @@ namespace {
 using test::Frame;
 using test::RawLink;
 
+using tav::bench::FrameEcho;
+using tav::bench::kAnswerDts;
+using tav::bench::kCredit;
+using tav::bench::kEcho;
+using tav::bench::kMinimalTpduBytes;
+using tav::bench::kPingTpdu;
+using tav::bench::kTpduBytes;
+
 constexpr int kSkipped = 77;  // CTest's SKIP_RETURN_CODE for this program
-constexpr int kBlockBytes = 10'000;
+constexpr int kBlockBytes = tav::bench::kBlockBytes;
 constexpr int kStations = 98;
 constexpr const char* kS5Station = "0A0B0C01FF05";  // data block 1 of 5,000 words
-constexpr std::array<uint8_t, 6> kEcho{0x02, 0x00, 0x00, 0x00, 0xEC, 0x40};
-constexpr std::array<uint8_t, 6> kPinger{0x02, 0x00, 0x00, 0x00, 0xEC, 0x41};
-// The S5 answer of 10,000 bytes: 16 bytes of header and the data, in DTs of 1,024-byte TPDUs
-// (9 octets of DT header with the checksum) under a credit of 8.
-constexpr size_t kTpduBytes = 1024;
-constexpr size_t kDtHeaderBytes = 9;
-constexpr size_t kAnswerDts =
-    (kBlockBytes + 16 + kTpduBytes - kDtHeaderBytes - 1) / (kTpduBytes - kDtHeaderBytes);
-constexpr size_t kCredit = 8;
+constexpr tav::bench::EchoAddress kPinger{0x02, 0x00, 0x00, 0x00, 0xEC, 0x41};
 
 const test::TestNetwork* network = nullptr;
 
@@ -97,68 +97,24 @@ void TavMainInitialise98Stations(benchmark::State& state) {
   }
 }
 
-// The echo in the station's namespace: a frame of `requestBytes` is answered by `answers` frames
-// of `answerBytes`, the first kCredit back to back, the rest once the pinger's AK came.
-class Echo {
- public:
-  Echo(size_t answers, size_t answerBytes) {
-    test::InNamespace(network->station(),
-                      [&] { link_ = std::make_unique<RawLink>(test::kLinkName); });
-    const std::vector<uint8_t> tpdu(answerBytes, 0x5A);
-    answer_ = test::H1Frame(kPinger, kEcho, tpdu);
-    thread_ = std::thread([this, answers] { Serve(answers); });
-  }
-  ~Echo() {
-    stop_ = true;
-    thread_.join();
-  }
-  bool ok() const { return link_->ok(); }
-
- private:
-  void Serve(size_t answers) {
-    while (!stop_) {
-      std::optional<Frame> request = link_->Receive(std::chrono::milliseconds(20));
-      if (!request || !std::equal(kEcho.begin(), kEcho.end(), request->begin())) continue;
-      for (size_t sent = 0; sent < answers; ++sent) {
-        if (sent == kCredit && !AwaitAcknowledge()) break;
-        link_->Send(answer_);
-      }
-    }
-  }
-  bool AwaitAcknowledge() {
-    while (!stop_) {
-      std::optional<Frame> frame = link_->Receive(std::chrono::milliseconds(20));
-      if (frame && std::equal(kEcho.begin(), kEcho.end(), frame->begin())) return true;
-    }
-    return false;
-  }
-
-  std::unique_ptr<RawLink> link_;
-  Frame answer_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 // One request frame out, `answers` frames back (an AK after the first kCredit).
 void PingPong(benchmark::State& state, size_t answers, size_t answerBytes) {
-  Echo echo(answers, answerBytes);
+  const FrameEcho echo(network->station(), kEcho, answers, answerBytes);
   const RawLink link(test::kLinkName);
   if (!echo.ok() || !link.ok()) return state.SkipWithError("no raw link");
-  const uint8_t request[] = {0x04, 0xF0, 0x00, 0x01, 0x80};
-  const Frame ping = test::H1Frame(kEcho, kPinger, request);
-  const Frame acknowledge = test::H1Frame(kEcho, kPinger, request);
+  const Frame ping = test::H1Frame(kEcho, kPinger, kPingTpdu);
   for (auto _ : state) {
     link.Send(ping);
     for (size_t got = 0; got < answers;) {
       std::optional<Frame> frame = link.Receive(std::chrono::milliseconds(500));
       if (!frame) return state.SkipWithError("a frame was lost");
       if (!std::equal(kPinger.begin(), kPinger.end(), frame->begin())) continue;
-      if (++got == kCredit && answers > kCredit) link.Send(acknowledge);
+      if (++got == kCredit && answers > kCredit) link.Send(ping);
     }
   }
 }
 
-BENCHMARK_CAPTURE(PingPong, Floor, 1, 5)
+BENCHMARK_CAPTURE(PingPong, Floor, 1, kMinimalTpduBytes)
     ->Name("Floor/FramePingPong")
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);

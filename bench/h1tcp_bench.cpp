@@ -28,8 +28,8 @@
 #include "abi/driver_instance.h"
 #include "abi/records.h"
 #include "abi/transfer_block.h"
-#include "bench_host.h"
 #include "frames.h"
+#include "repeated_reads.h"
 #include "snap7_process.h"
 #ifndef TAV_SNAP7_UNAVAILABLE
 #include "snap7_client.h"

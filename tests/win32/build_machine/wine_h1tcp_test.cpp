@@ -8,10 +8,7 @@
 // Usage: wine_h1tcp_test --runner RUN_UNDER_WINE --prefix WINEPREFIX (--probe PROBE | --win64)
 //                        --tavhost TAVHOST.EXE --h1-station PROGRAM --bad-network PROGRAM
 //                        [GoogleTest options]
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,13 +47,8 @@ struct Options : wine::RunnerOptions {
 };
 Options options;
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // standard output and standard error, line ends without carriage returns
-};
-
-// Told the output so far whenever more of it arrived, while the program runs.
-using OutputWatcher = std::function<void(const std::string& output)>;
+using wine::Outcome;
+using wine::OutputWatcher;
 
 // tavhost.exe under Wine, run from its own folder as shipped; inside the network namespace
 // `inNamespace` when one is named.
@@ -64,42 +56,14 @@ Outcome TavhostOnce(const std::vector<std::string>& arguments, const std::string
                     const OutputWatcher& watcher) {
   std::vector<std::string> tail = {options.tavhost};
   tail.insert(tail.end(), arguments.begin(), arguments.end());
-  int output[2];
-  if (pipe2(output, O_CLOEXEC) != 0) return {};
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(output[1], STDOUT_FILENO);
-    dup2(output[1], STDERR_FILENO);
-    if (chdir(std::filesystem::path(options.tavhost).parent_path().c_str()) != 0) _exit(127);
-    std::optional<h1eth::test::EnteredNamespace> entered;  // until the exec
-    if (!inNamespace.empty() && !entered.emplace(inNamespace).entered()) _exit(127);
-    wine::Exec(wine::RunnerCommand(options, tail));
-  }
-  close(output[1]);
-  // Read until the program has ended and its output is drained. The end of the pipe does not
-  // tell: a wineserver that the program started inherits the pipe and lingers for seconds.
-  Outcome outcome;
-  int status = 0;
-  bool ended = false;
-  for (;;) {
-    pollfd ready{output[0], POLLIN, 0};
-    if (poll(&ready, 1, ended ? 0 : 20) <= 0) {
-      if (ended) break;
-      ended = waitpid(child, &status, WNOHANG) == child;
-      continue;
-    }
-    char chunk[4096];
-    const ssize_t count = read(output[0], chunk, sizeof chunk);
-    if (count <= 0) break;
-    for (ssize_t i = 0; i < count; ++i) {
-      if (chunk[i] != '\r') outcome.output += chunk[i];
-    }
-    if (watcher) watcher(outcome.output);
-  }
-  close(output[0]);
-  if (!ended) waitpid(child, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  return outcome;
+  std::optional<h1eth::test::EnteredNamespace> entered;  // the child's, until the exec
+  return wine::RunCapturing(
+      wine::RunnerCommand(options, tail),
+      [&] {
+        return chdir(std::filesystem::path(options.tavhost).parent_path().c_str()) == 0 &&
+               (inNamespace.empty() || entered.emplace(inNamespace).entered());
+      },
+      watcher);
 }
 
 // The same, run once more where Wine itself lost its server before tavhost.exe ran: a prefix's
@@ -308,10 +272,7 @@ class H1StationOverEthDll : public TcpStations {
     unsetenv("TAV_H1ETH_CONF");
     unsetenv("TAV_H1_CAPTURE");
   }
-  static void StopWineserver() {
-    setenv("WINEPREFIX", options.prefix.c_str(), 1);
-    h1eth::test::RunProgram({"/usr/lib/wine/wineserver", "-k"});
-  }
+  static void StopWineserver() { wine::StopWineserver(options.prefix); }
   std::string Example(const char* name) const {
     std::ifstream example(std::filesystem::path(options.tavhost).parent_path() / "../examples" /
                           name);
