@@ -98,6 +98,11 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
+  // The Windows program runs from its own folder: every path is taken from here first.
+  for (std::string* path : {&options.runner, &options.prefix, &options.probe, &options.program,
+                            &options.h1Station}) {
+    if (!path->empty()) *path = std::filesystem::absolute(*path).string();
+  }
   // The runner says whether Wine can run here, and makes the prefix.
   const int check = wine::RunToEnd(wine::RunnerCommand(options, {"--check"}));
   if (check != 0) return check == wine::kSkipped ? wine::kSkipped : 1;
