@@ -8,7 +8,8 @@
 // Usage: h1eth_dll_bench_under_wine --runner RUN_UNDER_WINE --prefix WINEPREFIX
 //            (--probe PROBE | --win64) --program H1ETH_DLL_BENCH.EXE --h1-station PROGRAM
 //            [--iterations N]
-// Exit status: the Windows program's; 77 (a skip) where namespaces or Wine cannot be had.
+// Exit status: the Windows program's; 1 when it printed no table (run twice: a wineserver that is
+// ending as the program starts can drop it); 77 (a skip) where namespaces or Wine cannot be had.
 #include <unistd.h>
 
 #include <chrono>
@@ -45,6 +46,22 @@ bool AwaitReady(const std::string& log) {
   return false;
 }
 
+// The Windows program under Wine in the driver's namespace, with a wineserver started there.
+wine::Outcome RunInTheDriversNamespace(const Options& options,
+                                       const h1eth::test::TestNetwork& network) {
+  wine::StopWineserver(options.prefix);
+  std::optional<h1eth::test::EnteredNamespace> entered;  // the child's, until the exec
+  wine::Outcome outcome = wine::RunCapturing(
+      wine::RunnerCommand(options, {options.program, "--interface", h1eth::test::kLinkName,
+                                    "--iterations", options.iterations}),
+      [&] {
+        return chdir(std::filesystem::path(options.program).parent_path().c_str()) == 0 &&
+               entered.emplace(network.driver()).entered();
+      });
+  wine::StopWineserver(options.prefix);
+  return outcome;
+}
+
 int Run(const Options& options, const h1eth::test::TestNetwork& network,
         const std::filesystem::path& folder) {
   const bench::FrameEcho echo(network.station(), bench::kEcho, 1, bench::kMinimalTpduBytes);
@@ -69,18 +86,16 @@ int Run(const Options& options, const h1eth::test::TestNetwork& network,
     h1eth::test::StopProgram(station);
     return 1;
   }
-  wine::StopWineserver(options.prefix);
-  std::optional<h1eth::test::EnteredNamespace> entered;  // the child's, until the exec
-  const wine::Outcome outcome = wine::RunCapturing(
-      wine::RunnerCommand(options, {options.program, "--interface", h1eth::test::kLinkName,
-                                    "--iterations", options.iterations}),
-      [&] {
-        return chdir(std::filesystem::path(options.program).parent_path().c_str()) == 0 &&
-               entered.emplace(network.driver()).entered();
-      });
-  wine::StopWineserver(options.prefix);
+  wine::Outcome outcome = RunInTheDriversNamespace(options, network);
+  if (outcome.output.find(bench::kWineBenchHeading) == std::string::npos) {
+    outcome = RunInTheDriversNamespace(options, network);
+  }
   h1eth::test::StopProgram(station);
   std::fputs(outcome.output.c_str(), stdout);
+  if (outcome.output.find(bench::kWineBenchHeading) == std::string::npos) {
+    std::printf("the Windows program printed no table (exit status %d)\n", outcome.status);
+    return 1;
+  }
   return outcome.status;
 }
 
