@@ -182,10 +182,11 @@ int Report(const Measurements& m, int iterations) {
   PrintRatio("one word / floor", m.word, m.floor, 2.0);
   PrintRatio("10,000 bytes / ten DTs", m.block, m.dts, 1.5);
   // What the figures are made of: without immediate delivery, libpcap (Wine's wpcap.dll) hands
-  // frames over only when its block's 1 ms time-out ends.
+  // frames over a block at a time, when the 1 ms read time-out after the block's first ends.
   const HMODULE capture = GetModuleHandleW(L"wpcap.dll");
   if (capture != nullptr && GetProcAddress(capture, "pcap_set_immediate_mode") == nullptr) {
-    std::printf("wpcap.dll has no immediate delivery: each frame waits for the 1 ms read time-out\n");
+    std::printf("wpcap.dll has no immediate delivery: frames come a block at a time, 1 ms after "
+                "the block's first\n");
   }
   return m.floor && m.word && m.dts && m.block ? 0 : 1;
 }
