@@ -7,21 +7,26 @@
 // connections and floods: --keep-on-release drops every DR (the connections stay, as when no DR
 // arrives), --repeat-ms sends each connection's last DT again that often (as when no AK
 // arrives), --mute takes every message and answers none, --flood-us sends the driver an H1
-// frame from a third address that often.
+// frame from a third address that often. For measurements, --busy asks the link without ever
+// sleeping between frames (an answer leaves as soon as its request is in, no wake-up between) and
+// --cpu keeps the station on one processor.
 //
 // It prints "ready" once it listens, and on SIGTERM what the transport saw:
 //   connections N dts N resequenced N duplicates N checksum-failures N retransmitted N
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -75,7 +80,7 @@ class Snap7Line {
 };
 
 struct Quirks {
-  bool keepOnRelease = false, mute = false;
+  bool keepOnRelease = false, mute = false, busy = false;
   int repeatMs = 0, floodUs = 0;
 };
 
@@ -114,7 +119,9 @@ class H1Station {
       const Microseconds now = Now();
       const Microseconds deadline = layer_.NextDeadline();
       const Microseconds wait =
-          std::clamp<Microseconds>(deadline - now, 0, quirks_.floodUs ? quirks_.floodUs : 20'000);
+          quirks_.busy ? 0
+                       : std::clamp<Microseconds>(deadline - now, 0,
+                                                  quirks_.floodUs ? quirks_.floodUs : 20'000);
       if (std::optional<h1eth::test::Frame> frame =
               link_.Receive(std::chrono::microseconds(wait))) {
         Take(*frame);
@@ -244,7 +251,19 @@ int main(int argc, char** argv) {
   app.add_option("--repeat-ms", quirks.repeatMs, "each connection's last DT again every MS");
   app.add_flag("--mute", quirks.mute, "answer no message");
   app.add_option("--flood-us", quirks.floodUs, "an H1 frame from a third address every US");
+  app.add_flag("--busy", quirks.busy, "ask the link without sleeping between frames");
+  int cpu = -1;
+  app.add_option("--cpu", cpu, "run on this processor only");
   CLI11_PARSE(app, argc, argv);
+  if (cpu >= 0) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) {
+      std::fprintf(stderr, "h1_station: processor %d: %s\n", cpu, std::strerror(errno));
+      return 1;
+    }
+  }
 
   sim::LoadedNetwork loaded = networkFile.empty() ? sim::LoadedNetwork{sim::DefaultNetwork(), {}}
                                                   : sim::LoadNetworkFile(networkFile);
