@@ -265,7 +265,7 @@ BENCHMARK_CAPTURE(PingPong, Floor, 1, 5)
     ->Name("Floor/FramePingPong")
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(TavMainReadWord)->Name("OneWord/TavMain")->UseRealTime()
+BENCHMARK(TavMainReadWord)->Name("OneWord/TavMain")->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(PingPong, Block, kAnswerDts, kTpduBytes)
     ->Name("Block10000/DtFramesUnderCredit")
     ->UseRealTime()
