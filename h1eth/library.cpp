@@ -262,12 +262,14 @@ uint16_t OnConnection(uint32_t id, Operation operation) {
   return operation(*connection, lock, deadline);
 }
 
-// Waits on the link while the exchange still awaits its answer, until `until` (the operation's
-// deadline, whatever arrives meanwhile); the mutex is free while it waits.
-void Collect(Library& library, StationConnection& connection, bool write,
+// Waits on the link while `awaiting` says the connection waits for the station (its answer, its
+// set-up), until `until` (the operation's deadline, whatever arrives meanwhile); the mutex is
+// free while it waits.
+template <typename Awaiting>
+void Collect(Library& library, StationConnection& connection, Awaiting awaiting,
              std::unique_lock<std::mutex>& lock, Microseconds until) {
   thread_local FrameBytes frame;
-  while (connection.Awaiting(write)) {
+  while (awaiting()) {
     const Microseconds now = Now();
     if (now >= until) return;
     const uint64_t seen = library.frames;
@@ -346,8 +348,16 @@ uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved
   return Open(connectRecord, true);
 }
 
+// A set-up that has just begun is waited for within the driver's pause, so that a station near by
+// is connected at the first poll rather than after the driver's sleep.
 uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
-  return OnConnection(id, [](StationConnection& connection, auto&, Microseconds) {
+  return OnConnection(id, [](StationConnection& connection, std::unique_lock<std::mutex>& lock,
+                             Microseconds deadline) {
+    connection.State(Now());
+    Collect(
+        TheLibrary(), connection,
+        [&connection] { return connection.SettingUp(Now(), kPauseMicroseconds); }, lock,
+        deadline);
     return connection.State(Now());
   });
 }
@@ -387,7 +397,9 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
   return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock,
                               Microseconds deadline) {
     connection.State(Now());
-    Collect(TheLibrary(), connection, false, lock, deadline);
+    Collect(
+        TheLibrary(), connection, [&connection] { return connection.Awaiting(false); }, lock,
+        deadline);
     return connection.ReceiveRead(
         {static_cast<uint8_t*>(buffer), buffer == nullptr ? 0 : bufferSize}, *statusWord, Now());
   });
@@ -410,7 +422,9 @@ uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t id
   return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock,
                               Microseconds deadline) {
     connection.State(Now());
-    Collect(TheLibrary(), connection, true, lock, deadline);
+    Collect(
+        TheLibrary(), connection, [&connection] { return connection.Awaiting(true); }, lock,
+        deadline);
     return connection.ReceiveWriteAcknowledge(*statusWord, Now());
   });
 }
