@@ -12,7 +12,7 @@
 // mutex for each operation. While the driver calls, the calling thread reads the link itself: each
 // operation first hands the frames waiting on the link to the layer, and a receive that awaits its
 // answer waits on the link (without the mutex), so an answer reaches the exchange without passing
-// through another thread. Every operation ends by a deadline taken once when it starts (the
+// through another thread; so does a connection state while a set-up that has just begun runs. Every operation ends by a deadline taken once when it starts (the
 // driver's pause, 1 ms): frames that keep arriving, whoever sends them, never extend it. The timer
 // thread runs the transport's timers (acknowledgements, keep-alives, retransmissions, the
 // inactivity check) and, once no operation has come for a while, reads the link itself (without
