@@ -4,11 +4,11 @@
 // back under the credit (the S5 answer of 10,016 bytes in ten DTs of 1,024-byte TPDUs, an AK
 // after the first eight), and how long one instance takes to connect 98 S7 stations.
 //
-// The floor is the path's own: both ends ask their sockets without sleeping, each on its own
-// processor (the driver's side on the first, the peer on the second), so what it measures is the
-// wire and the kernel, not wake-ups. The test H1 station answers the same way (--busy, on the
-// second processor), so what a TavMain exchange costs beyond the floor is the library's and the
-// driver's own. The station is stopped while the floor runs, the echo is gone while TavMain runs.
+// The floor is the path's own: both ends ask libh1eth's packet link (its receive ring) without
+// sleeping, each on its own processor (the driver's side on the first, the peer on the second),
+// so what it measures is the wire and the kernel, not wake-ups. The test H1 station answers the
+// same way (--busy, on the second processor), so what a TavMain exchange costs beyond the floor
+// is the library's and the driver's own. The station is stopped while the floor runs, the echo is gone while TavMain runs.
 //
 // The driver runs in this process, moved into the driver's namespace; the test H1 station
 // (h1_station) answers in the station's namespace. Namespaces need root: without it the program
@@ -20,7 +20,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,13 +38,13 @@
 #include "abi/transfer_block.h"
 #include "bench_host.h"
 #include "netns.h"
+#include "h1eth/link.h"
 #include "raw_link.h"
 
 namespace tav::h1eth::bench {
 namespace {
 
 using test::Frame;
-using test::RawLink;
 
 constexpr int kSkipped = 77;  // CTest's SKIP_RETURN_CODE for this program
 constexpr int kBlockBytes = 10'000;
@@ -171,18 +170,25 @@ void TavMainInitialise98Stations(benchmark::State& state) {
   }
 }
 
-// One H1 frame from the socket, asked again and again without sleeping until one comes or `wait`
-// is over; the frames of other stations are skipped.
-bool SpinForFrame(const RawLink& link, const std::array<uint8_t, 6>& to, Frame& frame,
+// The next H1 frame to `to` from the link, asked again and again without sleeping until one
+// comes or `wait` is over.
+bool SpinForFrame(Link& link, const std::array<uint8_t, 6>& to, FrameBytes& frame,
                   std::chrono::microseconds wait, const std::atomic<bool>& stop) {
   const auto until = std::chrono::steady_clock::now() + wait;
-  frame.resize(2048);
   while (!stop.load(std::memory_order_relaxed)) {
-    const ssize_t got = recv(link.fd(), frame.data(), frame.size(), MSG_DONTWAIT);
-    if (got >= 6 && std::equal(to.begin(), to.end(), frame.begin())) return true;
-    if (got < 0 && std::chrono::steady_clock::now() >= until) return false;
+    if (link.Receive(frame, 0)) {
+      if (std::equal(to.begin(), to.end(), frame.begin())) return true;
+    } else if (std::chrono::steady_clock::now() >= until) {
+      return false;
+    }
   }
   return false;
+}
+
+// A link of the floor: libh1eth's own packet link (the kernel's filter, the receive ring),
+// promiscuous, since the echo's and the pinger's addresses are not the interface's.
+std::unique_ptr<Link> FloorLink() {
+  return OpenPacketLink(test::kLinkName, {.promiscuous = true}).link;
 }
 
 // The station stopped while the floor runs, so that it takes no processor from the echo.
@@ -200,8 +206,7 @@ class StationPaused {
 class Echo {
  public:
   Echo(size_t answers, size_t answerBytes) {
-    test::InNamespace(network->station(),
-                      [&] { link_ = std::make_unique<RawLink>(test::kLinkName); });
+    test::InNamespace(network->station(), [&] { link_ = FloorLink(); });
     const std::vector<uint8_t> tpdu(answerBytes, 0x5A);
     answer_ = test::H1Frame(kPinger, kEcho, tpdu);
     thread_ = std::thread([this, answers] { Serve(answers); });
@@ -211,7 +216,7 @@ class Echo {
     stop_ = true;
     thread_.join();
   }
-  bool ok() const { return link_->ok(); }
+  bool ok() const { return link_ != nullptr; }
   clockid_t clock() const { return clock_; }
 
  private:
@@ -219,7 +224,7 @@ class Echo {
     PinThisThread(peerCpu);
     pthread_getcpuclockid(pthread_self(), &clock_);
     started_ = true;
-    Frame request;
+    FrameBytes request;
     while (!stop_) {
       if (!SpinForFrame(*link_, kEcho, request, std::chrono::milliseconds(20), stop_)) continue;
       for (size_t sent = 0; sent < answers; ++sent) {
@@ -230,7 +235,7 @@ class Echo {
   }
 
   static constexpr std::chrono::milliseconds kPatience{500};
-  std::unique_ptr<RawLink> link_;
+  std::unique_ptr<Link> link_;
   Frame answer_;
   clockid_t clock_ = CLOCK_THREAD_CPUTIME_ID;
   std::atomic<bool> started_{false};
@@ -242,21 +247,21 @@ class Echo {
 void PingPong(benchmark::State& state, size_t answers, size_t answerBytes) {
   const StationPaused paused;
   Echo echo(answers, answerBytes);
-  const RawLink link(test::kLinkName);
-  if (!echo.ok() || !link.ok()) return state.SkipWithError("no raw link");
+  const std::unique_ptr<Link> link = FloorLink();
+  if (!echo.ok() || !link) return state.SkipWithError("no packet link");
   const uint8_t request[] = {0x04, 0xF0, 0x00, 0x01, 0x80};
   const Frame ping = test::H1Frame(kEcho, kPinger, request);
   const Frame acknowledge = test::H1Frame(kEcho, kPinger, request);
   const std::atomic<bool> never{false};
-  Frame frame;
+  FrameBytes frame;
   const CpuMeter meter(state, echo.clock(), true);
   for (auto _ : state) {
-    link.Send(ping);
+    link->Send(ping);
     for (size_t got = 0; got < answers;) {
-      if (!SpinForFrame(link, kPinger, frame, std::chrono::milliseconds(500), never)) {
+      if (!SpinForFrame(*link, kPinger, frame, std::chrono::milliseconds(500), never)) {
         return state.SkipWithError("a frame was lost");
       }
-      if (++got == kCredit && answers > kCredit) link.Send(acknowledge);
+      if (++got == kCredit && answers > kCredit) link->Send(acknowledge);
     }
   }
 }
