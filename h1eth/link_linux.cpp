@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 #include "vocabulary/byte_order.h"
@@ -158,16 +159,19 @@ class PacketLink final : public Link {
   }
 
   // The next H1 frame for this interface from the ring, handing every slot it reads back to the
-  // kernel; false when the ring holds no more.
+  // kernel; false when the ring holds no more. Two threads may ask at once (the library's timer
+  // thread and a caller awaiting its answer): one at a time reads the ring.
   bool TakeOne(FrameBytes& frame) {
+    const std::lock_guard lock(ringMutex_);
     for (;;) {
       uint8_t* base = ring_ + size_t{next_} * kRingSlotBytes;
       auto& slot = *reinterpret_cast<tpacket2_hdr*>(base);
       if ((__atomic_load_n(&slot.tp_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) return false;
       const auto& from = *reinterpret_cast<const sockaddr_ll*>(base + kSlotAddressOffset);
-      const FrameView bytes(base + slot.tp_mac, std::min<size_t>(slot.tp_snaplen, kRingSlotBytes));
-      const bool wanted = slot.tp_mac + bytes.size() <= kRingSlotBytes && Wanted(slot, from, bytes);
-      if (wanted) frame.assign(bytes.begin(), bytes.end());
+      const bool inSlot = size_t{slot.tp_mac} + slot.tp_snaplen <= kRingSlotBytes;
+      const bool wanted =
+          inSlot && Wanted(slot, from, FrameView(base + slot.tp_mac, slot.tp_snaplen));
+      if (wanted) frame.assign(base + slot.tp_mac, base + slot.tp_mac + slot.tp_snaplen);
       __atomic_store_n(&slot.tp_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
       next_ = (next_ + 1) % kRingSlots;
       if (wanted) return true;
@@ -179,7 +183,8 @@ class PacketLink final : public Link {
   EthernetAddress address_;
   bool promiscuous_;
   uint8_t* ring_;
-  unsigned next_ = 0;  // the slot to look at next
+  std::mutex ringMutex_;
+  unsigned next_ = 0;  // the slot to look at next; under ringMutex_
 };
 
 LinkOpening Failed(LinkFailure failure, int error = 0) {
