@@ -8,7 +8,8 @@
 // sleeping, each on its own processor (the driver's side on the first, the peer on the second),
 // so what it measures is the wire and the kernel, not wake-ups. The test H1 station answers the
 // same way (--busy, on the second processor), so what a TavMain exchange costs beyond the floor
-// is the library's and the driver's own. The station is stopped while the floor runs, the echo is gone while TavMain runs.
+// is the library's and the driver's own. The station is stopped while the floor runs, the echo is
+// gone while TavMain runs.
 //
 // The driver runs in this process, moved into the driver's namespace; the test H1 station
 // (h1_station) answers in the station's namespace. Namespaces need root: without it the program
@@ -37,8 +38,8 @@
 #include "abi/records.h"
 #include "abi/transfer_block.h"
 #include "bench_host.h"
-#include "netns.h"
 #include "h1eth/link.h"
+#include "netns.h"
 #include "raw_link.h"
 
 namespace tav::h1eth::bench {

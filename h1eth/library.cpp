@@ -12,14 +12,15 @@
 // mutex for each operation. While the driver calls, the calling thread reads the link itself: each
 // operation first hands the frames waiting on the link to the layer, and a receive that awaits its
 // answer waits on the link (without the mutex), so an answer reaches the exchange without passing
-// through another thread; so does a connection state while a set-up that has just begun runs. Every operation ends by a deadline taken once when it starts (the
-// driver's pause, 1 ms): frames that keep arriving, whoever sends them, never extend it. The timer
-// thread runs the transport's timers (acknowledgements, keep-alives, retransmissions, the
-// inactivity check) and, once no operation has come for a while, reads the link itself (without
-// the mutex, taking it to hand a frame over), so frames are answered while nobody calls; a receive
-// that finds the timer thread took its answer notices it within a slice of its wait. The link
-// sends from both threads, always under the mutex. Closing the driver releases every connection
-// and waits a bounded time for the stations to confirm, so that none keeps a connection of ours.
+// through another thread; so does a connection state while a set-up that has just begun runs. Every
+// operation ends by a deadline taken once when it starts (the driver's pause, 1 ms): frames that
+// keep arriving, whoever sends them, never extend it. The timer thread runs the transport's timers
+// (acknowledgements, keep-alives, retransmissions, the inactivity check) and, once no operation has
+// come for a while, reads the link itself (without the mutex, taking it to hand a frame over), so
+// frames are answered while nobody calls; a receive that finds the timer thread took its answer
+// notices it within a slice of its wait. The link sends from both threads, always under the mutex.
+// Closing the driver releases every connection and waits a bounded time for the stations to
+// confirm, so that none keeps a connection of ours.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -356,8 +357,7 @@ uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
     connection.State(Now());
     Collect(
         TheLibrary(), connection,
-        [&connection] { return connection.SettingUp(Now(), kPauseMicroseconds); }, lock,
-        deadline);
+        [&connection] { return connection.SettingUp(Now(), kPauseMicroseconds); }, lock, deadline);
     return connection.State(Now());
   });
 }

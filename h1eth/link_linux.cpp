@@ -268,8 +268,8 @@ LinkOpening OpenPacketLink(const std::string& interfaceName, const PacketLinkOpt
     }
   }
   LinkOpening opening;
-  opening.link = std::make_unique<PacketLink>(fd, static_cast<int>(index), address,
-                                              options.promiscuous, ring);
+  opening.link =
+      std::make_unique<PacketLink>(fd, static_cast<int>(index), address, options.promiscuous, ring);
   return opening;
 }
 

@@ -88,7 +88,8 @@ class RawLinkAsLink final : public h1eth::Link {
   explicit RawLinkAsLink(const h1eth::test::RawLink& link) : link_(link) {}
   bool Send(h1eth::FrameView frame) override { return link_.Send(frame); }
   bool Receive(h1eth::FrameBytes& frame, int64_t waitMicroseconds) override {
-    std::optional<h1eth::test::Frame> got = link_.Receive(std::chrono::microseconds(waitMicroseconds));
+    std::optional<h1eth::test::Frame> got =
+        link_.Receive(std::chrono::microseconds(waitMicroseconds));
     if (got) frame = std::move(*got);
     return got.has_value();
   }
@@ -118,8 +119,7 @@ struct Totals {
 // The stations of the network on one link: the transport layer answers for all their addresses.
 class H1Station {
  public:
-  H1Station(sim::Network& network, h1eth::Link& link, uint16_t snap7Port,
-            Quirks quirks)
+  H1Station(sim::Network& network, h1eth::Link& link, uint16_t snap7Port, Quirks quirks)
       : network_(network),
         link_(link),
         snap7Port_(snap7Port),
@@ -296,7 +296,8 @@ int main(int argc, char** argv) {
   if (quirks.busy) {
     h1eth::LinkOpening opening = h1eth::OpenPacketLink(interface, {.promiscuous = true});
     if (!opening.link) {
-      std::fprintf(stderr, "h1_station: %s\n", h1eth::DescribeLinkFailure(opening, interface).c_str());
+      std::fprintf(stderr, "h1_station: %s\n",
+                   h1eth::DescribeLinkFailure(opening, interface).c_str());
       return 1;
     }
     link = std::move(opening.link);
