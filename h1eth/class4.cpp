@@ -264,6 +264,13 @@ struct TransportConnection::State {
   }
   void Pump(Microseconds now);
   void TakeData(const cotp::Tpdu& dt, Microseconds now);
+  bool Deliver(ByteView data, bool endOfTsdu, Microseconds now);
+  // DTs taken unacknowledged that call for an AK at once: the credit less a quarter of it (at
+  // least one DT), so the AK reaches the peer before its window closes.
+  uint32_t AcknowledgeAt() const {
+    const int credit = std::min(settings.credit, CreditLimit());
+    return static_cast<uint32_t>(std::max(1, credit - std::max(1, credit / 4)));
+  }
   void TakeAcknowledge(const cotp::Tpdu& ak, Microseconds now);
   void SendAcknowledge(Microseconds now);
   void SendError(uint8_t cause, ByteView invalid, Microseconds now);
@@ -438,29 +445,41 @@ void TransportConnection::State::TakeData(const cotp::Tpdu& dt, Microseconds now
     return;
   }
   ++counters.dtsReceived;
-  if (ahead > 0) ++counters.dtsResequenced;
-  held.emplace(number, HeldData{Bytes(dt.userData.begin(), dt.userData.end()), dt.endOfTsdu});
-  heldBytes += dt.userData.size();
+  if (ahead > 0) {
+    ++counters.dtsResequenced;
+    held.emplace(number, HeldData{Bytes(dt.userData.begin(), dt.userData.end()), dt.endOfTsdu});
+    heldBytes += dt.userData.size();
+  } else if (!Deliver(dt.userData, dt.endOfTsdu, now)) {
+    return;
+  }
   for (auto next = held.find(nextExpected); next != held.end(); next = held.find(nextExpected)) {
-    HeldData data = std::move(next->second);
+    const HeldData data = std::move(next->second);
     held.erase(next);
     heldBytes -= data.data.size();
-    nextExpected = Advance(nextExpected, 1);
-    ++unacknowledged;
-    if (reassembly.size() + data.data.size() > settings.maxTsduBytes) {
-      Break(BreakCause::kProtocolError, now, true, kReasonProtocolError);
-      return;
-    }
-    reassembly.insert(reassembly.end(), data.data.begin(), data.data.end());
-    if (data.endOfTsdu) received.push_back(std::exchange(reassembly, Bytes{}));
+    if (!Deliver(data.data, data.endOfTsdu, now)) return;
   }
-  // Acknowledged at once when half the credit is used up, so a long TSDU keeps flowing; else
-  // within the acknowledgement delay, so that one AK covers a burst.
-  if (unacknowledged > 0 && unacknowledged * 2 >= std::min(settings.credit, CreditLimit())) {
+  // Acknowledged at once when the peer's window is near its end, so a long TSDU keeps flowing;
+  // else within the acknowledgement delay, so that one AK covers a burst, a whole TSDU and, in
+  // request and answer traffic, the answers of several requests.
+  if (unacknowledged >= AcknowledgeAt()) {
     SendAcknowledge(now);
   } else if (unacknowledged > 0) {
     ackDueAt = std::min(ackDueAt, now + settings.acknowledgeDelay);
   }
+}
+
+// The next DT in order into the TSDU being reassembled, the TSDU delivered at its end; false when
+// the TSDU grew beyond what may be reassembled, which breaks the connection.
+bool TransportConnection::State::Deliver(ByteView data, bool endOfTsdu, Microseconds now) {
+  nextExpected = Advance(nextExpected, 1);
+  ++unacknowledged;
+  if (reassembly.size() + data.size() > settings.maxTsduBytes) {
+    Break(BreakCause::kProtocolError, now, true, kReasonProtocolError);
+    return false;
+  }
+  reassembly.insert(reassembly.end(), data.begin(), data.end());
+  if (endOfTsdu) received.push_back(std::exchange(reassembly, Bytes{}));
+  return true;
 }
 
 void TransportConnection::State::SendError(uint8_t why, ByteView invalid, Microseconds now) {

@@ -12,14 +12,15 @@
 // mutex for each operation. While the driver calls, the calling thread reads the link itself: each
 // operation first hands the frames waiting on the link to the layer, and a receive that awaits its
 // answer waits on the link (without the mutex), so an answer reaches the exchange without passing
-// through another thread. Every operation ends by a deadline taken once when it starts (the
-// driver's pause, 1 ms): frames that keep arriving, whoever sends them, never extend it. The timer
-// thread runs the transport's timers (acknowledgements, keep-alives, retransmissions, the
-// inactivity check) and, once no operation has come for a while, reads the link itself (without
-// the mutex, taking it to hand a frame over), so frames are answered while nobody calls; a receive
-// that finds the timer thread took its answer notices it within a slice of its wait. The link
-// sends from both threads, always under the mutex. Closing the driver releases every connection
-// and waits a bounded time for the stations to confirm, so that none keeps a connection of ours.
+// through another thread; so does a connection state while a set-up that has just begun runs. Every
+// operation ends by a deadline taken once when it starts (the driver's pause, 1 ms): frames that
+// keep arriving, whoever sends them, never extend it. The timer thread runs the transport's timers
+// (acknowledgements, keep-alives, retransmissions, the inactivity check) and, once no operation has
+// come for a while, reads the link itself (without the mutex, taking it to hand a frame over), so
+// frames are answered while nobody calls; a receive that finds the timer thread took its answer
+// notices it within a slice of its wait. The link sends from both threads, always under the mutex.
+// Closing the driver releases every connection and waits a bounded time for the stations to
+// confirm, so that none keeps a connection of ours.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -270,12 +271,14 @@ uint16_t OnConnection(uint32_t id, Operation operation) {
   return operation(*connection, lock, deadline);
 }
 
-// Waits on the link while the exchange still awaits its answer, until `until` (the operation's
-// deadline, whatever arrives meanwhile); the mutex is free while it waits.
-void Collect(Library& library, StationConnection& connection, bool write,
+// Waits on the link while `awaiting` says the connection waits for the station (its answer, its
+// set-up), until `until` (the operation's deadline, whatever arrives meanwhile); the mutex is
+// free while it waits.
+template <typename Awaiting>
+void Collect(Library& library, StationConnection& connection, Awaiting awaiting,
              std::unique_lock<std::mutex>& lock, Microseconds until) {
   thread_local FrameBytes frame;
-  while (connection.Awaiting(write)) {
+  while (awaiting()) {
     const Microseconds now = Now();
     if (now >= until) return;
     const uint64_t seen = library.frames;
@@ -354,8 +357,15 @@ uint16_t TAV_H1_CALL H1OpenS7Connection(void* connectRecord, uint32_t /*reserved
   return Open(connectRecord, true);
 }
 
+// A set-up that has just begun is waited for within the driver's pause, so that a station near by
+// is connected at the first poll rather than after the driver's sleep.
 uint16_t TAV_H1_CALL H1ConnectionState(uint32_t id) {
-  return OnConnection(id, [](StationConnection& connection, auto&, Microseconds) {
+  return OnConnection(id, [](StationConnection& connection, std::unique_lock<std::mutex>& lock,
+                             Microseconds deadline) {
+    connection.State(Now());
+    Collect(
+        TheLibrary(), connection,
+        [&connection] { return connection.SettingUp(Now(), kPauseMicroseconds); }, lock, deadline);
     return connection.State(Now());
   });
 }
@@ -395,7 +405,9 @@ uint16_t TAV_H1_CALL H1ReceiveReadData(uint32_t bufferSize, void* buffer, uint16
   return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock,
                               Microseconds deadline) {
     connection.State(Now());
-    Collect(TheLibrary(), connection, false, lock, deadline);
+    Collect(
+        TheLibrary(), connection, [&connection] { return connection.Awaiting(false); }, lock,
+        deadline);
     return connection.ReceiveRead(
         {static_cast<uint8_t*>(buffer), buffer == nullptr ? 0 : bufferSize}, *statusWord, Now());
   });
@@ -418,7 +430,9 @@ uint16_t TAV_H1_CALL H1ReceiveWriteAcknowledge(uint16_t* statusWord, uint32_t id
   return OnConnection(id, [&](StationConnection& connection, std::unique_lock<std::mutex>& lock,
                               Microseconds deadline) {
     connection.State(Now());
-    Collect(TheLibrary(), connection, true, lock, deadline);
+    Collect(
+        TheLibrary(), connection, [&connection] { return connection.Awaiting(true); }, lock,
+        deadline);
     return connection.ReceiveWriteAcknowledge(*statusWord, Now());
   });
 }

@@ -4,7 +4,8 @@
 //
 // The packet link is the operating system's, one file each: on Linux (link_linux.cpp) a raw
 // packet socket (AF_PACKET) bound to one named interface for IEEE 802.3 frames with an LLC
-// header, which needs the capability CAP_NET_RAW; on Windows (link_win32.cpp) an adapter opened
+// header, which needs the capability CAP_NET_RAW, filtered in the kernel and read from a
+// memory-mapped ring; on Windows (link_win32.cpp) an adapter opened
 // through the packet-capture DLL that Npcap installs (wpcap.dll, loaded when the link opens),
 // named by its friendly name, its Npcap device name or its MAC address. Either keeps only H1
 // frames (DSAP FE, SSAP FE, control 03 UI) and, unless it is promiscuous, only those addressed to

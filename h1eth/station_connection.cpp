@@ -82,6 +82,7 @@ void StationConnection::Start(Microseconds now) {
   id_.reset();
   session_->Reset();
   sinkFailed_ = false;
+  startedAt_ = now;
   id_ = layer_.Connect(addressing_.endpoints, addressing_.localTsap, addressing_.remoteTsap, now);
   if (!id_) {
     // Every reference is in use or frozen: tried again after the pause.
@@ -233,6 +234,11 @@ uint16_t StationConnection::ReceiveWriteAcknowledge(uint16_t& statusWord, Micros
 
 bool StationConnection::Awaiting(bool write) const {
   return phase_ == Phase::kEstablished && session_->Awaiting(write);
+}
+
+bool StationConnection::SettingUp(Microseconds now, Microseconds within) const {
+  return (phase_ == Phase::kConnecting || phase_ == Phase::kSessionOpening) &&
+         now - startedAt_ < within;
 }
 
 }  // namespace tav::h1eth

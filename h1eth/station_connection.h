@@ -62,6 +62,10 @@ class StationConnection {
   uint16_t ReceiveWriteAcknowledge(uint16_t& statusWord, Microseconds now);
   // Whether the read (or write) exchange waits for the station: worth waiting a moment for.
   bool Awaiting(bool write) const;
+  // Whether a set-up that began less than `within` ago still runs: as worth waiting for, since a
+  // station near by answers within tens of microseconds, while one that stays silent is waited
+  // for only that long after each start.
+  bool SettingUp(Microseconds now, Microseconds within) const;
 
   // For tests and tools: the transport connection while one exists.
   const TransportConnection* transport() const;
@@ -98,6 +102,7 @@ class StationConnection {
   std::optional<ConnectionId> id_;
   Phase phase_ = Phase::kIdle;
   Microseconds retryAt_ = 0;
+  Microseconds startedAt_ = 0;  // when the last set-up began
   Microseconds lastNow_ = 0;
   bool sinkFailed_ = false;  // the transport refused a TSDU the session sent
   uint32_t strayMessages_ = 0;

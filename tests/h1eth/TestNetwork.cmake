@@ -18,5 +18,5 @@ add_executable(bad_network ${tav_h1eth_tests_dir}/bad_network.cpp)
 target_link_libraries(bad_network PRIVATE tav_h1eth_test_network CLI11::CLI11 tav_warnings)
 
 add_executable(h1_station ${tav_h1eth_tests_dir}/h1_station.cpp)
-target_link_libraries(h1_station PRIVATE tav_h1eth_test_network tav_h1eth CLI11::CLI11
+target_link_libraries(h1_station PRIVATE tav_h1eth_test_network h1eth_core CLI11::CLI11
                                          tav_warnings)

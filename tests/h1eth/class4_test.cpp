@@ -204,6 +204,24 @@ TEST(Class4, AOneDtTsduIsAcknowledgedWithinTheDelay) {
   EXPECT_EQ(pair.A().counters().dtsRetransmitted, 0u);
 }
 
+// Credit 8: one AK while the TSDU of ten DTs flows (at the sixth, before the peer's window
+// closes), the last DTs within the delay; never one at every half credit.
+TEST(Class4, ALongTsduIsAcknowledgedNearTheCreditsEnd) {
+  Connected pair;
+  size_t aks = 0;
+  pair.net.SetFilter([&](Side from, Bytes& frame) {
+    aks += from == Side::kB && KindOf(frame) == cotp::Kind::kDataAcknowledge;
+    return true;
+  });
+  const Bytes tsdu = Pattern(10 * 1015, 9);
+  ASSERT_EQ(pair.Carry(tsdu), tsdu);
+  EXPECT_EQ(aks, 1u);
+  pair.net.RunFor(ShortTimers().acknowledgeDelay + 1'000);
+  EXPECT_EQ(aks, 2u);
+  EXPECT_FALSE(pair.A().sending());
+  EXPECT_EQ(pair.A().counters().dtsRetransmitted, 0u);
+}
+
 TEST(Class4, TheLayerDispatchesByAddressAndReferenceWithinItsCap) {
   TransportSettings b = ShortTimers();
   b.maxConnections = 2;

@@ -7,25 +7,32 @@
 // connections and floods: --keep-on-release drops every DR (the connections stay, as when no DR
 // arrives), --repeat-ms sends each connection's last DT again that often (as when no AK
 // arrives), --mute takes every message and answers none, --flood-us sends the driver an H1
-// frame from a third address that often.
+// frame from a third address that often. For measurements, --busy takes the frames from
+// libh1eth's own packet link (promiscuous: the kernel's filter and the receive ring) and asks it
+// without ever sleeping between frames, so an answer leaves as soon as its request is in, and
+// --cpu keeps the station on one processor.
 //
 // It prints "ready" once it listens, and on SIGTERM what the transport saw:
 //   connections N dts N resequenced N duplicates N checksum-failures N retransmitted N
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 
 #include "h1eth/class4.h"
+#include "h1eth/link.h"
 #include "peer.h"
 #include "plc_responder.h"
 #include "raw_link.h"
@@ -74,8 +81,26 @@ class Snap7Line {
   bool up_ = false;
 };
 
+// The test's raw link as the library's link interface, for the station's ordinary runs: its large
+// socket buffer takes the floods of the bad network's tests.
+class RawLinkAsLink final : public h1eth::Link {
+ public:
+  explicit RawLinkAsLink(const h1eth::test::RawLink& link) : link_(link) {}
+  bool Send(h1eth::FrameView frame) override { return link_.Send(frame); }
+  bool Receive(h1eth::FrameBytes& frame, int64_t waitMicroseconds) override {
+    std::optional<h1eth::test::Frame> got =
+        link_.Receive(std::chrono::microseconds(waitMicroseconds));
+    if (got) frame = std::move(*got);
+    return got.has_value();
+  }
+  EthernetAddress Address() const override { return link_.address(); }
+
+ private:
+  const h1eth::test::RawLink& link_;
+};
+
 struct Quirks {
-  bool keepOnRelease = false, mute = false;
+  bool keepOnRelease = false, mute = false, busy = false;
   int repeatMs = 0, floodUs = 0;
 };
 
@@ -94,8 +119,7 @@ struct Totals {
 // The stations of the network on one link: the transport layer answers for all their addresses.
 class H1Station {
  public:
-  H1Station(sim::Network& network, const h1eth::test::RawLink& link, uint16_t snap7Port,
-            Quirks quirks)
+  H1Station(sim::Network& network, h1eth::Link& link, uint16_t snap7Port, Quirks quirks)
       : network_(network),
         link_(link),
         snap7Port_(snap7Port),
@@ -114,12 +138,13 @@ class H1Station {
       const Microseconds now = Now();
       const Microseconds deadline = layer_.NextDeadline();
       const Microseconds wait =
-          std::clamp<Microseconds>(deadline - now, 0, quirks_.floodUs ? quirks_.floodUs : 20'000);
-      if (std::optional<h1eth::test::Frame> frame =
-              link_.Receive(std::chrono::microseconds(wait))) {
-        Take(*frame);
+          quirks_.busy ? 0
+                       : std::clamp<Microseconds>(deadline - now, 0,
+                                                  quirks_.floodUs ? quirks_.floodUs : 20'000);
+      if (link_.Receive(frame_, wait)) {
+        Take(frame_);
         // Take whatever else waits before answering: a burst of DTs is one TSDU.
-        while (std::optional<h1eth::test::Frame> more = link_.Receive({})) Take(*more);
+        while (link_.Receive(frame_, 0)) Take(frame_);
       }
       Serve();
       layer_.Tick(Now());
@@ -142,7 +167,7 @@ class H1Station {
   }
 
  private:
-  void Take(const h1eth::test::Frame& frame) {
+  void Take(const h1eth::FrameBytes& frame) {
     const std::optional<h1eth::Frame> h1 = h1eth::DecodeFrame(frame);
     if (h1) driver_ = h1->source;
     if (!quirks_.keepOnRelease || !h1 || h1->tpdu.size() < 2 || (h1->tpdu[1] & 0xF0) != 0x80) {
@@ -217,7 +242,8 @@ class H1Station {
   }
 
   sim::Network& network_;
-  const h1eth::test::RawLink& link_;
+  h1eth::Link& link_;
+  h1eth::FrameBytes frame_;
   uint16_t snap7Port_;
   Quirks quirks_;
   std::map<std::pair<EthernetAddress, int>, sessions::Bytes> lastDts_;
@@ -244,7 +270,19 @@ int main(int argc, char** argv) {
   app.add_option("--repeat-ms", quirks.repeatMs, "each connection's last DT again every MS");
   app.add_flag("--mute", quirks.mute, "answer no message");
   app.add_option("--flood-us", quirks.floodUs, "an H1 frame from a third address every US");
+  app.add_flag("--busy", quirks.busy, "ask the link without sleeping between frames");
+  int cpu = -1;
+  app.add_option("--cpu", cpu, "run on this processor only");
   CLI11_PARSE(app, argc, argv);
+  if (cpu >= 0) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) {
+      std::fprintf(stderr, "h1_station: processor %d: %s\n", cpu, std::strerror(errno));
+      return 1;
+    }
+  }
 
   sim::LoadedNetwork loaded = networkFile.empty() ? sim::LoadedNetwork{sim::DefaultNetwork(), {}}
                                                   : sim::LoadNetworkFile(networkFile);
@@ -252,16 +290,28 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "h1_station: %s\n", loaded.error.c_str());
     return 1;
   }
-  const h1eth::test::RawLink link(interface);
-  if (!link.ok()) {
-    std::fprintf(stderr, "h1_station: %s\n", link.error().c_str());
+  std::unique_ptr<h1eth::Link> link;
+  std::optional<h1eth::test::RawLink> raw;
+  if (!quirks.busy) raw.emplace(interface);
+  if (quirks.busy) {
+    h1eth::LinkOpening opening = h1eth::OpenPacketLink(interface, {.promiscuous = true});
+    if (!opening.link) {
+      std::fprintf(stderr, "h1_station: %s\n",
+                   h1eth::DescribeLinkFailure(opening, interface).c_str());
+      return 1;
+    }
+    link = std::move(opening.link);
+  } else if (raw->ok()) {
+    link = std::make_unique<RawLinkAsLink>(*raw);
+  } else {
+    std::fprintf(stderr, "h1_station: %s\n", raw->error().c_str());
     return 1;
   }
   struct sigaction action {};
   action.sa_handler = [](int) { gEnding = 1; };
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
-  H1Station station(*loaded.network, link, snap7Port, quirks);
+  H1Station station(*loaded.network, *link, snap7Port, quirks);
   std::printf("ready\n");
   std::fflush(stdout);
   station.Run();

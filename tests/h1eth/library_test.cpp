@@ -249,5 +249,42 @@ TEST_F(H1EthLibrary, DriverSideOverAnInterfaceWithCapture) {
   std::filesystem::remove(capture);
 }
 
+// The library's timer thread and a caller awaiting its answer read one link at once: every frame
+// that arrives is taken by one of them, and by one only.
+TEST(H1EthLink, TwoThreadsTakeEachFrameOnce) {
+  std::string why;
+  if (!OwnNetwork(why)) GTEST_SKIP() << why;
+  const std::unique_ptr<Link> sender = OpenPacketLink("lo").link;
+  const std::unique_ptr<Link> receiver = OpenPacketLink("lo", {.promiscuous = true}).link;
+  ASSERT_TRUE(sender && receiver);
+  constexpr uint16_t kFrames = 4000;
+  std::array<std::atomic<int>, kFrames> taken{};
+  std::atomic<int> total = 0;
+  std::atomic<bool> stop = false;
+  const auto take = [&] {
+    FrameBytes frame;
+    while (!stop) {
+      if (receiver->Receive(frame, 0) && frame.size() > 19) {
+        ++taken[(frame[18] << 8 | frame[19]) % kFrames];
+        ++total;
+      }
+    }
+  };
+  std::thread first(take), second(take);
+  Bytes frame = EncodeFrame(kStationAddress, {0x08, 0x00, 0x06, 0x09, 0x09, 0x09}, Bytes(40));
+  for (uint16_t n = 0; n < kFrames; ++n) {
+    while (n - total > 256) std::this_thread::yield();  // within the ring, none dropped
+    frame[18] = static_cast<uint8_t>(n >> 8);
+    frame[19] = static_cast<uint8_t>(n);
+    ASSERT_TRUE(sender->Send(frame));
+  }
+  for (int i = 0; i < 2000 && total < kFrames; ++i) usleep(1000);
+  stop = true;
+  first.join();
+  second.join();
+  EXPECT_EQ(total, kFrames);
+  EXPECT_EQ(std::count_if(taken.begin(), taken.end(), [](const auto& t) { return t != 1; }), 0);
+}
+
 }  // namespace
 }  // namespace tav::h1eth

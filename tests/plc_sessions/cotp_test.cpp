@@ -184,6 +184,25 @@ TEST(Cotp, AChecksumThatDoesNotHoldIsMalformed) {
   EXPECT_FALSE(Decode(dt, kTp4Checksum));
   // Without the parameter where the connection agreed to use it.
   EXPECT_FALSE(Decode(Bytes{0x04, 0xF0, 0x12, 0x34, 0x85}, kTp4Checksum));
+  // DTs of the largest octets, long enough for sums far beyond 32 bits: the sums octet by octet
+  // modulo 255 come to zero over what Encode wrote, and a changed octet is noticed.
+  for (const size_t size : {size_t{1015}, size_t{1} << 20, (size_t{1} << 20) + 4096}) {
+    SCOPED_TRACE(size);
+    const Bytes data(size, 0xFF);
+    Tpdu tpdu;
+    tpdu.kind = Kind::kData;
+    tpdu.userData = data;
+    Bytes encoded = Encode(tpdu, kTp4Checksum);
+    unsigned c0 = 0, c1 = 0;
+    for (const uint8_t octet : encoded) {
+      c0 = (c0 + octet) % 255;
+      c1 = (c1 + c0) % 255;
+    }
+    EXPECT_EQ(c0 + c1, 0u);
+    EXPECT_TRUE(ChecksumHolds(encoded));
+    encoded[encoded.size() / 2] = 0xFE;
+    EXPECT_FALSE(ChecksumHolds(encoded));
+  }
 }
 
 }  // namespace
