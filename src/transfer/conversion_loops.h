@@ -68,7 +68,7 @@ struct EncodeS5FloatWords {
   static constexpr size_t kFrom = 4;
   static constexpr size_t kTo = 4;
   static void Convert(const uint8_t* from, uint8_t* to) {
-    StoreS5Pair(to, EncodeSingleToS5Float(std::bit_cast<float>(LoadLe32(from))));
+    StoreS5Pair(to, s5_float_detail::EncodeSingleByMasks(std::bit_cast<float>(LoadLe32(from))));
   }
 };
 
