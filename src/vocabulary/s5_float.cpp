@@ -17,8 +17,9 @@ constexpr uint64_t kDroppedHalf = uint64_t{1} << (kDroppedBits - 1);
 // Magnitudes, as patterns, that the encoder clamps: up to the first, from the second on.
 constexpr uint64_t kClampedBelow = std::bit_cast<uint64_t>(kS5FloatLowerBound);
 constexpr uint64_t kClampedAbove = std::bit_cast<uint64_t>(kS5FloatUpperBound);
-// 2^-126.
-constexpr uint64_t kNormalFrom = uint64_t{1023 - 126} << kDoubleFractionBits;
+// The upper halves of 2^-126's pattern and of the upper clamp's (whose lower half is not zero).
+constexpr uint32_t kNormalFromUpper = (1023 - 126) << (kDoubleFractionBits - 32);
+constexpr auto kClampedAboveUpper = static_cast<uint32_t>(kClampedAbove >> 32);
 
 }  // namespace
 
@@ -40,8 +41,9 @@ uint32_t EncodeS5Float(double value) {
   const uint64_t magnitude = bits & kDoubleMagnitude;
   // Every value inside the bounds is a normal double, its 53-bit significand rounded to 23 bits.
   const auto rounded = static_cast<uint32_t>((magnitude + kDroppedHalf) >> kDroppedBits);
-  // The common case, one branch: from 2^-126 on, E is above −127.
-  if (magnitude - kNormalFrom < kClampedAbove - kNormalFrom) {
+  // The common case, one branch on the magnitude's upper half: from 2^-126 on, E is above −127.
+  if (const auto upper = static_cast<uint32_t>(magnitude >> 32);
+      upper - kNormalFromUpper < kClampedAboveUpper - kNormalFromUpper) {
     return s5_float_detail::S5FromRoundedNormal(rounded, kFrexpBias, sign);
   }
   return s5_float_detail::Clamped(magnitude, sign, kClampedBelow, kClampedAbove, kDoubleInfinity,

@@ -96,8 +96,9 @@ inline constexpr int kRoundedFractionBits = 22;
 constexpr uint32_t S5FromRoundedNormal(uint32_t rounded, uint32_t bias, uint32_t sign) {
   constexpr uint32_t kFraction = kMantissaTop - 1;
   const uint32_t lessened = rounded + sign;
-  const uint32_t exponent = ((lessened >> kRoundedFractionBits) - bias) << 24;
-  return exponent | ((lessened & kFraction) ^ MantissaFlips(sign));
+  // The exponent moved up two bits to the S5 float's, less the bias; the fraction stays.
+  const uint32_t moved = lessened + 3 * (lessened & ~kFraction) - (bias << 24);
+  return moved ^ MantissaFlips(sign);
 }
 
 // The same for every E: −0.5 × 2^-128 and −0.5 × 2^-127 keep the mantissa −2^22, 0x1400000 above
