@@ -74,11 +74,18 @@ inline constexpr uint32_t kClampedAbove = SingleAtLeast(kS5FloatUpperBound);
 static_assert(kClampedBelow == 0x000F'FFFF && kClampedAbove == 0x7EFF'FFF9);
 
 // All ones for a sign bit of 1, else zero.
-constexpr uint32_t SignMask(uint32_t signBit) { return 0u - signBit; }
+constexpr uint32_t SignMask(uint32_t signBit) {
+  return 0u - signBit;
+}
 
-// The bits a negative mantissa flips in the fraction, and those it sets (see below); the low
-// fixed results are 0x80000000 with these.
-constexpr uint32_t MantissaFlips(uint32_t sign) { return kMantissaTop ^ (sign & kMantissaBits); }
+// What the fraction of an S5 float's magnitude is XORed with to make its 24-bit field: bit 22,
+// the leading bit, for a positive sign; for a negative one every bit but bit 22 (S5FromRoundedNormal).
+// The smallest S5 float of each sign is 0x80000000 with these.
+constexpr uint32_t MantissaFlips(uint32_t sign) {
+  return kMantissaTop ^ (sign & kMantissaBits);
+}
+
+inline constexpr int kRoundedFractionBits = 22;
 
 // The S5 float of a value inside the format's range, from its magnitude's pattern (IEEE 754,
 // whose fields are in the order of the S5 float's) with the significand's bits below the
@@ -92,7 +99,6 @@ constexpr uint32_t MantissaFlips(uint32_t sign) { return kMantissaTop ^ (sign & 
 // those of the patterns: one unit less, the pattern's exponent and fraction f' give the mantissa
 // −(2^22 + f' + 1), the field 0xBFFFFF − f', that is f' with every bit but bit 22 flipped. So
 // −0.5 × 2^E becomes −1 × 2^(E − 1). Both signs by mask arithmetic, no branch to mispredict.
-inline constexpr int kRoundedFractionBits = 22;
 constexpr uint32_t S5FromRoundedNormal(uint32_t rounded, uint32_t bias, uint32_t sign) {
   constexpr uint32_t kFraction = kMantissaTop - 1;
   const uint32_t lessened = rounded + sign;
@@ -131,7 +137,8 @@ constexpr uint32_t Clamped(Pattern magnitudePattern, uint32_t sign, Pattern belo
   static_assert(kS5FloatSmallestPositive == (kS5FloatZero | kMantissaTop) &&
                 kS5FloatSmallestNegative == (kS5FloatZero | (kMantissaTop ^ kMantissaBits)) &&
                 kS5FloatMostNegative == kS5FloatLargest + 1);
-  const uint32_t inside = regular ^ ((regular ^ low) & mask(magnitude <= static_cast<Signed>(below)));
+  const uint32_t inside =
+      regular ^ ((regular ^ low) & mask(magnitude <= static_cast<Signed>(below)));
   return inside ^ ((inside ^ high) & mask(magnitude >= static_cast<Signed>(above)));
 }
 

@@ -145,8 +145,7 @@ std::string EncodingsOf(uint32_t singleBits) {
   std::ostringstream text;
   text << std::hex << "single " << singleBits << ": " << EncodeSingleToS5Float(value)
        << " from the single, " << s5_float_detail::EncodeSingleByMasks(value) << " in loops, "
-       << EncodeS5Float(value) << " from the double, expected "
-       << oracle::EncodeS5Float(value);
+       << EncodeS5Float(value) << " from the double, expected " << oracle::EncodeS5Float(value);
   return text.str();
 }
 
