@@ -79,8 +79,8 @@ constexpr uint32_t SignMask(uint32_t signBit) {
 }
 
 // What the fraction of an S5 float's magnitude is XORed with to make its 24-bit field: bit 22,
-// the leading bit, for a positive sign; for a negative one every bit but bit 22 (S5FromRoundedNormal).
-// The smallest S5 float of each sign is 0x80000000 with these.
+// the leading bit, for a positive sign; for a negative one every bit but bit 22 (see
+// S5FromRoundedNormal). The smallest S5 float of each sign is 0x80000000 with these.
 constexpr uint32_t MantissaFlips(uint32_t sign) {
   return kMantissaTop ^ (sign & kMantissaBits);
 }
