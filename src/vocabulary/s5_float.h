@@ -80,7 +80,7 @@ constexpr uint32_t SignMask(uint32_t signBit) {
 
 // What the fraction of an S5 float's magnitude is XORed with to make its 24-bit field: bit 22,
 // the leading bit, for a positive sign; for a negative one every bit but bit 22 (see
-// S5FromRoundedNormal). The smallest S5 float of each sign is 0x80000000 with these.
+// S5FromRoundedNormal). The smallest S5 float of each sign is 0x80000000 with these bits.
 constexpr uint32_t MantissaFlips(uint32_t sign) {
   return kMantissaTop ^ (sign & kMantissaBits);
 }
@@ -102,9 +102,10 @@ inline constexpr int kRoundedFractionBits = 22;
 constexpr uint32_t S5FromRoundedNormal(uint32_t rounded, uint32_t bias, uint32_t sign) {
   constexpr uint32_t kFraction = kMantissaTop - 1;
   const uint32_t lessened = rounded + sign;
-  // The exponent moved up two bits to the S5 float's, less the bias; the fraction stays.
-  const uint32_t moved = lessened + 3 * (lessened & ~kFraction) - (bias << 24);
-  return moved ^ MantissaFlips(sign);
+  // The exponent moved up two bits to the S5 float's, less the bias; the fraction stays, below
+  // the leading bit (bit 22) set by the addition.
+  const uint32_t moved = lessened + 3 * (lessened & ~kFraction) + kMantissaTop - (bias << 24);
+  return moved ^ (sign & kMantissaBits);
 }
 
 // The same for every E: −0.5 × 2^-128 and −0.5 × 2^-127 keep the mantissa −2^22, 0x1400000 above
