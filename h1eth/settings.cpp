@@ -160,17 +160,14 @@ std::string SettingsFilePath(std::string_view variable, std::string_view library
   return ConfigurationFilePath(variable, kSettingsFileName, libraryFolder, PathExists);
 }
 
-SettingsReading ReadSettingsFile(const std::string& path, bool named) {
+SettingsReading ReadSettingsFile(const std::string& path) {
   FileReading file = ReadSmallFile(path, kSettingsByteLimit);
   SettingsReading reading;
   switch (file.outcome) {
     case FileReadOutcome::kRead:
       return ParseSettings(file.text);
     case FileReadOutcome::kMissing:
-      if (!named) return reading;
-      reading.problems.push_back(std::string("does not exist (") + kSettingsVariable +
-                                 " names it)");
-      break;
+      return reading;
     case FileReadOutcome::kDirectory:
       reading.problems.emplace_back("is a directory");
       break;
