@@ -314,12 +314,7 @@ int main(int argc, char** argv) {
   bench::station = station;
   // The driver, and with it the library's timer thread, on the driver's processor.
   bench::PinThisThread(bench::driverCpu);
-  for (int i = 0; i < 500; ++i) {
-    std::ifstream in(log);
-    std::string line;
-    if (std::getline(in, line) && line == "ready") break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  test::AwaitLine(log, "ready");
   setenv("TAV_H1_INTERFACE", test::kLinkName, 1);
   setenv("TAV_H1ETH_CONF", (folder + "/none.conf").c_str(), 1);
   {

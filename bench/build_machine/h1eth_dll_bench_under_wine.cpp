@@ -36,16 +36,6 @@ struct Options : wine::RunnerOptions {
   std::string iterations = "200";
 };
 
-bool AwaitReady(const std::string& log) {
-  for (int i = 0; i < 500; ++i) {
-    std::ifstream in(log);
-    std::string line;
-    if (std::getline(in, line) && line == "ready") return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
 // The Windows program under Wine in the driver's namespace, with a wineserver started there.
 wine::Outcome RunInTheDriversNamespace(const Options& options,
                                        const h1eth::test::TestNetwork& network) {
@@ -81,7 +71,7 @@ int Run(const Options& options, const h1eth::test::TestNetwork& network,
                                       {options.h1Station, "--interface", h1eth::test::kLinkName,
                                        "--network", networkFile},
                                       log);
-  if (station <= 0 || !AwaitReady(log)) {
+  if (station <= 0 || !h1eth::test::AwaitLine(log, "ready")) {
     std::printf("the test H1 station %s did not start\n", options.h1Station.c_str());
     h1eth::test::StopProgram(station);
     return 1;

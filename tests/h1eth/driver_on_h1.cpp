@@ -29,15 +29,6 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Waits until the program's log holds `line`; false after 10 s.
-bool AwaitLine(const std::string& log, const std::string& line) {
-  for (int i = 0; i < 1000; ++i) {
-    if (ReadAll(log).find(line + "\n") != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
 }  // namespace
 
 H1TestBed::H1TestBed(std::filesystem::path folder) : folder_(std::move(folder)) {

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace tav::h1eth::test {
@@ -137,6 +139,16 @@ void StopProgram(pid_t pid) {
   }
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
+}
+
+bool AwaitLine(const std::string& log, const std::string& line) {
+  for (int i = 0; i < 1000; ++i) {
+    std::ifstream in(log);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    if (("\n" + text).find("\n" + line + "\n") != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 TestNetwork::TestNetwork(Shape shape) {

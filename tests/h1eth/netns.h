@@ -73,5 +73,8 @@ class EnteredNamespace {
 int RunProgram(const std::vector<std::string>& argv, bool quiet = true);
 // Sends SIGTERM to a spawned program and reaps it (SIGKILL after 2 s).
 void StopProgram(pid_t pid);
+// Waits until a spawned program's log holds `line` (a whole line: "ready", "relaying"); false
+// after 10 s.
+bool AwaitLine(const std::string& log, const std::string& line);
 
 }  // namespace tav::h1eth::test

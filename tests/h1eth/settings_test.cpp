@@ -113,7 +113,9 @@ TEST(H1EthSettings, ReadsOnlyARegularFileWithinTheLimit) {
     const SettingsReading reading = ReadSettingsFile(row.path);
     EXPECT_EQ(reading.settings.credit, row.credit);
     ASSERT_EQ(reading.problems.size(), *row.problem == '\0' ? 0u : 1u);
-    if (!reading.problems.empty()) EXPECT_EQ(reading.problems[0].rfind(row.problem, 0), 0u);
+    if (!reading.problems.empty()) {
+      EXPECT_EQ(reading.problems[0].rfind(row.problem, 0), 0u);
+    }
   }
   std::filesystem::remove_all(folder);
 }

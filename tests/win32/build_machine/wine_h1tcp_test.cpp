@@ -284,10 +284,7 @@ class H1StationOverEthDll : public TcpStations {
     const std::string path = (folder_ / log).string();
     const pid_t pid = network_->Spawn(name, argv, path);
     EXPECT_GT(pid, 0);
-    for (int i = 0; i < 1000 && Read(path).find(ready + "\n") == std::string::npos; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_NE(Read(path).find(ready + "\n"), std::string::npos) << Read(path);
+    EXPECT_TRUE(h1eth::test::AwaitLine(path, ready)) << Read(path);
     return pid;
   }
   std::string Read(const std::string& path) const {
