@@ -168,8 +168,18 @@ foreach(file IN LISTS sources)
   endif()
 endforeach()
 
+# protobuf and the code protoc generates from the Sparkplug B schema in the bridge's one header,
+# bridge/sparkplug_proto.h.
+foreach(file IN LISTS sources)
+  file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+[<\"](google/protobuf/|[a-z0-9_]+\\.pb\\.h)")
+  file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
+  if(includes AND NOT name STREQUAL "tools/host/bridge/sparkplug_proto.h")
+    list(APPEND violations "${name}: ${includes} (protobuf is bridge/sparkplug_proto.h's alone)")
+  endif()
+endforeach()
+
 if(violations)
   list(JOIN violations "\n  " text)
-  message(FATAL_ERROR "includes that run upward, out of the vocabulary or of toml++:\n  ${text}")
+  message(FATAL_ERROR "includes that run upward, out of the vocabulary, of toml++ or of protobuf:\n  ${text}")
 endif()
 message(STATUS "every include runs downward")
