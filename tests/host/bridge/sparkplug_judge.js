@@ -14,8 +14,9 @@ const plain = (key, value) =>
   value && typeof value === 'object' && typeof value.toNumber === 'function' ? value.toNumber() : value;
 
 function watch(port, log) {
-  const sub = childProcess.spawn('mosquitto_sub', ['-h', '127.0.0.1', '-p', port, '-q', '1', '-d',
-                                                   '-t', 'spBv1.0/#', '-F', '%t %x']);
+  // Line-buffered: each message is in the log as it arrives.
+  const sub = childProcess.spawn('stdbuf', ['-oL', 'mosquitto_sub', '-h', '127.0.0.1', '-p', port,
+                                            '-q', '1', '-d', '-t', 'spBv1.0/#', '-F', '%t %x']);
   let rest = '';
   sub.stdout.on('data', (chunk) => {
     const lines = (rest + chunk).split('\n');
@@ -85,6 +86,7 @@ function check(log) {
         born.get(device).add(metric.alias);
       }
     } else if (verb === 'DDEATH') {
+      for (const alias of born.get(device) || []) aliases.delete(alias);
       born.delete(device);
     } else if (verb === 'DDATA') {
       if (!born.has(device)) broken.push(`${where}: DDATA of a device not born`);
