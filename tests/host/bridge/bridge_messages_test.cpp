@@ -168,7 +168,7 @@ TEST(BridgeSparkplug, EachKindHasItsDatatypeAndItsValueTravelsBackAsAWrite) {
   for (const auto& row : kRows) {
     EXPECT_EQ(sparkplug::MetricType(row.kind, row.isSigned), row.type) << row.text;
     const sparkplug::OutMetric metric{"g/t", 7, row.type, row.value, {}};
-    const auto decoded = sparkplug::DecodeCommand(sparkplug::EncodePayload({}, 3, {&metric, 1}));
+    const auto decoded = sparkplug::DecodeMetrics(sparkplug::EncodePayload({}, 3, {&metric, 1}));
     ASSERT_TRUE(decoded && decoded->size() == 1) << row.text;
     std::string problem;
     EXPECT_EQ(sparkplug::CommandValueText(decoded->front(), row.type, problem), row.text)
@@ -195,7 +195,7 @@ TEST(BridgeSparkplug, ACommandOfAnotherDatatypeOrBeyondTheMetricsIsRefused) {
     EXPECT_FALSE(sparkplug::CommandValueText(row.metric, row.type, problem)) << row.metric.value;
     EXPECT_FALSE(problem.empty());
   }
-  EXPECT_FALSE(sparkplug::DecodeCommand("\xFF\xFF not protobuf"));
+  EXPECT_FALSE(sparkplug::DecodeMetrics("\xFF\xFF not protobuf"));
 }
 
 // seq over the node's messages and bdSeq over its sessions: 0 to 255, then 0 again.

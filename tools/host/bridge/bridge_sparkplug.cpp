@@ -154,7 +154,7 @@ void Bridge::SparkplugCommand(const InboundMessage& message) {
                                     message.retained ? "retained" : "late"));
   }
   const std::optional<std::vector<sparkplug::InMetric>> metrics =
-      sparkplug::DecodeCommand(message.payload);
+      sparkplug::DecodeMetrics(message.payload);
   if (!metrics) {
     return SparkplugLog(fmt::format("{}: the payload is no Sparkplug B payload", message.topic));
   }

@@ -173,7 +173,7 @@ std::string EncodePayload(std::chrono::system_clock::time_point time, std::optio
   return payload.SerializeAsString();
 }
 
-std::optional<std::vector<InMetric>> DecodeCommand(std::string_view payload) {
+std::optional<std::vector<InMetric>> DecodeMetrics(std::string_view payload) {
   Payload decoded;
   if (!decoded.ParseFromArray(payload.data(), static_cast<int>(payload.size()))) {
     return std::nullopt;

@@ -90,7 +90,7 @@ struct OutMetric {
 std::string EncodePayload(std::chrono::system_clock::time_point time, std::optional<uint64_t> seq,
                           std::span<const OutMetric> metrics);
 
-// One metric of a command (NCMD or DCMD) as it arrived.
+// One metric of a payload as it arrived: a command's (NCMD or DCMD).
 struct InMetric {
   std::string name;
   std::optional<uint64_t> alias;
@@ -98,8 +98,9 @@ struct InMetric {
   Json value;  // the value field that was set, null when none was; integers as sent on the wire
 };
 
-// The metrics of a command's payload; none when the payload is no Sparkplug B payload.
-std::optional<std::vector<InMetric>> DecodeCommand(std::string_view payload);
+// The metrics of a payload (a command, or data for a reader of the bridge's); none when the
+// payload is no Sparkplug B payload.
+std::optional<std::vector<InMetric>> DecodeMetrics(std::string_view payload);
 
 // A command's value for a metric of `type`, as the text ParseValues takes; none with `problem`
 // set when the command sends another datatype than the metric's or a value beyond it.
