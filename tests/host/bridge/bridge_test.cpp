@@ -389,51 +389,45 @@ TEST_F(Bridge, PublishesOverTlsWithUserAndPassword) {
 #ifdef TAV_SPARKPLUG_JUDGE
 const std::string kSparkplug = "\n[sparkplug]\ngroup_id = \"plant\"\n";
 
-// Tahu's codec under node, subscribed to spBv1.0/#: every message decoded, one JSON line each.
+// Tahu's codec under node (sparkplug_judge.js): every message on spBv1.0/# decoded into a log.
 class Judge {
  public:
-  Judge(const TempFolder& folder, int port)
-      : port_(std::to_string(port)), log_(folder.Path("judge.log")), out_(folder.Path("judge.out")) {
+  Judge(const TempFolder& folder, int port) : port_(std::to_string(port)), log_(folder.Path("j")) {
     setenv("TAV_JUDGE_MODULES", TAV_SPARKPLUG_JUDGE_MODULES, 1);
     watch_.emplace(std::vector<std::string>{TAV_NODE, TAV_SPARKPLUG_JUDGE, "watch", port_, log_},
-                   folder.Path("watch.out"));
+                   log_ + ".out");
     Eventually([this] { return ReadText(log_).find("\"ready\"") != std::string::npos; });
   }
-  // The decoded messages of VERB (of DEVICE, for a device's), in order.
+  // The payloads of VERB (of DEVICE, for a device's), in order.
   std::vector<Json> Of(const std::string& verb, const std::string& device = "") const {
     std::vector<Json> found;
     std::istringstream lines(ReadText(log_));
     for (std::string line; std::getline(lines, line);) {
       const Json m = Json::parse(line, nullptr, false);
-      if (m.is_object() && m["levels"][2] == verb && (device.empty() || m["levels"][4] == device)) {
+      if (m.is_object() && m["levels"][2] == verb && (device.empty() || m["levels"][4] == device))
         found.push_back(m["payload"]);
-      }
     }
     return found;
   }
-  // Waits for the `count`th message of VERB (and DEVICE); null after the patience.
+  // The `count`th payload of VERB (and DEVICE), waited for; null when none came.
   Json Await(const std::string& verb, const std::string& device = "", size_t count = 1) const {
     Eventually([&] { return Of(verb, device).size() >= count; });
     const std::vector<Json> found = Of(verb, device);
     return found.size() >= count ? found[count - 1] : Json();
   }
-  // A command with the payload `json` describes, encoded by Tahu.
-  void Publish(const std::string& topic, const std::string& json) const {
-    std::system((std::string(TAV_NODE) + " " + TAV_SPARKPLUG_JUDGE + " publish " + port_ + " " +
-                 topic + " '" + json + "'")
-                    .c_str());
-  }
-  // The rules over the whole session: 0 when every one was kept, and what was broken in `said`.
-  int Check(std::string& said) const {
-    const int code = std::system((std::string(TAV_NODE) + " " + TAV_SPARKPLUG_JUDGE + " check " +
-                                  log_ + " >" + out_ + " 2>&1")
-                                     .c_str());
-    said = ReadText(out_);
+  // `publish TOPIC 'JSON'` (a command encoded by Tahu), or `check` of the whole log into `said`.
+  int Run(const std::string& what, std::string* said = nullptr) const {
+    const int code = std::system((std::string(TAV_NODE) + " " + TAV_SPARKPLUG_JUDGE + " " + what +
+                                  " >" + log_ + ".said 2>&1").c_str());
+    if (said != nullptr) *said = ReadText(log_ + ".said");
     return code;
+  }
+  void Publish(const std::string& topic, const std::string& json) const {
+    Run("publish " + port_ + " " + topic + " '" + json + "'");
   }
 
  private:
-  std::string port_, log_, out_;
+  std::string port_, log_;
   std::optional<Background> watch_;
 };
 
@@ -452,23 +446,21 @@ TEST_F(Bridge, SparkplugSessionKeepsEveryRuleTahuChecks) {
   Judge judge(folder_, broker.port());
   StartBridge(BridgeFile(broker.port(), Network()) + kSparkplug);
   const Json birth = judge.Await("DBIRTH", "01");
-  ASSERT_FALSE(birth.is_null()) << BridgeLog() << ReadText(folder_.Path("judge.log"));
-  ASSERT_FALSE(judge.Await("DBIRTH", "boiler").is_null());
+  ASSERT_FALSE(birth.is_null() || judge.Await("DBIRTH", "boiler").is_null()) << BridgeLog();
   const struct {
     std::string device, metric, type;
     Json value;
   } kBorn[] = {
-      {"01", "fast/word", "UInt16", 0x1234},     {"01", "fast/dword", "UInt32", 123456},
-      {"01", "fast/float", "Float", 21.5},       {"01", "fast/text", "String", "PRESS LINE 1"},
-      {"01", "fast/input0.7", "Boolean", true},  {"01", "fast/byte40", "UInt8", 1},
-      {"boiler", "boiler/dx", "UInt16", 8},      {"boiler", "boiler/float", "Float", 21.5},
+      {"01", "fast/word", "UInt16", 0x1234},    {"01", "fast/dword", "UInt32", 123456},
+      {"01", "fast/float", "Float", 21.5},      {"01", "fast/text", "String", "PRESS LINE 1"},
+      {"01", "fast/input0.7", "Boolean", true}, {"01", "fast/byte40", "UInt8", 1},
+      {"boiler", "boiler/dx", "UInt16", 8},     {"boiler", "boiler/float", "Float", 21.5},
   };
   for (const auto& row : kBorn) {
     const Json metric = MetricOf(judge.Await("DBIRTH", row.device), row.metric);
     EXPECT_EQ(metric.value("type", ""), row.type) << row.metric;
     EXPECT_EQ(metric["value"], row.value) << row.metric;
   }
-  const std::string dcmd = "spBv1.0/plant/DCMD/tavsh1-01/01";
   const struct {
     std::string metric, type, value;
     Json readBack;        // null: refused, and the log says why
@@ -485,34 +477,23 @@ TEST_F(Bridge, SparkplugSessionKeepsEveryRuleTahuChecks) {
       {"fast/nosuch", "UInt16", "1", nullptr, "unknown tag"},
   };
   for (const auto& row : kWrites) {
-    const auto lines = [this] {
-      const std::string log = BridgeLog();
-      return std::count(log.begin(), log.end(), '\n');
-    };
-    const auto logged = lines();
-    judge.Publish(dcmd, R"({"metrics":[{"name":")" + row.metric + R"(","type":")" + row.type +
-                            R"(","value":)" + row.value + "}]}");
+    const size_t logged = BridgeLog().size();
+    judge.Publish("spBv1.0/plant/DCMD/tavsh1-01/01", R"({"metrics":[{"name":")" + row.metric +
+                                                         R"(","type":")" + row.type +
+                                                         R"(","value":)" + row.value + "}]}");
     const Json alias = MetricOf(birth, row.metric).value("alias", Json());
-    if (row.readBack.is_null()) {
-      EXPECT_TRUE(Eventually([&] { return lines() > logged; })) << row.metric;
-      const std::string log = BridgeLog();
-      EXPECT_NE(log.find("DCMD to 01: " + row.refusal + ": ", log.rfind('\n', log.size() - 2)),
-                std::string::npos)
-          << row.metric << " " << row.value << "\n"
-          << log;
-      continue;
-    }
     EXPECT_TRUE(Eventually([&] {
-      const std::vector<Json> data = judge.Of("DDATA", "01");
-      return !data.empty() && MetricOf(data.back(), alias)["value"] == row.readBack;
-    })) << row.metric << "\n" << BridgeLog();
+      if (!row.readBack.is_null()) {
+        const std::vector<Json> data = judge.Of("DDATA", "01");
+        return !data.empty() && MetricOf(data.back(), alias)["value"] == row.readBack;
+      }
+      return BridgeLog().find("DCMD to 01: " + row.refusal + ": ", logged) != std::string::npos;
+    })) << row.metric << " " << row.value << "\n" << BridgeLog();
   }
   // A rebirth: NBIRTH with the session's bdSeq, and every DBIRTH with what the stations hold.
   judge.Publish("spBv1.0/plant/NCMD/tavsh1-01",
                 R"({"metrics":[{"name":"Node Control/Rebirth","type":"Boolean","value":true}]})");
-  const Json reborn = judge.Await("NBIRTH", "", 2);
-  ASSERT_FALSE(reborn.is_null()) << BridgeLog();
-  EXPECT_EQ(MetricOf(reborn, "bdSeq")["value"], 0);
+  EXPECT_EQ(MetricOf(judge.Await("NBIRTH", "", 2), "bdSeq")["value"], 0) << BridgeLog();
   EXPECT_EQ(MetricOf(judge.Await("DBIRTH", "01", 2), "fast/setpoint")["value"], 1234);
   ASSERT_FALSE(judge.Await("DBIRTH", "boiler", 2).is_null());
   Network(false);
@@ -522,8 +503,7 @@ TEST_F(Bridge, SparkplugSessionKeepsEveryRuleTahuChecks) {
   bridge_->Stop(SIGKILL);
   EXPECT_FALSE(judge.Await("NDEATH").is_null());
   std::string said;
-  EXPECT_EQ(judge.Check(said), 0) << said;
-  EXPECT_NE(said.find(" 0 rules broken"), std::string::npos) << said;
+  EXPECT_EQ(judge.Run("check " + folder_.Path("j"), &said), 0) << said;
 }
 
 // With a primary host the node is born once the host is online, and again when it is back.
@@ -532,19 +512,16 @@ TEST_F(Bridge, SparkplugBirthsWaitForThePrimaryHost) {
   Judge judge(folder_, broker.port());
   Subscriber host(broker.port(), "spBv1.0/STATE/#");
   StartBridge(BridgeFile(broker.port(), Network()) + kSparkplug + "primary_host_id = \"scada\"\n");
-  ASSERT_TRUE(Eventually([this] { return BridgeLog().find(" connected") != std::string::npos; }))
-      << BridgeLog();
+  ASSERT_TRUE(Eventually([this] { return BridgeLog().find(" connected") != std::string::npos; }));
   std::this_thread::sleep_for(milliseconds(1000));
   EXPECT_TRUE(judge.Of("NBIRTH").empty());
-  const std::string state = "spBv1.0/STATE/scada";
-  host.Publish(state, R"({"online": true, "timestamp": 1})", true);
-  EXPECT_FALSE(judge.Await("DBIRTH", "boiler").is_null()) << BridgeLog();
-  host.Publish(state, R"({"online": false, "timestamp": 2})", true);
-  host.Publish(state, R"({"online": true, "timestamp": 3})", true);
+  for (const char* online : {"true", "false", "true"}) {
+    host.Publish("spBv1.0/STATE/scada", std::string(R"({"online": )") + online + "}", true);
+  }
   EXPECT_FALSE(judge.Await("DBIRTH", "boiler", 2).is_null()) << BridgeLog();
   EXPECT_EQ(judge.Of("NBIRTH").size(), 2U);
   std::string said;
-  EXPECT_EQ(judge.Check(said), 0) << said;
+  EXPECT_EQ(judge.Run("check " + folder_.Path("j"), &said), 0) << said;
 }
 #else
 TEST_F(Bridge, SparkplugSessionKeepsEveryRuleTahuChecks) {

@@ -7,11 +7,8 @@
 'use strict';
 const childProcess = require('child_process');
 const fs = require('fs');
-const path = require('path');
-const codec = require(path.join(process.env.TAV_JUDGE_MODULES, 'sparkplug-payload')).get('spBv1.0');
-
-const plain = (key, value) =>
-  value && typeof value === 'object' && typeof value.toNumber === 'function' ? value.toNumber() : value;
+const codec = require(`${process.env.TAV_JUDGE_MODULES}/sparkplug-payload`).get('spBv1.0');
+const plain = (key, v) => (v && typeof v.toNumber === 'function' ? v.toNumber() : v);
 
 function watch(port, log) {
   // Line-buffered: each message is in the log as it arrives.
@@ -42,65 +39,52 @@ function check(log) {
   const broken = [];
   const lines = fs.readFileSync(log, 'utf8').split('\n').filter((l) => l.startsWith('{'));
   let birthSeq = null, lastSeq = null, aliases = null, born = new Map();
-  const metricOf = (payload, name) => (payload.metrics || []).find((m) => m.name === name);
+  const metricOf = (p, name) => (p.metrics || []).find((m) => m.name === name) || {};
+  const unborn = (device) => (born.get(device) || []).forEach((alias) => aliases.delete(alias));
   lines.map((l) => JSON.parse(l)).forEach((m, at) => {
-    const where = `message ${at} ${m.topic}`;
-    const verb = m.levels[2], device = m.levels[4];
-    if (m.levels[1] === 'STATE' || verb === 'NCMD' || verb === 'DCMD') return;  // the host's
-    if (m.error) return broken.push(`${where}: Tahu cannot decode it: ${m.error}`);
-    const p = m.payload;
+    const fault = (what) => broken.push(`message ${at} ${m.topic}: ${what}`);
+    const [, group, verb, , device] = m.levels, p = m.payload;
+    if (group === 'STATE' || verb === 'NCMD' || verb === 'DCMD') return;  // the host's
+    if (m.error) return fault(`Tahu cannot decode it: ${m.error}`);
+    const bdSeq = metricOf(p, 'bdSeq');
     if (verb === 'NDEATH') {
-      const bd = metricOf(p, 'bdSeq');
-      if (!bd || bd.value !== birthSeq) broken.push(`${where}: bdSeq ${bd && bd.value}, NBIRTH's ${birthSeq}`);
-      if (p.seq !== undefined) broken.push(`${where}: an NDEATH carries no seq`);
+      if (bdSeq.value !== birthSeq) fault(`bdSeq ${bdSeq.value}, NBIRTH's ${birthSeq}`);
+      if (p.seq !== undefined) fault('an NDEATH carries no seq');
       aliases = null;
-      return;
-    }
-    if (verb === 'NBIRTH') {
-      const bd = metricOf(p, 'bdSeq'), rebirth = metricOf(p, 'Node Control/Rebirth');
-      if (p.seq !== 0) broken.push(`${where}: seq ${p.seq}, not 0`);
-      if (!bd || bd.type !== 'Int64') broken.push(`${where}: no Int64 bdSeq`);
-      if (!rebirth || rebirth.type !== 'Boolean') broken.push(`${where}: no Node Control/Rebirth`);
-      if (bd && birthSeq !== null && bd.value !== birthSeq && bd.value !== (birthSeq + 1) % 256) {
-        broken.push(`${where}: bdSeq ${bd.value} after ${birthSeq}`);
+    } else if (verb === 'NBIRTH') {
+      if (p.seq !== 0) fault(`seq ${p.seq}, not 0`);
+      if (bdSeq.type !== 'Int64') fault('no Int64 bdSeq');
+      if (metricOf(p, 'Node Control/Rebirth').type !== 'Boolean') fault('no Node Control/Rebirth');
+      if (birthSeq !== null && ![birthSeq, (birthSeq + 1) % 256].includes(bdSeq.value)) {
+        fault(`bdSeq ${bdSeq.value} after ${birthSeq}`);
       }
-      birthSeq = bd ? bd.value : null;
-      lastSeq = 0;
-      aliases = new Map();
-      born = new Map();
-      return;
-    }
-    if (aliases === null) return broken.push(`${where}: before the node's NBIRTH`);
-    if (p.seq !== (lastSeq + 1) % 256) broken.push(`${where}: seq ${p.seq} after ${lastSeq}`);
-    lastSeq = p.seq;
-    if (!p.timestamp) broken.push(`${where}: no timestamp`);
-    if (verb === 'DBIRTH') {
-      for (const alias of born.get(device) || []) aliases.delete(alias);  // born again
-      born.set(device, new Set());
+      [birthSeq, lastSeq, aliases, born] = [bdSeq.value, 0, new Map(), new Map()];
+    } else if (aliases === null) {
+      fault("before the node's NBIRTH");
+    } else {
+      if (p.seq !== (lastSeq + 1) % 256) fault(`seq ${p.seq} after ${lastSeq}`);
+      lastSeq = p.seq;
+      if (!p.timestamp) fault('no timestamp');
+      if (verb === 'DDEATH' || verb === 'DBIRTH') unborn(device);
+      if (verb === 'DDEATH') born.delete(device);
+      if (verb === 'DBIRTH') born.set(device, new Set());
+      if (verb === 'DDATA' && !born.has(device)) fault('DDATA of a device not born');
       for (const metric of p.metrics || []) {
-        if (!metric.name || metric.alias === undefined || !metric.type || !metric.timestamp) {
-          broken.push(`${where}: metric ${JSON.stringify(metric)} lacks name, alias, type or time`);
-        }
-        if (aliases.has(metric.alias)) broken.push(`${where}: alias ${metric.alias} born twice`);
-        aliases.set(metric.alias, metric.type);
-        born.get(device).add(metric.alias);
-      }
-    } else if (verb === 'DDEATH') {
-      for (const alias of born.get(device) || []) aliases.delete(alias);
-      born.delete(device);
-    } else if (verb === 'DDATA') {
-      if (!born.has(device)) broken.push(`${where}: DDATA of a device not born`);
-      for (const metric of p.metrics || []) {
-        if (!born.has(device) || !born.get(device).has(metric.alias)) {
-          broken.push(`${where}: alias ${metric.alias} was not born for ${device}`);
+        if (verb === 'DBIRTH') {
+          if (!metric.name || metric.alias === undefined || !metric.type || !metric.timestamp) {
+            fault(`metric ${JSON.stringify(metric)} lacks name, alias, type or time`);
+          }
+          if (aliases.has(metric.alias)) fault(`alias ${metric.alias} born twice`);
+          aliases.set(metric.alias, metric.type);
+          born.get(device).add(metric.alias);
+        } else if (!(born.get(device) || new Set()).has(metric.alias)) {
+          fault(`alias ${metric.alias} was not born for ${device}`);
         } else if (aliases.get(metric.alias) !== metric.type) {
-          broken.push(`${where}: alias ${metric.alias} is ${metric.type}, born ${aliases.get(metric.alias)}`);
+          fault(`alias ${metric.alias} is ${metric.type}, born ${aliases.get(metric.alias)}`);
         }
-      }
-    }
-    for (const metric of p.metrics || []) {
-      if (metric.isNull && !(metric.properties && metric.properties.Quality)) {
-        broken.push(`${where}: null metric ${metric.alias} without its Quality`);
+        if (metric.value === null && !(metric.properties || {}).Quality) {
+          fault(`null metric ${metric.alias} without its Quality`);
+        }
       }
     }
   });
@@ -110,9 +94,8 @@ function check(log) {
 }
 
 function publish(port, topic, json) {
-  const bytes = codec.encodePayload(JSON.parse(json));
-  childProcess.execFileSync('mosquitto_pub', ['-h', '127.0.0.1', '-p', port, '-q', '1', '-t', topic, '-s'],
-                            { input: Buffer.from(bytes) });
+  childProcess.execFileSync('mosquitto_pub', ['-h', '127.0.0.1', '-p', port, '-q', '1', '-t', topic,
+                                              '-s'], { input: codec.encodePayload(JSON.parse(json)) });
 }
 
 const [command, ...args] = process.argv.slice(2);
