@@ -157,8 +157,8 @@ bool Measure(int measured, bool sparkplug) {
   const double cycles = elapsed * 1000.0 / kPeriodMs;
   const double bridgeCpu = cpu - cycles * changeMicroseconds / 1e6;
   fmt::print("tavhost bridge{}: {} tags in {} groups, period {} ms, {:.1f} s measured\n",
-             sparkplug ? " (Sparkplug B)" : " (JSON)", kGroups * kTagsPerGroup, kGroups,
-             kPeriodMs, elapsed);
+             sparkplug ? " (Sparkplug B)" : " (JSON)", kGroups * kTagsPerGroup, kGroups, kPeriodMs,
+             elapsed);
   fmt::print(
       "CPU: {:.1f} % of one core, {:.1f} ms per cycle (the changes themselves: {:.0f} us "
       "per cycle, taken out)\n",

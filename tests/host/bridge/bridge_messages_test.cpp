@@ -148,22 +148,23 @@ TEST(BridgeWrite, ResultNamesTheRefusalAndGivesItsReason) {
 // Each kind's datatype; its value encoded and decoded again as a command carries it (signed
 // types as 32-bit two's complement), and the text a write of it takes.
 TEST(BridgeSparkplug, EachKindHasItsDatatypeAndItsValueTravelsBackAsAWrite) {
-  using sparkplug::DataType;
+  using enum sparkplug::DataType;
+  // The value as the station's element holds it, and as the text a write takes.
   const struct {
     ValueKind kind;
     bool isSigned;
-    DataType type;
-    Json value;  // as the station's element holds it
+    sparkplug::DataType type;
+    Json value;
     std::string text;
   } kRows[] = {
-      {ValueKind::kByte, false, DataType::kUInt8, 200, "200"},
-      {ValueKind::kWord, false, DataType::kUInt16, 0xFFFE, "65534"},
-      {ValueKind::kWord, true, DataType::kInt16, 0xFFFE, "-2"},
-      {ValueKind::kDoubleWord, false, DataType::kUInt32, 0xFFFF'FFFEU, "4294967294"},
-      {ValueKind::kDoubleWord, true, DataType::kInt32, 0xFFFF'FFFEU, "-2"},
-      {ValueKind::kFloat, false, DataType::kFloat, 2.5, "2.5"},
-      {ValueKind::kBit, false, DataType::kBoolean, true, "1"},
-      {ValueKind::kString, false, DataType::kString, "LINE 1", "LINE 1"},
+      {ValueKind::kByte, false, kUInt8, 200, "200"},
+      {ValueKind::kWord, false, kUInt16, 0xFFFE, "65534"},
+      {ValueKind::kWord, true, kInt16, 0xFFFE, "-2"},
+      {ValueKind::kDoubleWord, false, kUInt32, 0xFFFF'FFFEU, "4294967294"},
+      {ValueKind::kDoubleWord, true, kInt32, 0xFFFF'FFFEU, "-2"},
+      {ValueKind::kFloat, false, kFloat, 2.5, "2.5"},
+      {ValueKind::kBit, false, kBoolean, true, "1"},
+      {ValueKind::kString, false, kString, "LINE 1", "LINE 1"},
   };
   for (const auto& row : kRows) {
     EXPECT_EQ(sparkplug::MetricType(row.kind, row.isSigned), row.type) << row.text;
@@ -174,44 +175,34 @@ TEST(BridgeSparkplug, EachKindHasItsDatatypeAndItsValueTravelsBackAsAWrite) {
     EXPECT_EQ(sparkplug::CommandValueText(decoded->front(), row.type, problem), row.text)
         << sparkplug::DataTypeName(row.type) << ": " << problem;
   }
-}
-
-TEST(BridgeSparkplug, ACommandOfAnotherDatatypeOrBeyondTheMetricsIsRefused) {
-  using sparkplug::DataType;
-  const struct {
-    sparkplug::InMetric metric;
-    DataType type;
-  } kRows[] = {
-      {{"m", {}, 6, 70'000U}, DataType::kUInt16},
-      {{"m", {}, 2, 0x8000U}, DataType::kInt16},  // 32768: int_value holds -32768 as 0xFFFF8000
-      {{"m", {}, 12, "12"}, DataType::kUInt16},
-      {{"m", {}, 12, 12U}, DataType::kString},  // datatype String, no string sent
-      {{"m", {}, 11, "true"}, DataType::kBoolean},
-      {{"m", {}, 7, 5U}, DataType::kUInt16},      // UInt32 sent to a UInt16
-      {{"m", {}, std::nullopt, Json()}, DataType::kFloat},
+  // Refused: beyond the metric's datatype (32768 for an Int16 is 0x00008000, not 0xFFFF8000),
+  // another datatype than the metric's, no value of the datatype sent.
+  const std::pair<sparkplug::InMetric, sparkplug::DataType> kRefused[] = {
+      {{"m", {}, 6, 70'000U}, kUInt16}, {{"m", {}, 2, 0x8000U}, kInt16},
+      {{"m", {}, 12, "12"}, kUInt16},   {{"m", {}, 7, 5U}, kUInt16},
+      {{"m", {}, 12, 12U}, kString},    {{"m", {}, 11, "true"}, kBoolean},
+      {{"m", {}, {}, Json()}, kFloat},
   };
-  for (const auto& row : kRows) {
+  for (const auto& [metric, type] : kRefused) {
     std::string problem;
-    EXPECT_FALSE(sparkplug::CommandValueText(row.metric, row.type, problem)) << row.metric.value;
+    EXPECT_FALSE(sparkplug::CommandValueText(metric, type, problem)) << metric.value;
     EXPECT_FALSE(problem.empty());
   }
   EXPECT_FALSE(sparkplug::DecodeMetrics("\xFF\xFF not protobuf"));
 }
 
-// seq over the node's messages and bdSeq over its sessions: 0 to 255, then 0 again.
+// seq over the node's messages and bdSeq over its sessions: 0 to 255, then 0 again; STATE.
 TEST(BridgeSparkplug, SequencesRunFrom0To255AndWrap) {
   sparkplug::Sequence seq;
-  for (uint64_t i = 0; i < 600; ++i) {
-    ASSERT_EQ(seq.value(), i % 256);
-    seq.Advance();
-  }
+  for (uint64_t i = 0; i < 600; ++i, seq.Advance()) ASSERT_EQ(seq.value(), i % 256);
   const std::pair<uint64_t, uint64_t> kSessions[] = {{1, 0}, {2, 1}, {256, 255}, {257, 0}};
   for (const auto& [session, bdSeq] : kSessions) {
     EXPECT_EQ(sparkplug::BirthSequenceOf(session), bdSeq) << session;
   }
   const std::pair<std::string_view, bool> kStates[] = {
-      {R"({"online": true, "timestamp": 1})", true}, {R"({"online": false})", false},
-      {"ONLINE", true}, {"OFFLINE", false}, {R"({"online": "yes"})", false}};
+      {R"({"online": true, "timestamp": 1})", true},
+      {"ONLINE", true},
+      {R"({"online": "yes"})", false}};
   for (const auto& [payload, online] : kStates) {
     EXPECT_EQ(sparkplug::HostIsOnline(payload), online) << payload;
   }

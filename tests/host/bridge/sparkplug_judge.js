@@ -1,9 +1,6 @@
-// The Sparkplug B judge: Eclipse Tahu's own codec (the npm package sparkplug-payload, fetched
-// by the build into TAV_JUDGE_MODULES) decodes what the bridge sends, and the session's rules
-// are checked on what it decoded.
-//   watch PORT LOG         every message on spBv1.0/# as one JSON line in LOG ("ready" first)
-//   check LOG              the rules over LOG: one line per rule broken, exit 1 when any is
-//   publish PORT TOPIC J   the payload J (JSON) encoded by Tahu and published
+// The Sparkplug B judge: Eclipse Tahu's own codec (npm's sparkplug-payload, in TAV_JUDGE_MODULES).
+// watch PORT LOG: each message on spBv1.0/# decoded, one JSON line in LOG ("ready" first); check
+// LOG: the session's rules, a line per rule broken; publish PORT TOPIC JSON: a command encoded.
 'use strict';
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -21,9 +18,8 @@ function watch(port, log) {
     for (const line of lines) {
       if (line.includes('received SUBACK')) fs.appendFileSync(log, '"ready"\n');
       if (!line.startsWith('spBv1.0/')) continue;
-      const [topic, hex] = line.split(' ');
+      const [topic, hex] = line.split(' '), bytes = Buffer.from(hex || '', 'hex');
       const entry = { topic, levels: topic.split('/') };
-      const bytes = Buffer.from(hex || '', 'hex');
       try {
         entry.payload = entry.levels[1] === 'STATE' ? bytes.toString() : codec.decodePayload(bytes);
       } catch (error) {
@@ -88,8 +84,7 @@ function check(log) {
       }
     }
   });
-  broken.forEach((line) => console.log(line));
-  console.log(`${lines.length} messages judged, ${broken.length} rules broken`);
+  console.log([...broken, `${lines.length} messages judged, ${broken.length} rules broken`].join('\n'));
   process.exit(broken.length === 0 ? 0 : 1);
 }
 

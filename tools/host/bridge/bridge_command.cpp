@@ -60,9 +60,9 @@ bridge::BridgePlan PlanOf(const BridgeSettings& settings, int64_t statsSeconds) 
     plan.groups.push_back(std::move(polled));
   }
   if (settings.sparkplug) {
-    plan.sparkplug = bridge::SparkplugPlan{settings.sparkplug->groupId,
-                                           settings.sparkplug->edgeNodeId,
-                                           settings.sparkplug->primaryHostId};
+    plan.sparkplug =
+        bridge::SparkplugPlan{settings.sparkplug->groupId, settings.sparkplug->edgeNodeId,
+                              settings.sparkplug->primaryHostId};
   }
   return plan;
 }

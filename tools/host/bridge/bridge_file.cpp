@@ -304,8 +304,8 @@ class Reader {
   // Sparkplug's ids are topic levels: name characters only, no '/', '+' or '#'.
   void SparkplugId(const Table& table, std::string_view key, std::string& out) {
     if (BoundedText(table, key, kLongestName, out) && !IsTopicName(out)) {
-      Problem(table.Get(key), fmt::format("{} {}: letters, digits, '_', '-' and '.' only", key,
-                                          Quoted(out)));
+      Problem(table.Get(key),
+              fmt::format("{} {}: letters, digits, '_', '-' and '.' only", key, Quoted(out)));
       out.clear();
     }
   }

@@ -123,7 +123,7 @@ class Bridge {
     Clock::time_point publishedAt{};
     uint64_t connection = 0;  // the broker connection it was last published on
     sparkplug::DataType type = sparkplug::DataType::kUInt16;  // its Sparkplug metric's
-    bool pending = false;  // Sparkplug: news not yet in a DDATA
+    bool pending = false;                                     // Sparkplug: news not yet in a DDATA
   };
   struct PolledGroup {
     std::chrono::milliseconds period;

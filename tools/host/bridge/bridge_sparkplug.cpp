@@ -210,8 +210,8 @@ void Bridge::DeviceCommand(int station, const std::vector<sparkplug::InMetric>& 
       continue;
     }
     ++counts_.refusals;
-    SparkplugLog(fmt::format("DCMD to {}: {}: {}", StationName(station), RefusalName(refusal),
-                             reason));
+    SparkplugLog(
+        fmt::format("DCMD to {}: {}: {}", StationName(station), RefusalName(refusal), reason));
   }
 }
 

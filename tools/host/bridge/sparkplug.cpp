@@ -135,9 +135,13 @@ DataType MetricType(ValueKind kind, bool isSigned) {
   return DataType::kString;
 }
 
-std::string_view DataTypeName(DataType type) { return InfoOf(type).name; }
+std::string_view DataTypeName(DataType type) {
+  return InfoOf(type).name;
+}
 
-std::string_view VerbName(Verb verb) { return kVerbNames[static_cast<size_t>(verb)]; }
+std::string_view VerbName(Verb verb) {
+  return kVerbNames[static_cast<size_t>(verb)];
+}
 
 std::string NodeTopic(std::string_view group, Verb verb, std::string_view edge) {
   return fmt::format("{}/{}/{}/{}", kNamespace, group, VerbName(verb), edge);
@@ -192,8 +196,8 @@ std::optional<std::string> CommandValueText(const InMetric& metric, DataType typ
                                             std::string& problem) {
   const TypeInfo& info = InfoOf(type);
   if (metric.datatype && *metric.datatype != static_cast<uint32_t>(type)) {
-    problem = fmt::format("the metric is {}, the command sends datatype {}", info.name,
-                          *metric.datatype);
+    problem =
+        fmt::format("the metric is {}, the command sends datatype {}", info.name, *metric.datatype);
     return std::nullopt;
   }
   const Json& value = metric.value;
@@ -217,10 +221,9 @@ std::optional<std::string> CommandValueText(const InMetric& metric, DataType typ
       const int64_t number = info.low < 0 && info.field == Field::kInt
                                  ? AsSigned(bits, InfoOf(DataType::kInt32))
                                  : static_cast<int64_t>(bits);
-      if (bits > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ||
-          number < info.low || number > info.high) {
-        problem = fmt::format("{} is beyond {} ({} to {})", number, info.name, info.low,
-                              info.high);
+      if (bits > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) || number < info.low ||
+          number > info.high) {
+        problem = fmt::format("{} is beyond {} ({} to {})", number, info.name, info.low, info.high);
         return std::nullopt;
       }
       return std::to_string(number);
