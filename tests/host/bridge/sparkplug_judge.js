@@ -1,6 +1,6 @@
 // The Sparkplug B judge: Eclipse Tahu's own codec (npm's sparkplug-payload, in TAV_JUDGE_MODULES).
 // watch PORT LOG: each message on spBv1.0/# decoded, one JSON line in LOG ("ready" first); check
-// LOG: the session's rules, a line per rule broken; publish PORT TOPIC JSON: a command encoded.
+// PORT LOG: the session's rules, a line per rule broken; publish PORT LOG TOPIC JSON: a command.
 'use strict';
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -31,7 +31,7 @@ function watch(port, log) {
   process.on('SIGTERM', () => { sub.kill(); process.exit(0); });
 }
 
-function check(log) {
+function check(port, log) {
   const broken = [];
   const lines = fs.readFileSync(log, 'utf8').split('\n').filter((l) => l.startsWith('{'));
   let birthSeq = null, lastSeq = null, aliases = null, born = new Map();
@@ -88,7 +88,7 @@ function check(log) {
   process.exit(broken.length === 0 ? 0 : 1);
 }
 
-function publish(port, topic, json) {
+function publish(port, log, topic, json) {
   childProcess.execFileSync('mosquitto_pub', ['-h', '127.0.0.1', '-p', port, '-q', '1', '-t', topic,
                                               '-s'], { input: codec.encodePayload(JSON.parse(json)) });
 }
