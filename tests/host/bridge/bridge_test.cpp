@@ -387,7 +387,10 @@ TEST_F(Bridge, PublishesOverTlsWithUserAndPassword) {
 }
 
 #ifdef TAV_SPARKPLUG_JUDGE
-const std::string kSparkplug = "\n[sparkplug]\ngroup_id = \"plant\"\n";
+// Beside the JSON tests' tags, one whose data block the boiler lacks: sent null, its quality bad.
+const std::string kSparkplug =
+    "[[group]]\nname = \"lost\"\nperiod_ms = 300\n[[group.tag]]\nname = \"w\"\naddress = "
+    "\"03DW0990000\"\n[sparkplug]\ngroup_id = \"plant\"\n";
 
 // Tahu's codec under node (sparkplug_judge.js): every message on spBv1.0/# decoded into a log.
 class Judge {
@@ -462,6 +465,7 @@ TEST_F(Bridge, SparkplugSessionKeepsEveryRuleTahuChecks) {
       {"01", "fast/float", "Float", 21.5},      {"01", "fast/text", "String", "PRESS LINE 1"},
       {"01", "fast/input0.7", "Boolean", true}, {"01", "fast/byte40", "UInt8", 1},
       {"boiler", "boiler/dx", "UInt16", 8},     {"boiler", "boiler/float", "Float", 21.5},
+      {"boiler", "lost/w", "UInt16", nullptr},
   };
   for (const auto& row : kBorn) {
     const Json metric = MetricOf(judge.Await("DBIRTH", row.device), row.metric);

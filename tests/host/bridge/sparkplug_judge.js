@@ -11,22 +11,17 @@ function watch(port, log) {
   // Line-buffered: each message is in the log as it arrives.
   const sub = childProcess.spawn('stdbuf', ['-oL', 'mosquitto_sub', '-h', '127.0.0.1', '-p', port,
                                             '-q', '1', '-d', '-t', 'spBv1.0/#', '-F', '%t %x']);
-  let rest = '';
-  sub.stdout.on('data', (chunk) => {
-    const lines = (rest + chunk).split('\n');
-    rest = lines.pop();
-    for (const line of lines) {
-      if (line.includes('received SUBACK')) fs.appendFileSync(log, '"ready"\n');
-      if (!line.startsWith('spBv1.0/')) continue;
-      const [topic, hex] = line.split(' '), bytes = Buffer.from(hex || '', 'hex');
-      const entry = { topic, levels: topic.split('/') };
-      try {
-        entry.payload = entry.levels[1] === 'STATE' ? bytes.toString() : codec.decodePayload(bytes);
-      } catch (error) {
-        entry.error = String(error);
-      }
-      fs.appendFileSync(log, JSON.stringify(entry, plain) + '\n');
+  require('readline').createInterface({ input: sub.stdout }).on('line', (line) => {
+    if (line.includes('received SUBACK')) fs.appendFileSync(log, '"ready"\n');
+    if (!line.startsWith('spBv1.0/')) return;
+    const [topic, hex] = line.split(' '), bytes = Buffer.from(hex || '', 'hex');
+    const entry = { topic, levels: topic.split('/') };
+    try {
+      entry.payload = entry.levels[1] === 'STATE' ? bytes.toString() : codec.decodePayload(bytes);
+    } catch (error) {
+      entry.error = String(error);
     }
+    fs.appendFileSync(log, JSON.stringify(entry, plain) + '\n');
   });
   process.on('SIGTERM', () => { sub.kill(); process.exit(0); });
 }
