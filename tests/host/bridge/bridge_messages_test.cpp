@@ -199,12 +199,13 @@ TEST(BridgeSparkplug, SequencesRunFrom0To255AndWrap) {
   for (const auto& [session, bdSeq] : kSessions) {
     EXPECT_EQ(sparkplug::BirthSequenceOf(session), bdSeq) << session;
   }
-  const std::pair<std::string_view, bool> kStates[] = {
-      {R"({"online": true, "timestamp": 1})", true},
-      {"ONLINE", true},
-      {R"({"online": "yes"})", false}};
-  for (const auto& [payload, online] : kStates) {
-    EXPECT_EQ(sparkplug::HostIsOnline(payload), online) << payload;
+  const std::tuple<std::string_view, bool, uint64_t> kStates[] = {
+      {R"({"online": true, "timestamp": 1796774401007})", true, 1796774401007},
+      {"ONLINE", true, 0},
+      {R"({"online": "yes", "timestamp": -1})", false, 0}};
+  for (const auto& [payload, online, timestamp] : kStates) {
+    const sparkplug::HostState state = sparkplug::ReadHostState(payload);
+    EXPECT_EQ(std::pair(state.online, state.timestamp), std::pair(online, timestamp)) << payload;
   }
 }
 

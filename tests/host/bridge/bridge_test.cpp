@@ -451,8 +451,11 @@ TEST_F(Bridge, SparkplugSessionKeepsEveryRuleTahuChecks) {
   ASSERT_TRUE(Eventually([this] { return BridgeLog().find(" connected") != std::string::npos; }));
   std::this_thread::sleep_for(milliseconds(1000));
   EXPECT_TRUE(judge.Of("NBIRTH").empty());
-  for (const char* online : {"true", "false", "true"}) {
-    host.Publish("spBv1.0/STATE/scada", std::string(R"({"online": )") + online + "}", true);
+  // Online, offline, online again; then an offline of the past, left out.
+  for (const char* state :
+       {R"("online": true, "timestamp": 2)", R"("online": false, "timestamp": 3)",
+        R"("online": true, "timestamp": 4)", R"("online": false, "timestamp": 1)"}) {
+    host.Publish("spBv1.0/STATE/scada", std::string("{") + state + "}", true);
   }
   const Json birth = judge.Await("DBIRTH", "01", 2);
   ASSERT_FALSE(birth.is_null() || judge.Await("DBIRTH", "boiler", 2).is_null()) << BridgeLog();

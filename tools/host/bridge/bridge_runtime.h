@@ -180,8 +180,9 @@ class Bridge {
   BridgeCounts counts_;
   struct SparkplugSession {
     sparkplug::Sequence seq;
-    uint64_t bornOn = 0;     // the connection NBIRTH went out on; 0: the node is not born
-    bool hostOnline = true;  // with a primary host: as its last STATE said (offline at first)
+    uint64_t bornOn = 0;         // the connection NBIRTH went out on; 0: the node is not born
+    bool hostOnline = true;      // with a primary host: as its last STATE said (offline at first)
+    uint64_t hostStateTime = 0;  // the timestamp of that STATE
     std::map<int, std::vector<size_t>> stationTags;  // into tags_
     std::map<int, bool> deviceBorn;
     std::map<std::string, int> stationOfDevice;

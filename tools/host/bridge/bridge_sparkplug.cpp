@@ -139,7 +139,16 @@ void Bridge::SparkplugStep() {
 void Bridge::SparkplugCommand(const InboundMessage& message) {
   const SparkplugPlan& node = *plan_.sparkplug;
   if (!node.primaryHost.empty() && message.topic == sparkplug::StateTopic(node.primaryHost)) {
-    const bool online = sparkplug::HostIsOnline(message.payload);
+    const sparkplug::HostState state = sparkplug::ReadHostState(message.payload);
+    // A STATE older than the last one (a retained message of an earlier session) is not news.
+    if (state.timestamp < spb_.hostStateTime) {
+      return SparkplugLog(
+          fmt::format("primary host {}: a STATE older than the last one is left "
+                      "out",
+                      node.primaryHost));
+    }
+    spb_.hostStateTime = state.timestamp;
+    const bool online = state.online;
     if (online != spb_.hostOnline) {
       SparkplugLog(fmt::format("primary host {} is {}", node.primaryHost,
                                online ? "online: births follow" : "offline: the node waits"));

@@ -233,11 +233,14 @@ std::optional<std::string> CommandValueText(const InMetric& metric, DataType typ
   return std::nullopt;
 }
 
-bool HostIsOnline(std::string_view payload) {
-  if (payload == "ONLINE") return true;
+HostState ReadHostState(std::string_view payload) {
+  if (payload == "ONLINE") return {true, 0};
   const Json state = Json::parse(payload, nullptr, false);
-  return state.is_object() && state.contains("online") && state["online"].is_boolean() &&
-         state["online"].get<bool>();
+  if (!state.is_object()) return {};
+  const Json online = state.value("online", Json());
+  const Json timestamp = state.value("timestamp", Json());
+  return {online.is_boolean() && online.get<bool>(),
+          timestamp.is_number_unsigned() ? timestamp.get<uint64_t>() : 0};
 }
 
 }  // namespace tavhost::bridge::sparkplug

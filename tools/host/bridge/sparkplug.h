@@ -107,8 +107,12 @@ std::optional<std::vector<InMetric>> DecodeMetrics(std::string_view payload);
 std::optional<std::string> CommandValueText(const InMetric& metric, DataType type,
                                             std::string& problem);
 
-// Whether a primary host's STATE payload says it is online: Sparkplug 3.0's JSON
-// {"online": true, …}, or the older text ONLINE.
-bool HostIsOnline(std::string_view payload);
+// What a primary host's STATE says: whether it is online, and when it said so (Sparkplug 3.0's
+// JSON {"online": true, "timestamp": MS}); the older texts ONLINE and OFFLINE carry no time (0).
+struct HostState {
+  bool online = false;
+  uint64_t timestamp = 0;
+};
+HostState ReadHostState(std::string_view payload);
 
 }  // namespace tavhost::bridge::sparkplug
