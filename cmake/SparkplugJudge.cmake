@@ -4,7 +4,9 @@
 # its version and SHA-256; the two it needs by their versions (npm checks their registry
 # integrity). Sets TAV_SPARKPLUG_JUDGE_MODULES (its node_modules folder) or, where node or npm
 # is missing or the registry cannot be reached, TAV_SPARKPLUG_JUDGE_MISSING with the reason: the
-# tests that need it then report a skip.
+# tests that need it then report a skip. TAV_SPARKPLUG_JUDGE_DEFINITIONS tells a test either:
+# where node, the judge's script (tests/host/bridge/sparkplug_judge.js) and the codec are, or why
+# they are missing.
 include_guard(GLOBAL)
 
 set(TAV_SPARKPLUG_PAYLOAD_VERSION 1.0.3)
@@ -43,4 +45,12 @@ elseif(NOT EXISTS ${TAV_SPARKPLUG_JUDGE_MODULES}/sparkplug-payload/package.json)
     set(TAV_SPARKPLUG_JUDGE_MISSING "npm cannot fetch sparkplug-payload: ${npm_error}")
     message(STATUS "Sparkplug judge skipped: ${TAV_SPARKPLUG_JUDGE_MISSING}")
   endif()
+endif()
+
+if(TAV_SPARKPLUG_JUDGE_MISSING STREQUAL "")
+  set(TAV_SPARKPLUG_JUDGE_DEFINITIONS
+      TAV_SPARKPLUG_JUDGE="${PROJECT_SOURCE_DIR}/tests/host/bridge/sparkplug_judge.js"
+      TAV_SPARKPLUG_JUDGE_MODULES="${TAV_SPARKPLUG_JUDGE_MODULES}" TAV_NODE="${TAV_NODE}")
+else()
+  set(TAV_SPARKPLUG_JUDGE_DEFINITIONS TAV_SPARKPLUG_JUDGE_MISSING="${TAV_SPARKPLUG_JUDGE_MISSING}")
 endif()

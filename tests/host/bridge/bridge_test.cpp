@@ -491,10 +491,10 @@ TEST_F(Bridge, SparkplugSessionKeepsEveryRuleTahuChecks) {
   };
   for (const auto& row : kWrites) {
     const size_t logged = BridgeLog().size();
+    const Json alias = MetricOf(birth, row.metric).value("alias", Json());
     judge.Run("publish", "spBv1.0/plant/DCMD/tavsh1-01/01 '{\"metrics\":[{\"name\":\"" +
                              row.metric + "\",\"type\":\"" + row.type +
                              "\",\"value\":" + row.value + "}]}'");
-    const Json alias = MetricOf(birth, row.metric).value("alias", Json());
     EXPECT_TRUE(Eventually([&] {
       if (!row.readBack.is_null()) {
         const std::vector<Json> data = judge.Of("DDATA", "01");

@@ -2,8 +2,7 @@
 // watch PORT LOG: each message on spBv1.0/# decoded, one JSON line in LOG ("ready" first); check
 // PORT LOG: the session's rules, a line per rule broken; publish PORT LOG TOPIC JSON: a command.
 'use strict';
-const childProcess = require('child_process');
-const fs = require('fs');
+const childProcess = require('child_process'), fs = require('fs');
 const codec = require(`${process.env.TAV_JUDGE_MODULES}/sparkplug-payload`).get('spBv1.0');
 const plain = (key, v) => (v && typeof v.toNumber === 'function' ? v.toNumber() : v);
 
@@ -46,9 +45,8 @@ function check(port, log) {
       if (p.seq !== 0) fault(`seq ${p.seq}, not 0`);
       if (bdSeq.type !== 'Int64') fault('no Int64 bdSeq');
       if (metricOf(p, 'Node Control/Rebirth').type !== 'Boolean') fault('no Node Control/Rebirth');
-      if (birthSeq !== null && ![birthSeq, (birthSeq + 1) % 256].includes(bdSeq.value)) {
-        fault(`bdSeq ${bdSeq.value} after ${birthSeq}`);
-      }
+      const next = birthSeq === null || [birthSeq, (birthSeq + 1) % 256].includes(bdSeq.value);
+      if (!next) fault(`bdSeq ${bdSeq.value} after ${birthSeq}`);
       [birthSeq, lastSeq, aliases, born] = [bdSeq.value, 0, new Map(), new Map()];
     } else if (aliases === null) {
       fault("before the node's NBIRTH");
@@ -62,9 +60,8 @@ function check(port, log) {
       if (verb === 'DDATA' && !born.has(device)) fault('DDATA of a device not born');
       for (const metric of p.metrics || []) {
         if (verb === 'DBIRTH') {
-          if (!metric.name || metric.alias === undefined || !metric.type || !metric.timestamp) {
-            fault(`metric ${JSON.stringify(metric)} lacks name, alias, type or time`);
-          }
+          const whole = metric.name && metric.alias !== undefined && metric.type && metric.timestamp;
+          if (!whole) fault(`metric ${JSON.stringify(metric)} lacks name, alias, type or time`);
           if (aliases.has(metric.alias)) fault(`alias ${metric.alias} born twice`);
           aliases.set(metric.alias, metric.type);
           born.get(device).add(metric.alias);
@@ -73,9 +70,8 @@ function check(port, log) {
         } else if (aliases.get(metric.alias) !== metric.type) {
           fault(`alias ${metric.alias} is ${metric.type}, born ${aliases.get(metric.alias)}`);
         }
-        if (metric.value === null && !(metric.properties || {}).Quality) {
-          fault(`null metric ${metric.alias} without its Quality`);
-        }
+        const quality = (metric.properties || {}).Quality;
+        if (metric.value === null && !quality) fault(`null metric ${metric.alias} without quality`);
       }
     }
   });
@@ -88,5 +84,4 @@ function publish(port, log, topic, json) {
                                               '-s'], { input: codec.encodePayload(JSON.parse(json)) });
 }
 
-const [command, ...args] = process.argv.slice(2);
-({ watch, check, publish })[command](...args);
+({ watch, check, publish })[process.argv[2]](...process.argv.slice(3));
