@@ -8,6 +8,7 @@
 # where node, the judge's script (tests/host/bridge/sparkplug_judge.js) and the codec are, or why
 # they are missing.
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/NpmPack.cmake)
 
 set(TAV_SPARKPLUG_PAYLOAD_VERSION 1.0.3)
 set(TAV_SPARKPLUG_PAYLOAD_SHA256 0c408058e0d076f579a326277bd25fc3ac5eba9407fbb21b24c6baaec10bd101)
@@ -16,32 +17,22 @@ set(judge_dir ${CMAKE_BINARY_DIR}/_deps/sparkplug-judge)
 set(TAV_SPARKPLUG_JUDGE_MODULES ${judge_dir}/node_modules)
 set(TAV_SPARKPLUG_JUDGE_MISSING "")
 find_program(TAV_NODE node)
-find_program(TAV_NPM npm)
 if(NOT TAV_NODE OR NOT TAV_NPM)
   set(TAV_SPARKPLUG_JUDGE_MISSING "node or npm is not installed, so Tahu's Sparkplug codec is missing")
 elseif(NOT EXISTS ${TAV_SPARKPLUG_JUDGE_MODULES}/sparkplug-payload/package.json)
   file(MAKE_DIRECTORY ${judge_dir})
-  set(package ${judge_dir}/sparkplug-payload-${TAV_SPARKPLUG_PAYLOAD_VERSION}.tgz)
-  execute_process(COMMAND ${TAV_NPM} pack sparkplug-payload@${TAV_SPARKPLUG_PAYLOAD_VERSION}
-                          --loglevel=error --fetch-retries=1 --fetch-timeout=30000
-                  WORKING_DIRECTORY ${judge_dir} RESULT_VARIABLE npm_result OUTPUT_QUIET
-                  ERROR_VARIABLE npm_error TIMEOUT 300)
-  if(npm_result EQUAL 0 AND EXISTS ${package})
-    file(SHA256 ${package} package_hash)
-    if(NOT package_hash STREQUAL TAV_SPARKPLUG_PAYLOAD_SHA256)
-      file(REMOVE ${package})
-      message(FATAL_ERROR "sparkplug-payload-${TAV_SPARKPLUG_PAYLOAD_VERSION}.tgz has SHA-256 "
-                          "${package_hash}, not ${TAV_SPARKPLUG_PAYLOAD_SHA256}: refused")
-    endif()
+  tav_npm_pack(sparkplug-payload ${TAV_SPARKPLUG_PAYLOAD_VERSION} ${TAV_SPARKPLUG_PAYLOAD_SHA256}
+               ${judge_dir} OPTIONS --fetch-retries=1 --fetch-timeout=30000)
+  if(npm_package)
     file(WRITE ${judge_dir}/package.json "{\"name\": \"sparkplug-judge\", \"private\": true}\n")
     execute_process(COMMAND ${TAV_NPM} install --no-save --ignore-scripts --no-audit --no-fund
-                            --loglevel=error ${package} ${TAV_SPARKPLUG_JUDGE_DEPENDENCIES}
+                            --loglevel=error ${npm_package} ${TAV_SPARKPLUG_JUDGE_DEPENDENCIES}
                     WORKING_DIRECTORY ${judge_dir} RESULT_VARIABLE npm_result OUTPUT_QUIET
                     ERROR_VARIABLE npm_error TIMEOUT 300)
-  endif()
-  if(NOT npm_result EQUAL 0 OR NOT EXISTS ${TAV_SPARKPLUG_JUDGE_MODULES}/sparkplug-payload)
     string(STRIP "${npm_error}" npm_error)
     string(REGEX REPLACE "\n.*" "" npm_error "${npm_error}")
+  endif()
+  if(NOT EXISTS ${TAV_SPARKPLUG_JUDGE_MODULES}/sparkplug-payload/package.json)
     set(TAV_SPARKPLUG_JUDGE_MISSING "npm cannot fetch sparkplug-payload: ${npm_error}")
     message(STATUS "Sparkplug judge skipped: ${TAV_SPARKPLUG_JUDGE_MISSING}")
   endif()
