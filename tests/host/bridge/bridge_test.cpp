@@ -516,6 +516,12 @@ TEST_F(Bridge, SparkplugSessionKeepsEveryRuleTahuChecks) {
   EXPECT_FALSE(judge.Await("DDEATH", "boiler").is_null()) << BridgeLog();
   Network(true);
   EXPECT_FALSE(judge.Await("DBIRTH", "boiler", 4).is_null()) << BridgeLog();
+  // A new MQTT session (the broker restarted, the host online again): its bdSeq is the next.
+  broker.Stop();
+  ASSERT_TRUE(broker.Start());
+  ASSERT_TRUE(Eventually([&] { return broker.log().find("New client") != std::string::npos; }));
+  host.Publish("spBv1.0/STATE/scada", R"({"online": true, "timestamp": 5})", true);
+  EXPECT_EQ(MetricOf(judge.Await("NBIRTH", "", 4), "bdSeq")["value"], 1) << BridgeLog();
   bridge_->Stop(SIGKILL);
   EXPECT_FALSE(judge.Await("NDEATH").is_null());
   judge.Run("check");
