@@ -2,8 +2,10 @@
 // simulated S7 station, polled every second and changing every cycle, published through a local
 // mosquitto to a subscriber. Measures the bridge's CPU (the whole tavhost process, less what the
 // change itself costs), publishes per second and the delay from a change in the station to its
-// arrival at the subscriber: each value is the time of day of its change, in milliseconds.
-// Arguments: [SECONDS measured, default 30].
+// arrival at the subscriber: each value is the time of day of its change, in milliseconds. The
+// same load runs twice, JSON on the bridge's topics and then Sparkplug B (DDATA decoded by the
+// subscriber), so that the two modes' numbers stand side by side from one machine's run.
+// Arguments: [SECONDS measured per mode, default 30].
 #include <fmt/core.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <regex>
 
+#include "bridge/sparkplug.h"
 #include "host/bridge/mqtt_fixtures.h"
 
 namespace {
@@ -25,7 +28,7 @@ constexpr int kTagsPerGroup = 100;
 constexpr int kPeriodMs = 1000;
 constexpr int kWarmUpSeconds = 5;
 
-std::string Files(const TempFolder& folder, int port) {
+std::string Files(const TempFolder& folder, int port, bool sparkplug) {
   std::string network = "[[station]]\nname = \"bench\"\naddress = \"0A0B0C010201\"\ntype = 7\n";
   for (int block = 1; block <= kGroups; ++block) {
     network += fmt::format("[[station.db]]\nnumber = {}\nsize = {}\n", block, 4 * kTagsPerGroup);
@@ -36,6 +39,7 @@ std::string Files(const TempFolder& folder, int port) {
       "[broker]\nhost = \"127.0.0.1\"\nport = {}\n[bridge]\nprefix = \"bench\"\nheartbeat_s = "
       "3600\nstation_file = \"tavSH101.int\"\nnetwork = \"bench.toml\"\n",
       port);
+  if (sparkplug) bridge += "[sparkplug]\ngroup_id = \"bench\"\n";
   for (int group = 1; group <= kGroups; ++group) {
     bridge += fmt::format("[[group]]\nname = \"g{}\"\nperiod_ms = {}\n", group, kPeriodMs);
     for (int tag = 0; tag < kTagsPerGroup; ++tag) {
@@ -71,13 +75,31 @@ double Percentile(std::vector<int64_t> values, double share) {
   return static_cast<double>(values[at]);
 }
 
-}  // namespace
+// The values' changes, in milliseconds of the day, that a message carries: the JSON document's
+// one value, or every metric of a Sparkplug DDATA.
+std::vector<int64_t> ChangeTimes(const Message& message, bool sparkplug) {
+  std::vector<int64_t> times;
+  if (!sparkplug) {
+    const size_t at = message.payload.find("\"value\":");
+    if (at != std::string::npos) {
+      times.push_back(std::strtoll(message.payload.c_str() + at + 8, nullptr, 10));
+    }
+    return times;
+  }
+  if (message.topic.find("/DDATA/") == std::string::npos) return times;
+  namespace sparkplug = tavhost::bridge::sparkplug;
+  const auto metrics = sparkplug::DecodeMetrics(message.payload);
+  for (const sparkplug::InMetric& metric : metrics.value_or(std::vector<sparkplug::InMetric>{})) {
+    if (metric.value.is_number_unsigned()) times.push_back(metric.value.get<int64_t>());
+  }
+  return times;
+}
 
-int main(int argc, char** argv) {
-  const int measured = argc > 1 ? std::atoi(argv[1]) : 30;
+// One mode's run; false when nothing arrived or the bridge failed.
+bool Measure(int measured, bool sparkplug) {
   TempFolder folder;
   Broker broker(folder);
-  const std::string file = Files(folder, broker.port());
+  const std::string file = Files(folder, broker.port(), sparkplug);
 
   // Every value's delay, taken as it arrives.
   struct Arrivals {
@@ -86,16 +108,16 @@ int main(int argc, char** argv) {
     int64_t count = 0;
     bool measuring = false;
   } arrivals;
-  Subscriber subscriber(broker.port(), "bench/#");
-  subscriber.OnEach([&arrivals](const Message& message) {
-    const size_t at = message.payload.find("\"value\":");
-    if (at == std::string::npos) return;
-    const int64_t value = std::strtoll(message.payload.c_str() + at + 8, nullptr, 10);
-    const int64_t delay = (MillisecondOfDay() - value + 86'400'000) % 86'400'000;
+  Subscriber subscriber(broker.port(), sparkplug ? "spBv1.0/bench/#" : "bench/#");
+  subscriber.OnEach([&arrivals, sparkplug](const Message& message) {
+    const std::vector<int64_t> changes = ChangeTimes(message, sparkplug);
+    const int64_t now = MillisecondOfDay();
     const std::lock_guard<std::mutex> lock(arrivals.mutex);
     if (!arrivals.measuring) return;
-    ++arrivals.count;
-    arrivals.delays.push_back(delay);
+    for (const int64_t change : changes) {
+      ++arrivals.count;
+      arrivals.delays.push_back((now - change + 86'400'000) % 86'400'000);
+    }
   });
 
   setenv("TAV_BENCH_STATION", "0A0B0C010201", 1);
@@ -134,8 +156,9 @@ int main(int argc, char** argv) {
   }
   const double cycles = elapsed * 1000.0 / kPeriodMs;
   const double bridgeCpu = cpu - cycles * changeMicroseconds / 1e6;
-  fmt::print("tavhost bridge: {} tags in {} groups, period {} ms, {:.1f} s measured\n",
-             kGroups * kTagsPerGroup, kGroups, kPeriodMs, elapsed);
+  fmt::print("tavhost bridge{}: {} tags in {} groups, period {} ms, {:.1f} s measured\n",
+             sparkplug ? " (Sparkplug B)" : " (JSON)", kGroups * kTagsPerGroup, kGroups, kPeriodMs,
+             elapsed);
   fmt::print(
       "CPU: {:.1f} % of one core, {:.1f} ms per cycle (the changes themselves: {:.0f} us "
       "per cycle, taken out)\n",
@@ -150,5 +173,14 @@ int main(int argc, char** argv) {
     fmt::print("nothing arrived; the bridge said:\n{}\nthe broker said:\n{}\n", log.substr(0, 2000),
                brokerLog.substr(0, 3000));
   }
-  return exitCode == 0 && count > 0 ? 0 : 1;
+  return exitCode == 0 && count > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int measured = argc > 1 ? std::atoi(argv[1]) : 30;
+  const bool json = Measure(measured, false);
+  const bool sparkplug = Measure(measured, true);
+  return json && sparkplug ? 0 : 1;
 }

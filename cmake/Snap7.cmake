@@ -6,6 +6,7 @@
 # is missing, the configuration fails, unless TAV_REQUIRE_SNAP7 is OFF: then TAV_SNAP7_UNAVAILABLE
 # says why, neither exists, and the tests that need them report a skip with that reason.
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/NpmPack.cmake)
 
 find_package(Threads REQUIRED)
 
@@ -16,7 +17,6 @@ set(TAV_SNAP7_DIR ${CMAKE_BINARY_DIR}/_deps/node-snap7)
 set(TAV_SNAP7_SRC ${TAV_SNAP7_DIR}/package/deps/snap7/src)
 set(TAV_SNAP7_UNAVAILABLE "")
 if(NOT EXISTS ${TAV_SNAP7_SRC}/core/s7_server.cpp)
-  find_program(TAV_NPM npm)
   if(NOT TAV_NPM)
     set(TAV_SNAP7_UNAVAILABLE "npm is not installed, so Snap7's server is missing")
   else()
@@ -27,31 +27,11 @@ if(NOT EXISTS ${TAV_SNAP7_SRC}/core/s7_server.cpp)
     if(NOT TAV_REQUIRE_SNAP7)
       set(npm_patience --fetch-retries=0 --fetch-timeout=10000)
     endif()
-    execute_process(COMMAND ${TAV_NPM} pack node-snap7@${TAV_SNAP7_VERSION} --loglevel=error
-                            ${npm_patience}
-                    WORKING_DIRECTORY ${TAV_SNAP7_DIR} RESULT_VARIABLE npm_result
-                    OUTPUT_QUIET ERROR_VARIABLE npm_error TIMEOUT 300)
-    set(package ${TAV_SNAP7_DIR}/node-snap7-${TAV_SNAP7_VERSION}.tgz)
-    if(npm_result EQUAL 0 AND EXISTS ${package})
-      file(SHA256 ${package} package_hash)
-      if(NOT package_hash STREQUAL TAV_SNAP7_SHA256)
-        file(REMOVE ${package})
-        message(FATAL_ERROR "node-snap7-${TAV_SNAP7_VERSION}.tgz has SHA-256 ${package_hash}, "
-                            "not ${TAV_SNAP7_SHA256}: refused")
-      endif()
-      file(ARCHIVE_EXTRACT INPUT ${package} DESTINATION ${TAV_SNAP7_DIR})
+    tav_npm_pack(node-snap7 ${TAV_SNAP7_VERSION} ${TAV_SNAP7_SHA256} ${TAV_SNAP7_DIR}
+                 OPTIONS ${npm_patience})
+    if(npm_package)
+      file(ARCHIVE_EXTRACT INPUT ${npm_package} DESTINATION ${TAV_SNAP7_DIR})
     else()
-      # npm's reason is the line that says "reason: ..."; else its first line.
-      string(REGEX REPLACE "npm (error|ERR!) " "" npm_error "${npm_error}")
-      if(npm_error MATCHES "[^\n]*reason: [^\n]*")
-        set(npm_error "${CMAKE_MATCH_0}")
-      else()
-        string(STRIP "${npm_error}" npm_error)
-        string(REGEX REPLACE "\n.*" "" npm_error "${npm_error}")
-      endif()
-      if(npm_error STREQUAL "")
-        set(npm_error "npm pack exited with ${npm_result}")
-      endif()
       set(TAV_SNAP7_UNAVAILABLE "npm cannot reach its registry for node-snap7: ${npm_error}")
     endif()
   endif()

@@ -19,11 +19,12 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev valgrind
   tshark iproute2 lintian bash-completion
-  libmosquitto-dev mosquitto mosquitto-clients openssl
+  libmosquitto-dev mosquitto mosquitto-clients openssl libprotobuf-dev protobuf-compiler
 )
 demo_packages=(
   cmake ninja-build g++ pkg-config
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev libmosquitto-dev
+  libprotobuf-dev protobuf-compiler
 )
 # npm fetches Snap7's sources for the libh1tcp tests. Where Node.js came from elsewhere it brings
 # its own npm, and Debian's npm package conflicts with it.

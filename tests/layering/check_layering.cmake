@@ -151,7 +151,7 @@ foreach(file IN LISTS files)
   endforeach()
 endforeach()
 
-# toml++ in toml_file/document.cpp alone, in every folder of the project (build trees aside).
+# The sources of every folder of the project (build trees aside).
 file(GLOB top_folders LIST_DIRECTORIES true RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*")
 list(FILTER top_folders EXCLUDE REGEX "^(build|\\.)")
 set(sources "")
@@ -160,16 +160,28 @@ foreach(folder IN LISTS top_folders)
                          "${SOURCE_DIR}/${folder}/*.in")
   list(APPEND sources ${found})
 endforeach()
-foreach(file IN LISTS sources)
-  file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+<toml\\+\\+/")
-  file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
-  if(includes AND NOT name STREQUAL "toml_file/document.cpp")
-    list(APPEND violations "${name}: ${includes} (toml++ is toml_file/document.cpp's alone)")
-  endif()
+# Each of these third-party libraries is included by one file alone: the pattern of its
+# includes, that file, and the library's name.
+set(only_toml "<toml\\+\\+/" toml_file/document.cpp toml++)
+# protobuf and the code protoc generates from the Sparkplug B schema, in the bridge's one header.
+set(only_protobuf "[<\"](google/protobuf/|[a-z0-9_]+\\.pb\\.h)" tools/host/bridge/sparkplug_proto.h
+    protobuf)
+foreach(library toml protobuf)
+  list(GET only_${library} 0 pattern)
+  list(GET only_${library} 1 owner)
+  list(GET only_${library} 2 word)
+  foreach(file IN LISTS sources)
+    file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+${pattern}")
+    file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
+    if(includes AND NOT name STREQUAL owner)
+      list(APPEND violations "${name}: ${includes} (${word} is ${owner}'s alone)")
+    endif()
+  endforeach()
 endforeach()
 
 if(violations)
   list(JOIN violations "\n  " text)
-  message(FATAL_ERROR "includes that run upward, out of the vocabulary or of toml++:\n  ${text}")
+  message(FATAL_ERROR
+          "includes that run upward, out of the vocabulary, of toml++ or of protobuf:\n  ${text}")
 endif()
 message(STATUS "every include runs downward")

@@ -3,6 +3,7 @@
 
 #include "bridge/inbox.h"
 #include "bridge/publication.h"
+#include "bridge/sparkplug.h"
 #include "bridge/write_request.h"
 
 namespace tavhost::bridge {
@@ -142,6 +143,70 @@ TEST(BridgeWrite, ResultNamesTheRefusalAndGivesItsReason) {
             R"({"result":"not writable","reason":"why","ts":"T"})");
   EXPECT_EQ(RefusalName(Refusal::kStationDown), "station down");
   EXPECT_EQ(RefusalName(Refusal::kExpired), "expired");
+}
+
+// Each kind's datatype; its value encoded and decoded again as a command carries it (signed
+// types as 32-bit two's complement), and the text a write of it takes.
+TEST(BridgeSparkplug, EachKindHasItsDatatypeAndItsValueTravelsBackAsAWrite) {
+  using enum sparkplug::DataType;
+  // The value as the station's element holds it, and as the text a write takes.
+  const struct {
+    ValueKind kind;
+    bool isSigned;
+    sparkplug::DataType type;
+    Json value;
+    std::string text;
+  } kRows[] = {
+      {ValueKind::kByte, false, kUInt8, 200, "200"},
+      {ValueKind::kWord, false, kUInt16, 0xFFFE, "65534"},
+      {ValueKind::kWord, true, kInt16, 0xFFFE, "-2"},
+      {ValueKind::kDoubleWord, false, kUInt32, 0xFFFF'FFFEU, "4294967294"},
+      {ValueKind::kDoubleWord, true, kInt32, 0xFFFF'FFFEU, "-2"},
+      {ValueKind::kFloat, false, kFloat, 2.5, "2.5"},
+      {ValueKind::kBit, false, kBoolean, true, "1"},
+      {ValueKind::kString, false, kString, "LINE 1", "LINE 1"},
+  };
+  for (const auto& row : kRows) {
+    EXPECT_EQ(sparkplug::MetricType(row.kind, row.isSigned), row.type) << row.text;
+    const sparkplug::OutMetric metric{"g/t", 7, row.type, row.value, {}};
+    const auto decoded = sparkplug::DecodeMetrics(sparkplug::EncodePayload({}, 3, {&metric, 1}));
+    ASSERT_TRUE(decoded && decoded->size() == 1) << row.text;
+    std::string problem;
+    EXPECT_EQ(sparkplug::CommandValueText(decoded->front(), row.type, problem), row.text)
+        << sparkplug::DataTypeName(row.type) << ": " << problem;
+  }
+  // Refused: beyond the metric's datatype (32768 for an Int16 is 0x00008000, not 0xFFFF8000),
+  // another datatype than the metric's, no value of the datatype sent.
+  const std::pair<sparkplug::InMetric, sparkplug::DataType> kRefused[] = {
+      {{"m", {}, 6, 70'000U}, kUInt16}, {{"m", {}, 2, 0x8000U}, kInt16},
+      {{"m", {}, 12, "12"}, kUInt16},   {{"m", {}, 7, 5U}, kUInt16},
+      {{"m", {}, 12, 12U}, kString},    {{"m", {}, 11, "true"}, kBoolean},
+      {{"m", {}, {}, Json()}, kFloat},
+  };
+  for (const auto& [metric, type] : kRefused) {
+    std::string problem;
+    EXPECT_TRUE(!sparkplug::CommandValueText(metric, type, problem) && !problem.empty())
+        << metric.value;
+  }
+  EXPECT_FALSE(sparkplug::DecodeMetrics("\xFF\xFF not protobuf"));
+}
+
+// seq over the node's messages and bdSeq over its sessions: 0 to 255, then 0 again; STATE.
+TEST(BridgeSparkplug, SequencesRunFrom0To255AndWrap) {
+  sparkplug::Sequence seq;
+  for (uint64_t i = 0; i < 600; ++i, seq.Advance()) ASSERT_EQ(seq.value(), i % 256);
+  const std::pair<uint64_t, uint64_t> kSessions[] = {{1, 0}, {2, 1}, {256, 255}, {257, 0}};
+  for (const auto& [session, bdSeq] : kSessions) {
+    EXPECT_EQ(sparkplug::BirthSequenceOf(session), bdSeq) << session;
+  }
+  const std::tuple<std::string_view, bool, uint64_t> kStates[] = {
+      {R"({"online": true, "timestamp": 1796774401007})", true, 1796774401007},
+      {"ONLINE", true, 0},
+      {R"({"online": "yes", "timestamp": -1})", false, 0}};
+  for (const auto& [payload, online, timestamp] : kStates) {
+    const sparkplug::HostState state = sparkplug::ReadHostState(payload);
+    EXPECT_EQ(std::pair(state.online, state.timestamp), std::pair(online, timestamp)) << payload;
+  }
 }
 
 }  // namespace

@@ -186,6 +186,14 @@ TEST(BridgeSettings, EachHostileFileGivesOneProblemOnItsLine) {
       {"an interface and a network",
        kGood + "[bridge]\nh1_interface = \"eth1\"\nnetwork = \"tavSH101.toml\"\n", 9,
        "network, tcp_map and h1_interface exclude each other"},
+      {"[sparkplug] without group_id", kGood + "[sparkplug]\nedge_node_id = \"e\"\n", 7,
+       "[sparkplug] has no group_id"},
+      {"a Sparkplug id with a wildcard", kGood + "[sparkplug]\ngroup_id = \"plant/#\"\n", 8,
+       "group_id \"plant/#\": letters, digits"},
+      {"a misspelt Sparkplug key", kGood + "[sparkplug]\ngroup_id = \"p\"\nprimary = \"h\"\n", 9,
+       "unknown key 'primary' in [sparkplug]"},
+      {"a signed float", kGood + kTag + "address = \"01DF0100010\"\nsigned = true\n", 7,
+       "signed is for words and double words, and this is a float"},
   };
   for (const HostileFile& file : files) {
     const BridgeFileProblems problems = Problems(file.text);

@@ -54,10 +54,15 @@ bridge::BridgePlan PlanOf(const BridgeSettings& settings, int64_t statsSeconds) 
   for (const bridge::GroupSettings& group : settings.groups) {
     bridge::GroupPlan polled{std::chrono::milliseconds(group.periodMilliseconds), {}};
     for (const bridge::TagSettings& tag : group.tags) {
-      polled.tags.push_back(
-          {tag.thirteen, tag.resolvedType, tag.name, tag.deadband.value_or(0), tag.writable});
+      polled.tags.push_back({tag.thirteen, tag.resolvedType, tag.name, tag.deadband.value_or(0),
+                             tag.writable, group.name + "/" + tag.name, tag.isSigned});
     }
     plan.groups.push_back(std::move(polled));
+  }
+  if (settings.sparkplug) {
+    plan.sparkplug =
+        bridge::SparkplugPlan{settings.sparkplug->groupId, settings.sparkplug->edgeNodeId,
+                              settings.sparkplug->primaryHostId};
   }
   return plan;
 }
@@ -127,12 +132,17 @@ int RunBridge(Host& host, BridgeOptions& options) {
     host.driver().Run(&host.instance(), tav::CommandCode::kCloseH1, nullptr);
     return kExitUsage;
   }
+  // Where the values go: PREFIX/, or Sparkplug B's GROUP/EDGE.
+  const std::string where =
+      settings.sparkplug ? fmt::format("Sparkplug B edge node {}/{}", settings.sparkplug->groupId,
+                                       settings.sparkplug->edgeNodeId)
+                         : settings.prefix + "/";
   fmt::print(stderr,
-             "tavhost bridge: {} tags in {} groups ({} reads a round) to {}:{}{} as {}/; "
+             "tavhost bridge: {} tags in {} groups ({} reads a round) to {}:{}{} as {}; "
              "SIGINT or SIGTERM ends it\n",
              running.tagCount(), settings.groups.size(), running.readsPerRound(),
              settings.broker.host, settings.broker.port,
-             settings.broker.tls.enabled() ? " over TLS" : "", settings.prefix);
+             settings.broker.tls.enabled() ? " over TLS" : "", where);
   std::fflush(stderr);
   CatchInterrupt();
   CatchTermination();

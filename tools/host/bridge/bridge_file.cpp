@@ -50,10 +50,11 @@ class Reader {
   BridgeSettings Read(const Table& root) {
     BridgeSettings settings;
     settings.file = file_;
-    Keys(root, "the file", {"broker", "bridge", "stations", "group"});
+    Keys(root, "the file", {"broker", "bridge", "stations", "sparkplug", "group"});
     if (const Table broker = TableOf(root, "broker")) ReadBroker(broker, settings.broker);
     if (const Table bridge = TableOf(root, "bridge")) ReadBridge(bridge, settings);
     if (const Table stations = TableOf(root, "stations")) ReadStations(stations, settings);
+    if (const Table sparkplug = TableOf(root, "sparkplug")) ReadSparkplug(sparkplug, settings);
     ReadGroups(root, settings);
     return settings;
   }
@@ -300,6 +301,25 @@ class Reader {
     }
   }
 
+  // Sparkplug's ids are topic levels: name characters only, no '/', '+' or '#'.
+  void SparkplugId(const Table& table, std::string_view key, std::string& out) {
+    if (BoundedText(table, key, kLongestName, out) && !IsTopicName(out)) {
+      Problem(table.Get(key),
+              fmt::format("{} {}: letters, digits, '_', '-' and '.' only", key, Quoted(out)));
+      out.clear();
+    }
+  }
+
+  void ReadSparkplug(const Table& table, BridgeSettings& settings) {
+    Keys(table, "[sparkplug]", {"group_id", "edge_node_id", "primary_host_id"});
+    SparkplugSettings& sparkplug = settings.sparkplug.emplace();
+    sparkplug.line = table.line();
+    if (!table.Get("group_id")) Missing(table, "[sparkplug]", "group_id");
+    SparkplugId(table, "group_id", sparkplug.groupId);
+    SparkplugId(table, "edge_node_id", sparkplug.edgeNodeId);
+    SparkplugId(table, "primary_host_id", sparkplug.primaryHostId);
+  }
+
   void ReadGroups(const Table& root, BridgeSettings& settings) {
     const Node node = root.Get("group");
     if (!node) {
@@ -362,7 +382,7 @@ class Reader {
   TagSettings ReadTag(const Table& table) {
     TagSettings tag;
     tag.line = table.line();
-    Keys(table, "[[group.tag]]", {"name", "address", "type", "deadband", "writable"});
+    Keys(table, "[[group.tag]]", {"name", "address", "type", "deadband", "writable", "signed"});
     if (!table.Get("name")) Missing(table, "[[group.tag]]", "name");
     if (Text(table, "name", tag.name)) Name(table.Get("name"), "tag", tag.name);
     if (!table.Get("address")) Missing(table, "[[group.tag]]", "address");
@@ -386,6 +406,7 @@ class Reader {
       }
     }
     Boolean(table, "writable", tag.writable);
+    Boolean(table, "signed", tag.isSigned);
     return tag;
   }
 

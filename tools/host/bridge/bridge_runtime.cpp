@@ -20,6 +20,8 @@ std::string_view StationStatusWord(StationState state) {
 Bridge::Bridge(Host& host, BridgePlan plan)
     : host_(host), plan_(std::move(plan)), recovery_(host, "bridge") {
   inbox_.SetLifetime(plan_.writeLifetime);
+  // With a primary host, the node waits for its STATE online.
+  spb_.hostOnline = !plan_.sparkplug || plan_.sparkplug->primaryHost.empty();
 }
 
 std::string Bridge::StationName(int station) const {
@@ -39,10 +41,15 @@ bool Bridge::Prepare(int& exitCode) {
         prepared = false;
         continue;
       }
-      BridgedTag bridged{tagPlan, {}, {}, *tag, {}, false, std::nullopt, {}};
-      bridged.key = StationName(tag->parsed.plcNumber) + "/" + tagPlan.name;
+      BridgedTag bridged{tagPlan, {}, {}, *tag, {}, false, std::nullopt, {}, 0};
+      const int station = tag->parsed.plcNumber;
+      bridged.key = StationName(station) + "/" + tagPlan.name;
       bridged.topic = plan_.prefix + "/" + bridged.key;
+      bridged.type = sparkplug::MetricType(tag->kind, tagPlan.isSigned);
       byKey_[bridged.key] = tags_.size();
+      spb_.stationTags[station].push_back(tags_.size());
+      spb_.stationOfDevice[StationName(station)] = station;
+      spb_.byMetric[{station, tagPlan.metric}] = tags_.size();
       group.tags.push_back(tags_.size());
       tags_.push_back(std::move(bridged));
       parsed.push_back(std::move(*tag));
@@ -77,6 +84,7 @@ void Bridge::RunOnce(std::chrono::milliseconds longest) {
     // A group that fell behind (a slow station) starts its next period from now, not in a burst.
     if (group.due <= now) group.due = now + group.period;
   }
+  if (plan_.sparkplug) SparkplugStep();
   RepublishAfterReconnect();
   now = Clock::now();
   if (now >= statsDue_) {
@@ -121,6 +129,7 @@ void Bridge::Poll(PolledGroup& group) {
 }
 
 void Bridge::Take(BridgedTag& tag, const Sample& sample, Clock::time_point now) {
+  if (plan_.sparkplug) return SparkplugTake(tag, sample);
   tag.current = sample;
   tag.polled = true;
   // A value not yet on the broker's current connection (its publish was refused while the
@@ -144,7 +153,8 @@ void Bridge::Publish(BridgedTag& tag, Clock::time_point now) {
 
 void Bridge::PublishStationStatus(int station) {
   const StationState state = recovery_.health().State(station);
-  if (state == StationState::kUnknown || client_ == nullptr) return;
+  // Sparkplug says a station's state with its births and deaths (SparkplugStep).
+  if (state == StationState::kUnknown || client_ == nullptr || plan_.sparkplug) return;
   const uint64_t connection = client_->connections();
   const auto known = stationStatuses_.find(station);
   if (known != stationStatuses_.end() && known->second.state == state &&
@@ -158,7 +168,8 @@ void Bridge::PublishStationStatus(int station) {
 }
 
 void Bridge::RepublishAfterReconnect() {
-  if (client_ == nullptr || !client_->connected() || client_->connections() == connectionsSeen_) {
+  if (client_ == nullptr || !client_->connected() || client_->connections() == connectionsSeen_ ||
+      plan_.sparkplug) {
     return;
   }
   connectionsSeen_ = client_->connections();
@@ -171,6 +182,15 @@ void Bridge::RepublishAfterReconnect() {
 }
 
 void Bridge::Arrive(std::string topic, std::string payload, bool retained) {
+  if (plan_.sparkplug) {
+    // Commands and STATE are small: a larger payload, or one that finds the queue full, is
+    // dropped here (Sparkplug has no answer to a command).
+    if (payload.size() > sparkplug::kMostCommandBytes ||
+        !inbox_.Put({std::move(topic), std::move(payload), retained, Clock::now(), false})) {
+      ++turnedAway_;
+    }
+    return;
+  }
   if (payload.empty() || !std::string_view(topic).ends_with(kSetSuffix)) return;
   const std::string_view base = std::string_view(topic).substr(0, topic.size() - kSetSuffix.size());
   if (payload.size() > kMostPayloadBytes) {
@@ -188,6 +208,7 @@ void Bridge::Arrive(std::string topic, std::string payload, bool retained) {
 }
 
 void Bridge::HandleMessage(const InboundMessage& message) {
+  if (plan_.sparkplug) return SparkplugCommand(message);
   std::string_view topic = message.topic;
   const std::string start = plan_.prefix + "/";
   if (!topic.starts_with(start) || !topic.ends_with(kSetSuffix)) return;
@@ -234,8 +255,12 @@ Refusal Bridge::Write(BridgedTag& tag, const std::string& payload, std::string& 
   }
   const std::optional<std::string> text = WriteValueText(payload, tag.tag.kind, reason);
   if (!text) return Refusal::kMalformed;
+  return WriteText(tag, *text, reason);
+}
+
+Refusal Bridge::WriteText(BridgedTag& tag, const std::string& text, std::string& reason) {
   std::vector<uint8_t> values;
-  if (!ParseValues(tag.tag, {*text}, values, reason)) return Refusal::kOutOfRange;
+  if (!ParseValues(tag.tag, {text}, values, reason)) return Refusal::kOutOfRange;
   const std::optional<int32_t> result = recovery_.Write(tag.tag, values);
   PublishStationStatus(tag.tag.parsed.plcNumber);
   if (!result) {
@@ -253,8 +278,14 @@ Refusal Bridge::Write(BridgedTag& tag, const std::string& payload, std::string& 
   const std::optional<int32_t> readBack = recovery_.Read(tag.tag, values);
   // Whatever the deadband: the writer is told what the station holds now.
   if (readBack && *readBack == 0) {
-    tag.current = Sample{PlcValue(ValuesToJson(tag.tag, values)), Quality::kGood,
-                         std::chrono::system_clock::now()};
+    const Sample sample{PlcValue(ValuesToJson(tag.tag, values)), Quality::kGood,
+                        std::chrono::system_clock::now()};
+    if (plan_.sparkplug) {
+      tag.published.reset();  // news whatever the deadband
+      SparkplugTake(tag, sample);
+      return Refusal::kNone;
+    }
+    tag.current = sample;
     tag.polled = true;
     Publish(tag, Clock::now());
   }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "bridge/inbox.h"
 #include "bridge/mqtt_client.h"
 #include "bridge/publication.h"
+#include "bridge/sparkplug.h"
 #include "bridge/write_request.h"
 #include "runtime/host.h"
 #include "stations/recovery.h"
@@ -32,6 +34,8 @@ struct TagPlan {
   std::string name;
   double deadband = 0;
   bool writable = false;
+  std::string metric;  // its Sparkplug metric's name: GROUP/NAME
+  bool isSigned = false;
 };
 
 struct GroupPlan {
@@ -42,6 +46,13 @@ struct GroupPlan {
 // How long a write may wait in the queue before it is answered "expired" instead of done.
 inline constexpr std::chrono::milliseconds kWriteLifetime{10'000};
 
+// Sparkplug B in place of JSON: the bridge is edge node `edge` of `group`, each station a device.
+struct SparkplugPlan {
+  std::string group;
+  std::string edge;
+  std::string primaryHost;  // non-empty: births wait for its STATE online
+};
+
 struct BridgePlan {
   std::string prefix;                       // topics are PREFIX/STATION/NAME
   std::map<int, std::string> stationNames;  // a station without one is named by its number, "01"
@@ -49,6 +60,7 @@ struct BridgePlan {
   std::chrono::milliseconds statsInterval{60'000};
   std::chrono::milliseconds writeLifetime = kWriteLifetime;
   std::vector<GroupPlan> groups;
+  std::optional<SparkplugPlan> sparkplug;
 };
 
 // What the statistics line counts.
@@ -70,9 +82,10 @@ class Bridge {
   // Parses every tag's address (command 3); false, with each problem reported, when any is
   // refused.
   bool Prepare(int& exitCode);
-  // What goes to the broker's client: the status topic and the subscription for writes.
-  StatusTopic Status() const { return {plan_.prefix + "/status"}; }
-  std::vector<std::string> Subscriptions() const { return {plan_.prefix + "/+/+/set"}; }
+  // What goes to the broker's client: the status topic (Sparkplug: the NDEATH will) and the
+  // subscriptions for writes (Sparkplug: NCMD, DCMD and the primary host's STATE).
+  StatusTopic Status() const;
+  std::vector<std::string> Subscriptions() const;
   // The client the bridge publishes through and answers on; before the client starts.
   void Attach(MqttClient& client) { client_ = &client; }
   // A message from the broker, on libmosquitto's thread: an empty payload (a retained message
@@ -109,6 +122,8 @@ class Bridge {
     std::optional<Sample> published;
     Clock::time_point publishedAt{};
     uint64_t connection = 0;  // the broker connection it was last published on
+    sparkplug::DataType type = sparkplug::DataType::kUInt16;  // its Sparkplug metric's
+    bool pending = false;                                     // Sparkplug: news not yet in a DDATA
   };
   struct PolledGroup {
     std::chrono::milliseconds period;
@@ -129,6 +144,22 @@ class Bridge {
   // Publishes the answer to a write on TOPIC/result, where TOPIC is the write's less "/set".
   void Answer(std::string_view topic, Refusal refusal, const std::string& reason);
   Refusal Write(BridgedTag& tag, const std::string& payload, std::string& reason);
+  // A write of `text` (as ParseValues takes it), read back and published.
+  Refusal WriteText(BridgedTag& tag, const std::string& text, std::string& reason);
+
+  // Sparkplug B (bridge_sparkplug.cpp).
+  void SparkplugTake(BridgedTag& tag, const Sample& sample);
+  // Whatever is due: NBIRTH on a new connection (once the primary host is online), a station's
+  // DBIRTH once it is up and its tags were read, DDEATH when it went down, DDATA with the news.
+  void SparkplugStep();
+  bool NodeBirth(uint64_t connection);
+  bool DeviceMessage(int station, sparkplug::Verb verb);
+  bool SparkplugPublish(const std::string& topic, std::span<const sparkplug::OutMetric> metrics);
+  sparkplug::OutMetric MetricOf(const BridgedTag& tag, size_t index, bool birth) const;
+  std::string WillOf(uint64_t session) const;
+  void SparkplugCommand(const InboundMessage& message);
+  void DeviceCommand(int station, const std::vector<sparkplug::InMetric>& metrics);
+  void SparkplugLog(const std::string& text) const;
 
   Host& host_;
   BridgePlan plan_;
@@ -147,6 +178,17 @@ class Bridge {
   std::atomic<int64_t> turnedAway_{0};  // writes answered on arrival: too large, queue full
   Clock::time_point statsDue_{};
   BridgeCounts counts_;
+  struct SparkplugSession {
+    sparkplug::Sequence seq;
+    uint64_t bornOn = 0;         // the connection NBIRTH went out on; 0: the node is not born
+    bool hostOnline = true;      // with a primary host: as its last STATE said (offline at first)
+    uint64_t hostStateTime = 0;  // the timestamp of that STATE
+    std::map<int, std::vector<size_t>> stationTags;  // into tags_
+    std::map<int, bool> deviceBorn;
+    std::map<std::string, int> stationOfDevice;
+    std::map<std::pair<int, std::string>, size_t> byMetric;  // station and metric name
+  };
+  SparkplugSession spb_;
 };
 
 }  // namespace tavhost::bridge

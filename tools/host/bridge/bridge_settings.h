@@ -7,8 +7,9 @@
 //   [bridge]        prefix, heartbeat_s, station_file, network, tcp_map, h1_interface,
 //                   timeout_ms
 //   [stations]      05 = "oven": a topic name for station 05 in place of its two digits
+//   [sparkplug]     group_id, edge_node_id, primary_host_id: Sparkplug B in place of JSON
 //   [[group]]       name, period_ms
-//   [[group.tag]]   name, address, type, deadband, writable
+//   [[group.tag]]   name, address, type, deadband, writable, signed
 //
 // The file is read in two steps. ReadBridgeFile checks what the file alone decides: its syntax,
 // keys, types, bounds and names. CheckTagAddresses then reads every address with the rules of
@@ -67,6 +68,7 @@ struct TagSettings {
   std::optional<int32_t> hostDataType;  // `type` in the file ("float", "bit", "string")
   std::optional<double> deadband;       // floats only: a change within it is not published
   bool writable = false;                // whether PREFIX/STATION/NAME/set writes it
+  bool isSigned = false;                // `signed`: a word or double word as Sparkplug's Int16/32
   int line = 0;                         // of its [[group.tag]] header in the file
 
   // Resolved from the address against the station table.
@@ -84,6 +86,14 @@ struct GroupSettings {
   int line = 0;
 };
 
+// Sparkplug B: the bridge an edge node of `groupId`, each station a device, each tag a metric.
+struct SparkplugSettings {
+  std::string groupId;
+  std::string edgeNodeId;     // empty: DefaultEdgeNodeId(driver number), by ApplyDriverNumber
+  std::string primaryHostId;  // non-empty: births wait for this host's STATE online
+  int line = 0;               // of [sparkplug]
+};
+
 struct BridgeSettings {
   std::string file;  // the bridge file as named, for messages
   BrokerSettings broker;
@@ -93,6 +103,7 @@ struct BridgeSettings {
   std::map<int, std::string> stationNames;  // station number to its topic level
   std::map<int, int> stationNameLines;      // station number to the line that names it
   std::vector<GroupSettings> groups;
+  std::optional<SparkplugSettings> sparkplug;  // none: JSON on the bridge's own topics
 };
 
 // One problem of the file: "FILE:LINE: what is wrong" (line 0: the file as a whole).
@@ -159,7 +170,9 @@ BridgeFileProblems AllProblems(BridgeFileReading& reading, const StationLookup& 
 std::string DefaultPrefix(int32_t driverNumber);
 // The client id when the file gives none: "tavhost-bridge-" and the prefix with '/' as '-'.
 std::string DefaultClientId(std::string_view prefix);
-// Fills in the prefix and client id the file left to the driver number.
+// The edge node id when [sparkplug] gives none: "tavsh1-01" for driver number 1.
+std::string DefaultEdgeNodeId(int32_t driverNumber);
+// Fills in the prefix, client id and edge node id the file left to the driver number.
 void ApplyDriverNumber(BridgeSettings& settings, int32_t driverNumber);
 
 // A station's topic level: its name from [stations], or its number in two digits.

@@ -51,9 +51,7 @@ std::string MqttClient::Start() {
   mosquitto_max_inflight_messages_set(client_, kMessagesInFlight);
   mosquitto_reconnect_delay_set(client_, static_cast<unsigned>(options_.reconnectFirstSeconds),
                                 static_cast<unsigned>(options_.reconnectLongestSeconds), true);
-  int code =
-      mosquitto_will_set(client_, status_.topic.c_str(), static_cast<int>(status_.offline.size()),
-                         status_.offline.data(), kQos, true);
+  int code = SetWill(1);
   if (code != MOSQ_ERR_SUCCESS) {
     return fmt::format("the last will on {} is refused: {}", status_.topic,
                        mosquitto_strerror(code));
@@ -93,7 +91,20 @@ std::string MqttClient::Start() {
   return {};
 }
 
-bool MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain) {
+int MqttClient::SetWill(uint64_t session) {
+  const std::lock_guard<std::mutex> lock(willMutex_);
+  will_ = status_.willOf ? status_.willOf(session) : status_.offline;
+  return mosquitto_will_set(client_, status_.topic.c_str(), static_cast<int>(will_.size()),
+                            will_.data(), kQos, status_.retained);
+}
+
+std::string MqttClient::CurrentWill() const {
+  const std::lock_guard<std::mutex> lock(willMutex_);
+  return will_;
+}
+
+bool MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain,
+                         int qos) {
   if (!connected_) return false;
   const size_t size = topic.size() + payload.size();
   {
@@ -106,7 +117,7 @@ bool MqttClient::Publish(const std::string& topic, const std::string& payload, b
   }
   int messageId = 0;
   if (mosquitto_publish(client_, &messageId, topic.c_str(), static_cast<int>(payload.size()),
-                        payload.data(), kQos, retain) != MOSQ_ERR_SUCCESS) {
+                        payload.data(), qos, retain) != MOSQ_ERR_SUCCESS) {
     return false;
   }
   Record(messageId, size);
@@ -134,10 +145,11 @@ void MqttClient::Stop(int patienceMs) {
   started_ = false;
   if (connected_) {
     int messageId = 0;
+    const std::string offline = CurrentWill();
     if (mosquitto_publish(client_, &messageId, status_.topic.c_str(),
-                          static_cast<int>(status_.offline.size()), status_.offline.data(), kQos,
-                          true) == MOSQ_ERR_SUCCESS) {
-      Record(messageId, status_.topic.size() + status_.offline.size());
+                          static_cast<int>(offline.size()), offline.data(), kQos,
+                          status_.retained) == MOSQ_ERR_SUCCESS) {
+      Record(messageId, status_.topic.size() + offline.size());
     }
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
     while (connected_ && lastAcknowledged_ != messageId &&
@@ -183,10 +195,11 @@ void MqttClient::OnConnect(mosquitto* client, void* self, int code) {
     mosquitto_subscribe(client, nullptr, pattern.c_str(), kQos);
   }
   int messageId = 0;
-  if (mosquitto_publish(client, &messageId, bridge.status_.topic.c_str(),
-                        static_cast<int>(bridge.status_.online.size()),
-                        bridge.status_.online.data(), kQos, true) == MOSQ_ERR_SUCCESS) {
-    bridge.Record(messageId, bridge.status_.topic.size() + bridge.status_.online.size());
+  const std::optional<std::string>& online = bridge.status_.online;
+  if (online && mosquitto_publish(client, &messageId, bridge.status_.topic.c_str(),
+                                  static_cast<int>(online->size()), online->data(), kQos,
+                                  true) == MOSQ_ERR_SUCCESS) {
+    bridge.Record(messageId, bridge.status_.topic.size() + online->size());
   }
   bridge.SetProblem({});
   ++bridge.connections_;
@@ -200,6 +213,8 @@ void MqttClient::OnDisconnect(mosquitto* /*client*/, void* self, int code) {
   auto& bridge = *static_cast<MqttClient*>(self);
   bridge.connected_ = false;
   if (code == 0) return;  // the bridge's own disconnect
+  // The next connection is a session of its own, with a will of its own (Sparkplug's bdSeq).
+  if (bridge.status_.willOf) bridge.SetWill(bridge.connections_ + 1);
   bridge.SetProblem(fmt::format("connection lost ({})", mosquitto_strerror(code)));
   const std::lock_guard<std::mutex> lock(bridge.problemMutex_);
   bridge.Say(bridge.tlsError_.empty() ? bridge.problem_

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -49,11 +50,16 @@ struct Deliveries {
   int64_t heldBack = 0;
 };
 
-// The retained status message, the broker's last will saying `offline`.
+// The status message, published retained at every connect, and the broker's last will saying
+// `offline`. Sparkplug's edge node publishes nothing at connect (`online` none) and its will is
+// an NDEATH of each session's own (`willOf`, not retained).
 struct StatusTopic {
   std::string topic;
-  std::string online = "online";
+  std::optional<std::string> online = "online";
   std::string offline = "offline";
+  bool retained = true;
+  // When set: the will of the `session`th connection (counted from 1), in place of `offline`.
+  std::function<std::string(uint64_t session)> willOf = {};
 };
 
 class MqttClient {
@@ -70,10 +76,10 @@ class MqttClient {
   // Sets the client up and starts connecting in the background; the broker need not be there
   // yet. Returns why it cannot start (a TLS file that cannot be used, no thread), else empty.
   std::string Start();
-  // Publishes at QoS 1; false when the broker is not connected, too much awaits it, or the
-  // library refused.
-  bool Publish(const std::string& topic, const std::string& payload, bool retain);
-  // Publishes `offline` in place of the will, disconnects and stops the network thread; waits
+  // Publishes at `qos` (1 by default); false when the broker is not connected, too much awaits
+  // it, or the library refused.
+  bool Publish(const std::string& topic, const std::string& payload, bool retain, int qos = 1);
+  // Publishes the will's message itself, disconnects and stops the network thread; waits
   // up to `patienceMs` for the broker to have the status message.
   void Stop(int patienceMs = 2000);
 
@@ -92,6 +98,9 @@ class MqttClient {
   static void OnPublish(mosquitto* client, void* self, int messageId);
   static void OnLog(mosquitto* client, void* self, int level, const char* text);
   void SetProblem(std::string problem);
+  // Sets the will for the `session`th connection; the library's code.
+  int SetWill(uint64_t session);
+  std::string CurrentWill() const;
   // Counts a publish the library took, awaiting its acknowledgement.
   void Record(int messageId, size_t size);
   // Logs a change of the connection ("connected", "connection lost: why"), once per change.
@@ -110,6 +119,8 @@ class MqttClient {
   std::string problem_;   // why the last connection ended or failed
   std::string said_;      // the change last logged
   std::string tlsError_;  // the TLS library's last error, for the next change logged
+  mutable std::mutex willMutex_;
+  std::string will_;  // the will's payload for the current or next connection
   // Publishes awaiting the broker's acknowledgement, by message id, with their sizes; an
   // acknowledgement that came before its publish was recorded waits in `early_`.
   mutable std::mutex awaitingMutex_;

@@ -87,6 +87,10 @@ BridgeFileProblems CheckTagAddresses(BridgeSettings& settings, const StationLook
         problem(tag.line, fmt::format("{}: a deadband is for floats, and this is a {}",
                                       TagWhere(tag), KindOf(tag)));
       }
+      if (tag.isSigned && KindOf(tag) != "word" && KindOf(tag) != "double word") {
+        problem(tag.line, fmt::format("{}: signed is for words and double words, and this is a {}",
+                                      TagWhere(tag), KindOf(tag)));
+      }
       const auto [first, added] = lineOfName.emplace(std::pair(tag.station(), tag.name), tag.line);
       if (!added) {
         problem(tag.line, fmt::format("tag name \"{}\" is given twice at station {:02} (first on "

@@ -29,7 +29,14 @@ std::string DefaultClientId(std::string_view prefix) {
   return id;
 }
 
+std::string DefaultEdgeNodeId(int32_t driverNumber) {
+  return fmt::format("tavsh1-{:02}", driverNumber);
+}
+
 void ApplyDriverNumber(BridgeSettings& settings, int32_t driverNumber) {
+  if (settings.sparkplug && settings.sparkplug->edgeNodeId.empty()) {
+    settings.sparkplug->edgeNodeId = DefaultEdgeNodeId(driverNumber);
+  }
   if (settings.prefix.empty()) settings.prefix = DefaultPrefix(driverNumber);
   if (settings.broker.clientId.empty()) settings.broker.clientId = DefaultClientId(settings.prefix);
 }
