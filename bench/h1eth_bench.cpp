@@ -316,7 +316,10 @@ int main(int argc, char** argv) {
   bench::PinThisThread(bench::driverCpu);
   test::AwaitLine(log, "ready");
   setenv("TAV_H1_INTERFACE", test::kLinkName, 1);
-  setenv("TAV_H1ETH_CONF", (folder + "/none.conf").c_str(), 1);
+  // An empty h1eth.conf: the transport's defaults, whatever /etc/tavsh1 holds.
+  const std::string settings = folder + "/defaults.conf";
+  std::fclose(std::fopen(settings.c_str(), "w"));
+  setenv("TAV_H1ETH_CONF", settings.c_str(), 1);
   {
     test::EnteredNamespace entered(network.driver());
     if (!entered.entered()) {

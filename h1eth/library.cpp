@@ -100,9 +100,9 @@ void LogLine(const std::string& line) {
 
 // h1eth.conf where it is looked for; the defaults when there is none. Each problem is one line.
 Settings ReadSettings() {
-  const std::string path =
-      SettingsFilePath(front::Environment(kSettingsVariable), front::LibraryFolder());
-  const SettingsReading reading = ReadSettingsFile(path);
+  const std::string named = front::Environment(kSettingsVariable);
+  const std::string path = SettingsFilePath(named, front::LibraryFolder());
+  const SettingsReading reading = ReadSettingsFile(path, !named.empty());
   for (const std::string& problem : reading.problems) {
     err(kLogLevelNormal, "H1ETH: %s %s", path.c_str(), problem.c_str());
   }

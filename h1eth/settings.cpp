@@ -160,14 +160,17 @@ std::string SettingsFilePath(std::string_view variable, std::string_view library
   return ConfigurationFilePath(variable, kSettingsFileName, libraryFolder, PathExists);
 }
 
-SettingsReading ReadSettingsFile(const std::string& path) {
+SettingsReading ReadSettingsFile(const std::string& path, bool named) {
   FileReading file = ReadSmallFile(path, kSettingsByteLimit);
   SettingsReading reading;
   switch (file.outcome) {
     case FileReadOutcome::kRead:
       return ParseSettings(file.text);
     case FileReadOutcome::kMissing:
-      return reading;
+      if (!named) return reading;
+      reading.problems.push_back(std::string("does not exist (") + kSettingsVariable +
+                                 " names it)");
+      break;
     case FileReadOutcome::kDirectory:
       reading.problems.emplace_back("is a directory");
       break;

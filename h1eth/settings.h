@@ -78,8 +78,9 @@ std::string SettingsFilePath(std::string_view variable, std::string_view library
 // The file at `path`, read and parsed: the defaults when there is none. Only a regular file of at
 // most kSettingsByteLimit bytes is read; a folder, a FIFO, a device, a larger file or one that
 // cannot be read is one problem ("is a directory: the defaults apply", to follow the path) and
-// leaves the defaults.
-SettingsReading ReadSettingsFile(const std::string& path);
+// leaves the defaults. A file that is not there is a problem too where TAV_H1ETH_CONF `named` it:
+// a mistyped path would otherwise go unnoticed, and with it every key the file was to set.
+SettingsReading ReadSettingsFile(const std::string& path, bool named = false);
 
 // What the settings ask of the class 4 transport.
 TransportSettings TransportSettingsOf(const Settings& settings);

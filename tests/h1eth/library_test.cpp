@@ -33,12 +33,22 @@
 namespace tav::h1eth {
 namespace {
 
+// An h1eth.conf with nothing in it: the transport's defaults, whatever /etc/tavsh1 holds.
+const std::string& EmptySettingsFile() {
+  static const std::string path = [] {
+    const std::string file = ::testing::TempDir() + "h1eth-defaults.conf";
+    std::fclose(std::fopen(file.c_str(), "w"));
+    return file;
+  }();
+  return path;
+}
+
 class H1EthLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
     unsetenv("TAV_H1_INTERFACE");
     unsetenv("TAV_H1_CAPTURE");
-    setenv("TAV_H1ETH_CONF", "/nonexistent/h1eth.conf", 1);
+    setenv("TAV_H1ETH_CONF", EmptySettingsFile().c_str(), 1);
     fake::ClearLog();
   }
   void TearDown() override { H1CloseDriver(); }
@@ -81,7 +91,7 @@ std::string Output(const std::string& command) {
 
 TEST_F(H1EthLibrary, OpenWithoutCapNetRawSaysWhatIsMissingAndHow) {
   std::string command =
-      std::string("TAV_H1_INTERFACE=lo TAV_H1ETH_CONF=/nonexistent ") + TAV_H1ETH_OPEN_PROBE;
+      "TAV_H1_INTERFACE=lo TAV_H1ETH_CONF=" + EmptySettingsFile() + " " + TAV_H1ETH_OPEN_PROBE;
   if (geteuid() == 0) {
     // Root has every capability: the child runs without CAP_NET_RAW in any of its sets.
     if (std::system("setpriv --version > /dev/null 2>&1") != 0) {
@@ -89,8 +99,8 @@ TEST_F(H1EthLibrary, OpenWithoutCapNetRawSaysWhatIsMissingAndHow) {
                       "CAP_NET_RAW for the child";
     }
     command =
-        "TAV_H1_INTERFACE=lo TAV_H1ETH_CONF=/nonexistent setpriv --inh-caps=-all "
-        "--bounding-set=-net_raw " TAV_H1ETH_OPEN_PROBE;
+        "TAV_H1_INTERFACE=lo TAV_H1ETH_CONF=" + EmptySettingsFile() +
+        " setpriv --inh-caps=-all --bounding-set=-net_raw " TAV_H1ETH_OPEN_PROBE;
   }
   const std::string output = Output(command + " 2>&1");
   EXPECT_EQ(output,

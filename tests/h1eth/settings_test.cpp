@@ -100,9 +100,12 @@ TEST(H1EthSettings, ReadsOnlyARegularFileWithinTheLimit) {
     std::string path;
     uint16_t credit;
     const char* problem;  // the one problem, or nothing
+    bool named = false;   // named by TAV_H1ETH_CONF
   } rows[] = {
       {(folder / "small.conf").string(), 4, ""},
       {(folder / "none.conf").string(), 8, ""},
+      {(folder / "none.conf").string(), 8,
+       "does not exist (TAV_H1ETH_CONF names it): the defaults apply", true},
       {folder.string(), 8, "is a directory: the defaults apply"},
       {(folder / "fifo.conf").string(), 8, "is not a regular file"},
       {"/dev/zero", 8, "is not a regular file"},
@@ -110,7 +113,7 @@ TEST(H1EthSettings, ReadsOnlyARegularFileWithinTheLimit) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.path);
-    const SettingsReading reading = ReadSettingsFile(row.path);
+    const SettingsReading reading = ReadSettingsFile(row.path, row.named);
     EXPECT_EQ(reading.settings.credit, row.credit);
     ASSERT_EQ(reading.problems.size(), *row.problem == '\0' ? 0u : 1u);
     if (!reading.problems.empty()) {

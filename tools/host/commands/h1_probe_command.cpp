@@ -57,7 +57,8 @@ tav::h1eth::Settings ReadSettings(const std::string& library) {
   const std::string folder = std::filesystem::path(library).parent_path().string() + "/";
   const std::string path =
       tav::h1eth::SettingsFilePath(variable == nullptr ? "" : variable, folder);
-  const tav::h1eth::SettingsReading reading = tav::h1eth::ReadSettingsFile(path);
+  const tav::h1eth::SettingsReading reading =
+      tav::h1eth::ReadSettingsFile(path, variable != nullptr && *variable != '\0');
   for (const std::string& problem : reading.problems) {
     fmt::print(stderr, "tavhost {}: {} {}\n", kCommand, path, problem);
   }
