@@ -10,6 +10,8 @@ set(TAV_WINE_SKIP_REASON
     "skipped: (this machine cannot run 32-bit programs|32-bit Wine could not be installed)")
 set(TAV_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "WINEPREFIX of the Windows tests")
 # Programs for the build machine itself: the 32-bit probe and the Linux side of the serial test.
+# They are the same for every Windows build, so the windows presets share one folder
+# (build/build-machine): the second preset finds them built.
 set(TAV_BUILD_MACHINE_PROGRAMS ${CMAKE_BINARY_DIR}/build_machine CACHE PATH
     "Folder of the build machine's test programs")
 
