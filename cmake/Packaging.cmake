@@ -36,6 +36,19 @@ if(TARGET tavhost)
   ]])
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/bash-completion/tavhost
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  # The services tavhost-gateway@NAME and tavhost-bridge@NAME and the sandbox they share, in the
+  # .deb alone: they run /usr/bin/tavhost, which the .tar.gz has elsewhere. Installed, enabled
+  # by nobody but the administrator.
+  install(CODE "set(TAV_SYSTEMD_UNITS \"${PROJECT_SOURCE_DIR}/packaging/systemd/\")")
+  install(CODE [[
+    if(TAV_PACKAGE_GENERATOR STREQUAL "DEB")
+      # /lib beside /usr, where Debian's systemd packages put their units.
+      set(units "${CMAKE_INSTALL_PREFIX}/../lib/systemd/system")
+      cmake_path(NORMAL_PATH units)
+      file(INSTALL "${TAV_SYSTEMD_UNITS}" DESTINATION "${units}" FILE_PERMISSIONS OWNER_READ
+           OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()
+  ]])
 endif()
 
 # The public headers: the records the host passes and TavMain, for anyone integrating the driver

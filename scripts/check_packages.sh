@@ -3,7 +3,7 @@
 # build/linux-release) into empty folders
 # and runs `tavhost demo` from each: the .deb's files (dpkg -x, as dpkg would lay them under /usr)
 # and the .tar.gz's. Checks that the .deb asks for nothing but the C and C++ runtimes and
-# libmosquitto (tavhost bridge).
+# libmosquitto (tavhost bridge), and that its systemd units pass systemd's own checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/linux-release
@@ -31,6 +31,28 @@ for tavhost in "${root}"/deb/usr/bin/tavhost "${root}"/tavsh1-*-Linux/bin/tavhos
   tail -n 3 "${root}/demo.out"
   grep -q "01DW0100100" "${root}/demo.out" || { echo "the demo did not read" >&2; exit 1; }
 done
+
+# The services: each unit of the .deb passes systemd-analyze verify, which also finds
+# /usr/bin/tavhost and the manual page its Documentation= names, on the .deb's files with the
+# machine's own units beside them (the targets ours name); a warning of it (a key misspelt, a
+# value it cannot parse and ignores) fails the check too. Their sandbox keeps its exposure
+# (systemd-analyze security, whose threshold counts tenths) at 2.0 or below, and the package
+# enables none of them.
+verify_root="${root}/verify"
+cp -a "${root}/deb" "${verify_root}"
+cp -rn /lib/systemd/system/. "${verify_root}/lib/systemd/system/"
+for unit in tavhost-gateway tavhost-bridge; do
+  [[ -f "${root}/deb/lib/systemd/system/${unit}@.service" ]] ||
+    { echo "the .deb has no ${unit}@.service" >&2; exit 1; }
+  instance="${unit}@check.service"
+  verdict=$(MANPATH="${verify_root}/usr/share/man" \
+    systemd-analyze verify --root="${verify_root}" "${instance}" 2>&1) &&
+    [[ -z "${verdict}" ]] || { echo "${instance}: ${verdict:-systemd-analyze verify failed}" >&2; exit 1; }
+  exposure=$(systemd-analyze security --offline=yes --root="${verify_root}" --threshold=20 \
+    "${instance}" 2>&1) || { echo "${exposure}" >&2; echo "${instance} is exposed more" >&2; exit 1; }
+  tail -n 1 <<<"${exposure}"
+done
+[[ ! -e "${root}/deb/etc/systemd" ]] || { echo "the .deb enables a service" >&2; exit 1; }
 
 # Debian's rules: lintian finds no error, and warns only of what the reference explains (its
 # Packages section lists each warning and why it is left).

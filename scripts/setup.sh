@@ -11,14 +11,15 @@ if [ "${1:-}" = --demo ]; then demo_only=1; fi
 # that run beside Wine. wine64 runs the windows-x64 tests on every machine. lintian judges the
 # .deb. iproute2 makes the network namespaces and veth pairs of libh1eth's tests, tshark judges
 # their frames. tavhost bridge links libmosquitto; its tests run Debian's mosquitto broker,
-# subscribe with its clients and make their TLS certificates with openssl.
+# subscribe with its clients and make their TLS certificates with openssl. systemd brings
+# systemd-analyze, which checks the .deb's units (it needs no running systemd).
 packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev
   qemu-user g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev valgrind
-  tshark iproute2 lintian bash-completion
+  tshark iproute2 lintian bash-completion systemd
   libmosquitto-dev mosquitto mosquitto-clients openssl libprotobuf-dev protobuf-compiler
 )
 demo_packages=(
