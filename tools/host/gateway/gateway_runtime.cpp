@@ -48,6 +48,14 @@ bool NonBlocking(int fd) {
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+// Whether a client's called TSAP leads to a station's: the same bytes, or for S7's two-byte
+// TSAPs the same rack and slot (the first byte is the kind of connection the client asks for:
+// 01 programming device, 02 operator panel, 03 S7 basic).
+bool CallsStation(const Tsap& called, const Tsap& station) {
+  if (called == station) return true;
+  return called.size() == 2 && station.size() == 2 && called[1] == station[1];
+}
+
 struct Listener {
   int fd = -1;
   uint16_t port = 0;
@@ -266,7 +274,7 @@ class Gateway {
     std::optional<size_t> chosen;
     for (size_t route : client.listener->routes) {
       const std::optional<Tsap>& tsap = settings_.routes[route].remoteTsap;
-      if (tsap && *tsap == request.calledTsap) chosen = route;
+      if (tsap && CallsStation(request.calledTsap, *tsap)) chosen = route;
       if (!tsap && !chosen) chosen = route;
     }
     if (settings_.routes[client.listener->routes.front()].protocol != Protocol::kS7) {
