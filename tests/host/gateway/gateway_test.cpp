@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "gateway/client_session.h"
 #include "gateway/gateway_settings.h"
 #include "netns.h"
+#include "peer.h"
 #include "plc_sessions/frames.h"
 #include "plc_sessions/tpkt.h"
 #include "snap7_client.h"
@@ -322,6 +324,132 @@ TEST_F(GatewayOverH1, Snap7ClientReadsAndWritesEveryAreaThroughTheGateway) {
   Snap7Client outsider;
   EXPECT_NE(outsider.Connect("127.0.0.1", 104, 0, 2), 0);
   EXPECT_NE(Log().find("refused: not in the allow list of port 104"), std::string::npos) << Log();
+}
+
+// A TCP connection to the gateway on the driver's loopback.
+h1tcp::test::PeerSocket ConnectTo(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  return h1tcp::test::PeerSocket(fd);
+}
+
+// One fetch/write exchange: the answer's header and, for a fetch, its data.
+std::optional<Bytes> Exchange(h1tcp::test::PeerSocket& socket, bool iso, const Bytes& request,
+                              size_t dataBytes) {
+  if (!iso) {
+    socket.Send(request);
+    return socket.Read(sessions::kS5HeaderBytes + dataBytes);
+  }
+  socket.SendData(request);
+  return socket.ReadData();
+}
+
+constexpr const char* kFetchWriteRoutes =
+    "[[route]]\nprotocol = \"fetch-write\"\nport = 2000\nstation = \"0A0B0C010204\"\n"
+    "local_tsap = \"TSAPLOC1\"\nread_tsap = \"TSAPRD01\"\nwrite_tsap = \"TSAPWR01\"\n"
+    "[[route]]\nprotocol = \"fetch-write-iso\"\nport = 2001\nstation = \"0A0B0C010204\"\n"
+    "local_tsap = \"TSAPLOC1\"\nread_tsap = \"TSAPRD01\"\nwrite_tsap = \"TSAPWR01\"\n"
+    "[[route]]\nprotocol = \"fetch-write\"\nport = 2002\nstation = \"0A0B0C010204\"\n"
+    "local_tsap = \"TSAPLOC1\"\nread_tsap = \"TSAPRD01\"\nwrite_tsap = \"TSAPWR01\"\n"
+    "read_only = true\n";
+
+TEST_F(GatewayOverH1, FetchWriteClientsReachTheStationsS5MemoryByteExact) {
+  std::string skip;
+  if (!Start(false, kFetchWriteRoutes, skip)) GTEST_SKIP() << skip;
+  using sessions::S5Opcode;
+  struct AreaRow {
+    uint8_t org;
+    uint16_t start, length;  // words in data blocks, bytes elsewhere
+  };
+  const AreaRow areas[] = {{sessions::kS5OrgDataBlock, 0, 64}, {sessions::kS5OrgDataBlock, 10, 3},
+                           {sessions::kS5OrgFlags, 0, 200},    {sessions::kS5OrgInputs, 4, 16},
+                           {sessions::kS5OrgOutputs, 0, 32}};
+  uint8_t seed = 3;
+  for (const bool iso : {false, true}) {
+    h1tcp::test::PeerSocket socket = ConnectTo(iso ? 2001 : 2000);
+    if (iso) {
+      const uint8_t local[] = {0x01, 0x00};
+      socket.Send(h1tcp::ConnectionRequest(local, local, 1));
+      const std::optional<Bytes> confirm = socket.ReadTpkt();
+      ASSERT_TRUE(confirm && confirm->size() > 5 && (*confirm)[5] == 0xD0) << Log();
+    }
+    for (const AreaRow& row : areas) {
+      const sessions::S5Request write{S5Opcode::kWrite, row.org, 10, row.start, row.length};
+      const Bytes data = Pattern(sessions::S5DataBytes(write), seed++);
+      Bytes request = sessions::S5RequestHeader(write);
+      request.insert(request.end(), data.begin(), data.end());
+      const std::optional<Bytes> ack = Exchange(socket, iso, request, 0);
+      ASSERT_TRUE(ack) << Log();
+      EXPECT_EQ(sessions::ParseS5AnswerHeader(*ack)->error, sessions::kS5ErrorNone);
+      sessions::S5Request fetch = write;
+      fetch.opcode = S5Opcode::kFetch;
+      const std::optional<Bytes> answer =
+          Exchange(socket, iso, sessions::S5RequestHeader(fetch), data.size());
+      ASSERT_TRUE(answer && answer->size() == sessions::kS5HeaderBytes + data.size()) << Log();
+      EXPECT_EQ(Bytes(answer->begin() + sessions::kS5HeaderBytes, answer->end()), data)
+          << "org " << int{row.org} << (iso ? " over ISO" : " plain");
+    }
+  }
+  // The read-only route fetches and refuses the write with the error byte; the memory stays.
+  h1tcp::test::PeerSocket reader = ConnectTo(2002);
+  const sessions::S5Request write{S5Opcode::kWrite, sessions::kS5OrgDataBlock, 10, 0, 2};
+  Bytes request = sessions::S5RequestHeader(write);
+  request.resize(request.size() + 4, 0xEE);
+  const std::optional<Bytes> ack = Exchange(reader, false, request, 0);
+  ASSERT_TRUE(ack) << Log();
+  EXPECT_EQ(sessions::ParseS5AnswerHeader(*ack)->error, sessions::kS5ErrorWriteRefused);
+  sessions::S5Request fetch = write;
+  fetch.opcode = S5Opcode::kFetch;
+  const std::optional<Bytes> answer = Exchange(reader, false, sessions::S5RequestHeader(fetch), 4);
+  ASSERT_TRUE(answer) << Log();
+  const Bytes lastWritten = Pattern(128, 3 + std::size(areas));  // DB 10 over ISO
+  EXPECT_EQ(Bytes(answer->begin() + sessions::kS5HeaderBytes, answer->end()),
+            Bytes(lastWritten.begin(), lastWritten.begin() + 4));
+}
+
+// Hostile clients (garbage, a length of 65,535 and nothing after it, no CR, 200 at once) and one
+// killed mid-request, while a good client keeps reading; then the station goes, and the good
+// client is closed with the transport's reason.
+TEST_F(GatewayOverH1, HostileClientsDoNotStopAGoodOneAndAStationGoneClosesItsClients) {
+  std::string skip;
+  if (!Start(false, kFetchWriteRoutes + std::string("[[route]]\nprotocol = \"s7\"\nport = 102\n"
+                                                    "station = \"0A0B0C010201\"\n"),
+             skip))
+    GTEST_SKIP() << skip;
+  const Bytes fetch = sessions::S5RequestHeader(
+      {sessions::S5Opcode::kFetch, sessions::kS5OrgDataBlock, 10, 0, 8});
+  h1tcp::test::PeerSocket good = ConnectTo(2000);
+  ASSERT_TRUE(Exchange(good, false, fetch, 16)) << Log();
+  std::vector<h1tcp::test::PeerSocket> hostile;
+  hostile.push_back(ConnectTo(102));
+  hostile.back().Send(Bytes(64, 0xA5));
+  hostile.push_back(ConnectTo(102));
+  hostile.back().Send(Bytes{0x03, 0x00, 0xFF, 0xFF});
+  {
+    h1tcp::test::PeerSocket killed = ConnectTo(2000);
+    killed.Send(Bytes(fetch.begin(), fetch.begin() + 9));
+    killed.Reset();
+  }
+  for (int i = 0; i < 200; ++i) hostile.push_back(ConnectTo(102));
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(Exchange(good, false, fetch, 16)) << "exchange " << i << "\n" << Log();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(5'500));  // the CRs' time runs out
+  ASSERT_TRUE(Exchange(good, false, fetch, 16)) << Log();
+  const std::string log = Log();
+  for (const char* line : {"closed: sent no TPKT packet", "closed: sent a TPKT packet of 65535",
+                           "refused: 64 clients already", "closed: no CR within 5 s",
+                           "closed: the client went"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
+  h1eth::test::StopProgram(station_);
+  station_ = -1;
+  EXPECT_FALSE(Exchange(good, false, fetch, 16));
+  EXPECT_NE(Log().find("closed: station 0A0B0C010204 "), std::string::npos) << Log();
 }
 
 }  // namespace
