@@ -210,14 +210,17 @@ class GatewayOverH1 : public ::testing::Test {
   }
   void TearDown() override {
     entered_.reset();
-    for (pid_t pid : {gateway_, station_}) {
+    for (pid_t pid : {gateway_, relay_, station_}) {
       if (pid > 0) h1eth::test::StopProgram(pid);
     }
   }
 
   // Starts the station and the gateway with `routes`; false with the reason to skip.
-  bool Start(bool snap7, const std::string& routes, std::string& skip) {
-    network_ = std::make_unique<h1eth::test::TestNetwork>();
+  bool Start(bool snap7, const std::string& routes, std::string& skip,
+             const std::vector<std::string>& relay = {}) {
+    network_ = std::make_unique<h1eth::test::TestNetwork>(
+        relay.empty() ? h1eth::test::TestNetwork::Shape::kPair
+                      : h1eth::test::TestNetwork::Shape::kWithRelay);
     if (!network_->unavailable().empty()) {
       skip = network_->unavailable();
       return false;
@@ -236,6 +239,13 @@ class GatewayOverH1 : public ::testing::Test {
     const std::string stationLog = (folder_ / "station.log").string();
     station_ = network_->Spawn(network_->station(), station, stationLog);
     EXPECT_TRUE(h1eth::test::AwaitLine(stationLog, "ready"));
+    if (!relay.empty()) {
+      std::vector<std::string> argv = {TAV_BAD_NETWORK};
+      argv.insert(argv.end(), relay.begin(), relay.end());
+      const std::string relayLog = (folder_ / "relay.log").string();
+      relay_ = network_->Spawn(network_->relay(), argv, relayLog);
+      EXPECT_TRUE(h1eth::test::AwaitLine(relayLog, "relaying"));
+    }
     const std::string file = (folder_ / "gateway.toml").string();
     std::ofstream(file) << kHead << routes;
     log_ = (folder_ / "gateway.log").string();
@@ -258,6 +268,7 @@ class GatewayOverH1 : public ::testing::Test {
   std::unique_ptr<h1eth::test::EnteredNamespace> entered_;
   std::string log_;
   pid_t station_ = -1;
+  pid_t relay_ = -1;
   pid_t gateway_ = -1;
 };
 
@@ -269,18 +280,8 @@ std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
   return data;
 }
 
-TEST_F(GatewayOverH1, Snap7ClientReadsAndWritesEveryAreaThroughTheGateway) {
-  std::string skip;
-  const std::string routes = std::string(kS7Route) + "slot = 2\n" +
-                             "[[route]]\nprotocol = \"s7\"\nport = 102\nslot = 3\n"
-                             "station = \"0A0B0C010202\"\n" "[[route]]\nprotocol = \"s7\"\nport = 103\n"
-                             "station = \"0A0B0C010201\"\nread_only = true\n"
-                             "[[route]]\nprotocol = \"s7\"\nport = 104\nstation = \"0A0B0C010201\"\n"
-                             "allow = [\"10.9.9.0/24\"]\n";
-  if (!Start(true, routes, skip)) GTEST_SKIP() << skip;
-  Snap7Client client;
-  ASSERT_EQ(client.Connect("127.0.0.1", 102, 0, 2), 0) << Log();
-  EXPECT_EQ(client.NegotiatedPdu(), 480);  // the server's, across H1
+// Every area written through the gateway and read back the same, a 10,000-byte block too.
+void ExpectAreasIntact(Snap7Client& client) {
   struct AreaRow {
     int area, block, start, bytes;
   };
@@ -295,6 +296,21 @@ TEST_F(GatewayOverH1, Snap7ClientReadsAndWritesEveryAreaThroughTheGateway) {
     EXPECT_EQ(client.Read(row.area, row.block, row.start, row.bytes, read.data()), 0);
     EXPECT_EQ(read, written) << "area " << row.area << " block " << row.block;
   }
+}
+
+TEST_F(GatewayOverH1, Snap7ClientReadsAndWritesEveryAreaThroughTheGateway) {
+  std::string skip;
+  const std::string routes = std::string(kS7Route) + "slot = 2\n" +
+                             "[[route]]\nprotocol = \"s7\"\nport = 102\nslot = 3\n"
+                             "station = \"0A0B0C010202\"\n" "[[route]]\nprotocol = \"s7\"\nport = 103\n"
+                             "station = \"0A0B0C010201\"\nread_only = true\n"
+                             "[[route]]\nprotocol = \"s7\"\nport = 104\nstation = \"0A0B0C010201\"\n"
+                             "allow = [\"10.9.9.0/24\"]\n";
+  if (!Start(true, routes, skip)) GTEST_SKIP() << skip;
+  Snap7Client client;
+  ASSERT_EQ(client.Connect("127.0.0.1", 102, 0, 2), 0) << Log();
+  EXPECT_EQ(client.NegotiatedPdu(), 480);  // the server's, across H1
+  ExpectAreasIntact(client);
   int szlBytes = 0;
   EXPECT_EQ(client.ReadSzl(0x0011, 0, szlBytes), 0);
   EXPECT_GT(szlBytes, 0);
@@ -324,6 +340,14 @@ TEST_F(GatewayOverH1, Snap7ClientReadsAndWritesEveryAreaThroughTheGateway) {
   Snap7Client outsider;
   EXPECT_NE(outsider.Connect("127.0.0.1", 104, 0, 2), 0);
   EXPECT_NE(Log().find("refused: not in the allow list of port 104"), std::string::npos) << Log();
+}
+
+TEST_F(GatewayOverH1, Snap7ClientsDataStaysIntactAtTenPercentFrameLoss) {
+  std::string skip;
+  if (!Start(true, kS7Route, skip, {"--seed", "7", "--loss", "10"})) GTEST_SKIP() << skip;
+  Snap7Client client;
+  ASSERT_EQ(client.Connect("127.0.0.1", 102, 0, 2), 0) << Log();
+  ExpectAreasIntact(client);
 }
 
 // A TCP connection to the gateway on the driver's loopback.
