@@ -213,6 +213,7 @@ class GatewayOverH1 : public ::testing::Test {
     for (pid_t pid : {gateway_, relay_, station_}) {
       if (pid > 0) h1eth::test::StopProgram(pid);
     }
+    if (!HasFailure()) std::filesystem::remove_all(folder_);  // kept to be read otherwise
   }
 
   // Starts the station and the gateway with `routes`; false with the reason to skip.
@@ -249,7 +250,7 @@ class GatewayOverH1 : public ::testing::Test {
     const std::string file = (folder_ / "gateway.toml").string();
     std::ofstream(file) << kHead << routes;
     log_ = (folder_ / "gateway.log").string();
-    gateway_ = network_->Spawn(network_->driver(), {TAV_TAVHOST, "gateway", file}, log_);
+    gateway_ = network_->Spawn(network_->driver(), {TAV_TAVHOST, "gateway", file, "--stats-interval", "1"}, log_);
     EXPECT_TRUE(h1eth::test::AwaitLine(log_, "tavhost gateway: listening on 127.0.0.1:102 (s7)") ||
                 h1eth::test::AwaitLine(log_, "tavhost gateway: listening on 127.0.0.1:2000 (fetch-write)"))
         << Log();
@@ -336,6 +337,8 @@ TEST_F(GatewayOverH1, Snap7ClientReadsAndWritesEveryAreaThroughTheGateway) {
   for (const std::string& event : server_->Events(1)) {
     EXPECT_EQ(event.find("write"), std::string::npos) << event;
   }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1'100));  // a statistics line
+  EXPECT_NE(Log().find("port 103 s7: clients 1 requests 2 refusals 2"), std::string::npos) << Log();
   // A client outside the allow-list is refused at connect.
   Snap7Client outsider;
   EXPECT_NE(outsider.Connect("127.0.0.1", 104, 0, 2), 0);

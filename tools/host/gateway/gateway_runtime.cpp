@@ -384,13 +384,18 @@ class Gateway {
     return tav::EthernetAddressText(settings_.routes[*client.route].station);
   }
 
-  // Ends a client: its station connections released (DR), its socket closed, one log line.
+  // Ends a client: one log line (before the client can see its connection end), its station
+  // connections released (DR), its socket closed.
   void Close(Client& client, const std::string& why) {
     if (client.gone) return;
     client.gone = true;
+    log_(fmt::format("client {} closed: {}", client.peerText, why));
     if (!client.session.ended()) client.session.Disconnect();
     Bytes& last = client.session.toClient();
-    if (!last.empty()) send(client.fd, last.data(), last.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    client.out.insert(client.out.end(), last.begin(), last.end());
+    if (!client.out.empty()) {
+      send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
     for (const std::optional<ConnectionId>* id : {&client.main, &client.write}) {
       if (*id) layer_.Forget(**id, Now());
     }
@@ -399,7 +404,6 @@ class Gateway {
       --totals_[*client.route].clients;
       Add(totals_[*client.route].closed, client.session.counters());
     }
-    log_(fmt::format("client {} closed: {}", client.peerText, why));
   }
 
   void Stats() {
