@@ -31,6 +31,8 @@ namespace tav::gateway::test {
 namespace {
 
 using namespace tavhost::gateway;  // NOLINT(google-build-using-namespace): the gateway under test
+using h1tcp::test::Snap7Client;
+using h1tcp::test::Snap7FunctionRefused;
 using sessions::Bytes;
 
 constexpr const char* kHead = "[gateway]\nh1_interface = \"h1\"\n";

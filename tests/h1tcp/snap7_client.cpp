@@ -3,7 +3,7 @@
 #include "snap7_libmain.h"
 
 namespace tav {
-namespace gateway {
+namespace h1tcp {
 namespace test {
 
 namespace {
@@ -17,8 +17,9 @@ Snap7Client::~Snap7Client() {
   Cli_Destroy(client);
 }
 
-int Snap7Client::Connect(const char* address, uint16_t port, int rack, int slot) {
+int Snap7Client::Connect(const char* address, uint16_t port, int rack, int slot, int pdu) {
   Cli_SetParam(client_, p_u16_RemotePort, &port);
+  if (pdu != 0) Cli_SetParam(client_, p_i32_PDURequest, &pdu);
   return Cli_ConnectTo(client_, address, rack, slot);
 }
 
@@ -48,5 +49,5 @@ int Snap7Client::NegotiatedPdu() {
 int Snap7FunctionRefused() { return errCliFunctionRefused; }
 
 }  // namespace test
-}  // namespace gateway
+}  // namespace h1tcp
 }  // namespace tav
