@@ -262,7 +262,7 @@ bool ClientSession::TakePacket() {
       End("disconnected (DR)");
       return false;
     default:
-      End(fmt::format("sent a TPDU of class 0 does not carry (code 0x{:02X})",
+      End(fmt::format("sent a TPDU class 0 does not carry (code 0x{:02X})",
                       static_cast<uint8_t>(decoded->kind)));
       return false;
   }
