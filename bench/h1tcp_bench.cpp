@@ -32,7 +32,7 @@
 #include "repeated_reads.h"
 #include "snap7_process.h"
 #ifndef TAV_SNAP7_UNAVAILABLE
-#include "snap7_client.h"
+#include "snap7_client.h"  // tests/h1tcp
 #endif
 
 namespace tav::h1tcp::bench {
@@ -106,17 +106,17 @@ void Snap7ClientRead(benchmark::State& state, int bytes) {
   (void)bytes;
   state.SkipWithError(TAV_SNAP7_UNAVAILABLE);
 #else
-  const uintptr_t client = tav::bench::Snap7Connect(server->port(), kPdu);
-  if (client == 0) return state.SkipWithError("Snap7's client did not connect");
+  tav::h1tcp::test::Snap7Client client;
+  if (client.Connect("127.0.0.1", server->port(), 0, 2, kPdu) != 0) {
+    return state.SkipWithError("Snap7's client did not connect");
+  }
   std::vector<uint8_t> data(static_cast<size_t>(bytes));
   for (auto _ : state) {
-    if (tav::bench::Snap7ReadDataBlock(client, 1, 0, bytes, data.data()) != 0) {
-      tav::bench::Snap7Disconnect(client);
+    if (client.Read(kS7AreaDataBlock, 1, 0, bytes, data.data()) != 0) {
       return state.SkipWithError("read failed");
     }
     benchmark::DoNotOptimize(data.data());
   }
-  tav::bench::Snap7Disconnect(client);
   state.SetBytesProcessed(state.iterations() * bytes);
 #endif
 }

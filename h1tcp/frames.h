@@ -1,7 +1,8 @@
 // The frames of ISO on TCP (RFC 1006): TPKT packets, each holding one class 0 TPDU of the
 // transport codec (plc_sessions/cotp.h): the connection request, its confirm or disconnect, and
 // the data TPDUs that carry a session's messages. The sessions' own messages (S7, S5 fetch/write)
-// are plc_sessions/frames.h, seen here under libh1tcp's names.
+// are plc_sessions/frames.h, the TPKT framing plc_sessions/tpkt.h, seen here under libh1tcp's
+// names.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "plc_sessions/frames.h"
+#include "plc_sessions/tpkt.h"
 #include "results.h"
 
 namespace tav::h1tcp {
@@ -19,18 +21,10 @@ using namespace tav::sessions;  // NOLINT(google-build-using-namespace): the dia
 
 // ISO on TCP.
 inline constexpr uint16_t kIsoTcpPort = 102;
-inline constexpr size_t kTpktHeaderBytes = 4;
-inline constexpr size_t kDataTpduHeaderBytes = 3;  // length indicator, code, number with EOT
 inline constexpr uint8_t kTpduSizeCode = 0x0A;     // 1,024-byte TPDUs, asked for in the request
 
 // A connection request with the calling (local) and called (remote) TSAPs.
 Bytes ConnectionRequest(ByteView localTsap, ByteView remoteTsap, uint16_t sourceReference);
-// `payload` in data TPDUs of at most `tpduBytes` bytes each, the last one marked end of TSDU.
-Bytes DataTpdus(ByteView payload, size_t tpduBytes);
-// The whole TPKT packet's length once its header is in `bytes`; 0 while the header is
-// incomplete; nullopt when the header is no TPKT header.
-std::optional<size_t> TpktPacketBytes(ByteView bytes);
-
 enum class TpduKind : uint8_t { kConnectionConfirm, kDisconnect, kData, kOther };
 struct Tpdu {
   TpduKind kind = TpduKind::kOther;

@@ -202,6 +202,18 @@ std::optional<S5Request> ParseS5RequestHeader(ByteView header) {
   return S5Request{opcode, header[8], header[9], LoadBe16(&header[10]), LoadBe16(&header[12])};
 }
 
+size_t S5DataBytes(const S5Request& request) {
+  const bool words = request.org == kS5OrgDataBlock || request.org == kS5OrgExtendedDataBlock;
+  return size_t{request.length} * (words ? 2 : 1);
+}
+
+std::optional<size_t> S5RequestBytes(ByteView waiting) {
+  if (waiting.size() < kS5HeaderBytes) return 0;
+  const std::optional<S5Request> request = ParseS5RequestHeader(waiting.first(kS5HeaderBytes));
+  if (!request) return std::nullopt;
+  return kS5HeaderBytes + (request->opcode == S5Opcode::kWrite ? S5DataBytes(*request) : 0);
+}
+
 Bytes S5AnswerHeader(const S5Answer& answer) {
   Bytes header(kS5HeaderBytes);
   PutS5Head(header, static_cast<uint8_t>(answer.opcode));

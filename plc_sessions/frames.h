@@ -91,6 +91,8 @@ static_assert(kS5OrgDataBlock == 0x01 && kS5OrgFlags == 0x02 && kS5OrgInputs == 
 inline constexpr uint8_t kS5ErrorNone = 0x00;
 inline constexpr uint8_t kS5ErrorNoSuchBlock = 0x02;
 inline constexpr uint8_t kS5ErrorBlockTooShort = 0x03;
+// What a gateway answers a write it does not pass on (a read-only route).
+inline constexpr uint8_t kS5ErrorWriteRefused = 0x06;
 
 struct S5Request {
   S5Opcode opcode = S5Opcode::kFetch;
@@ -101,6 +103,12 @@ struct S5Request {
 };
 Bytes S5RequestHeader(const S5Request& request);
 std::optional<S5Request> ParseS5RequestHeader(ByteView header);
+// The bytes of data a request's length stands for: words in data blocks, bytes elsewhere.
+size_t S5DataBytes(const S5Request& request);
+// Where a request in a stream of them ends (plain TCP has no message ends of its own): its whole
+// length (a write carries its data) once its header is in `waiting`, 0 while the header is
+// incomplete, nullopt when `waiting` opens with no request header.
+std::optional<size_t> S5RequestBytes(ByteView waiting);
 
 struct S5Answer {
   S5Opcode opcode = S5Opcode::kFetchAck;

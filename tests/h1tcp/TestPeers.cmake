@@ -19,7 +19,8 @@ else()
   # the wire formats the peers speak, compiled for it.
   target_sources(tav_test_peers PRIVATE ${tav_peers_root}/h1tcp/frames.cpp
                                         ${tav_peers_root}/plc_sessions/frames.cpp
-                                        ${tav_peers_root}/plc_sessions/cotp.cpp)
+                                        ${tav_peers_root}/plc_sessions/cotp.cpp
+                                        ${tav_peers_root}/plc_sessions/tpkt.cpp)
 endif()
 # Snap7's server starts under the emulator that runs the test programs (qemu-i386 for i686).
 set(tav_peers_emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
@@ -28,6 +29,12 @@ target_compile_definitions(tav_test_peers PRIVATE TAV_TEST_EMULATOR="${tav_peers
 if(TAV_SNAP7_UNAVAILABLE STREQUAL "")
   target_compile_definitions(tav_test_peers PRIVATE TAV_SNAP7_SERVER="$<TARGET_FILE:snap7_server>")
   add_dependencies(tav_test_peers snap7_server)
+  # Snap7's client (snap7_client.h), compiled in Snap7's own dialect, as its server is.
+  add_library(tav_snap7_client STATIC ${tav_peers_dir}/snap7_client.cpp)
+  set_target_properties(tav_snap7_client PROPERTIES CXX_STANDARD 11 CXX_EXTENSIONS ON)
+  target_compile_options(tav_snap7_client PRIVATE -fno-sanitize=all)
+  target_include_directories(tav_snap7_client PUBLIC ${tav_peers_dir})
+  target_link_libraries(tav_snap7_client PUBLIC snap7)
 else()
   target_compile_definitions(tav_test_peers PRIVATE
                              TAV_SNAP7_UNAVAILABLE="${TAV_SNAP7_UNAVAILABLE}")

@@ -26,7 +26,7 @@ expect() {
   fi
 }
 
-expect "info init demo read write check watch serial bridge h1" tavhost ""
+expect "info init demo read write check watch serial bridge gateway h1" tavhost ""
 expect "read" tavhost r
 expect "--help --driver --network --tcp-map --h1-interface --plc --slot --s5 --json --version --log" tavhost --
 expect "probe" tavhost h1 ""

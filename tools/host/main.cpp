@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
   tavhost::AddWatchCommand(app, host, exitCode);
   tavhost::AddSerialCommand(app, host, exitCode);
   tavhost::AddBridgeCommand(app, host, exitCode);
+  tavhost::AddGatewayCommand(app, host, exitCode);
   tavhost::AddH1Command(app, host, exitCode);
 
   try {

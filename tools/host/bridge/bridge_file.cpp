@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <set>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "bridge/bridge_settings.h"
 #include "bridge/settings_text.h"
 #include "cli/file_problem.h"
+#include "cli/toml_reading.h"
 #include "toml_file/document.h"
 #include "vocabulary/element_kinds.h"
 
@@ -458,53 +458,33 @@ BridgeFileReading Refused(const std::string& file, int line, std::string what) {
   return {std::nullopt, {{file, line, std::move(what)}}, false};
 }
 
+// The bridge file's settings from its document.
+BridgeFileReading ReadDocument(const tav::toml_file::Document& document, const std::string& file,
+                               const std::string& folder, Environment environment,
+                               size_t mostTags) {
+  Reader reader(file, folder, environment, mostTags);
+  BridgeFileReading reading{reader.Read(document.root()), reader.Problems(), false};
+  reading.transportUsable = !reader.transportProblem;
+  SortByLine(reading.problems);
+  return reading;
+}
+
 }  // namespace
 
 BridgeFileReading ReadBridgeFile(const std::string& path, Environment environment) {
-  if (const std::optional<std::string> problem = FileReadProblem(path)) {
-    return Refused(path, 0, *problem);
-  }
-  std::ifstream file(path, std::ios::binary);
-  std::string text;
-  char chunk[65536];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-    text.append(chunk, static_cast<size_t>(file.gcount()));
-    if (text.size() > kMostFileBytes) {
-      return Refused(path, 0,
-                     fmt::format("longer than {} MiB, not a bridge file", kMostFileBytes >> 20));
-    }
-  }
-  if (file.bad()) return Refused(path, 0, "cannot be read");
+  TomlReading reading = ReadTomlFile(path, kMostFileBytes, "bridge file");
+  if (!reading.document) return Refused(path, reading.line, std::move(reading.problem));
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  return ReadBridgeText(text, path, folder.empty() ? "." : folder.string(), environment);
+  return ReadDocument(*reading.document, path, folder.empty() ? "." : folder.string(),
+                      environment, kMostTags);
 }
 
 BridgeFileReading ReadBridgeText(std::string_view text, const std::string& file,
                                  const std::string& folder, Environment environment,
                                  size_t mostTags) {
-  const tav::toml_file::Parsed parsed = tav::toml_file::Parse(text);
-  if (!parsed.document) {
-    const tav::toml_file::ParseProblem& problem = parsed.problem;
-    switch (problem.kind) {
-      case tav::toml_file::ParseProblem::Kind::kNotText:
-        return Refused(file, problem.at.line,
-                       fmt::format("byte 0x{:02X} is not ASCII text (a string takes other "
-                                   "characters as \\u escapes)",
-                                   problem.byte));
-      case tav::toml_file::ParseProblem::Kind::kSyntax:
-        return Refused(file, problem.at.line, "not TOML: " + problem.description);
-      case tav::toml_file::ParseProblem::Kind::kParserCheck:
-        break;
-    }
-    return Refused(
-        file, 0,
-        "not TOML: the parser cannot go on (its check failed: " + problem.description + ")");
-  }
-  Reader reader(file, folder, environment, mostTags);
-  BridgeFileReading reading{reader.Read(parsed.document->root()), reader.Problems(), false};
-  reading.transportUsable = !reader.transportProblem;
-  SortByLine(reading.problems);
-  return reading;
+  const TomlReading parsed = ParseTomlText(text);
+  if (!parsed.document) return Refused(file, parsed.line, parsed.problem);
+  return ReadDocument(*parsed.document, file, folder, environment, mostTags);
 }
 
 }  // namespace tavhost::bridge

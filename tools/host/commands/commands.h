@@ -18,6 +18,8 @@ void AddCheckCommand(CLI::App& app, Host& host, int& exitCode);
 void AddWatchCommand(CLI::App& app, Host& host, int& exitCode);
 void AddSerialCommand(CLI::App& app, Host& host, int& exitCode);
 void AddBridgeCommand(CLI::App& app, Host& host, int& exitCode);
+// tavhost gateway FILE (gateway/).
+void AddGatewayCommand(CLI::App& app, Host& host, int& exitCode);
 // tavhost h1 probe, libh1eth's transport used directly.
 void AddH1Command(CLI::App& app, Host& host, int& exitCode);
 

@@ -4,17 +4,16 @@
 // TSAP. It opens the link as libh1eth does: on Linux it needs CAP_NET_RAW, on Windows Npcap.
 #include <fmt/core.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "cli/output.h"
+#include "cli/tsap_text.h"
 #include "commands/commands.h"
+#include "commands/h1_settings.h"
 #include "h1eth/link.h"
 #include "h1eth/probe.h"
-#include "h1eth/settings.h"
 #include "plc_sessions/cotp.h"
 #include "runtime/host.h"
 #include "vocabulary/ethernet_address.h"
@@ -24,51 +23,6 @@ namespace tavhost {
 namespace {
 
 constexpr const char* kCommand = "h1 probe";
-constexpr size_t kS5TsapCharacters = 8;
-constexpr size_t kLargestTsap = 16;
-
-// A TSAP as typed: 0x and hexadecimal digits for bytes (an S7 station's 0x0302), else text of at
-// most 8 characters (what an S5 communication processor's TSAP holds), padded with blanks to 8.
-std::optional<tav::cotp::Bytes> ParseTsap(const std::string& text) {
-  tav::cotp::Bytes tsap;
-  if (text.starts_with("0x") || text.starts_with("0X")) {
-    const std::string digits = text.substr(2);
-    if (digits.empty() || digits.size() % 2 != 0 || digits.size() / 2 > kLargestTsap) {
-      return std::nullopt;
-    }
-    for (size_t i = 0; i < digits.size(); i += 2) {
-      const int high = tav::HexDigitValue(digits[i]);
-      const int low = tav::HexDigitValue(digits[i + 1]);
-      if (high < 0 || low < 0) return std::nullopt;
-      tsap.push_back(static_cast<uint8_t>(high << 4 | low));
-    }
-    return tsap;
-  }
-  if (text.empty() || text.size() > kS5TsapCharacters) return std::nullopt;
-  tsap.assign(text.begin(), text.end());
-  if (tsap.size() < kS5TsapCharacters) tsap.resize(kS5TsapCharacters, ' ');
-  return tsap;
-}
-
-// h1eth.conf where libh1eth would find it beside `library`, read as libh1eth reads it; the
-// defaults otherwise. Its problems go to standard error.
-tav::h1eth::Settings ReadSettings(const std::string& library) {
-  const char* variable = std::getenv(tav::h1eth::kSettingsVariable);
-  const std::string folder = std::filesystem::path(library).parent_path().string() + "/";
-  const std::string path =
-      tav::h1eth::SettingsFilePath(variable == nullptr ? "" : variable, folder);
-  const tav::h1eth::SettingsReading reading =
-      tav::h1eth::ReadSettingsFile(path, variable != nullptr && *variable != '\0');
-  for (const std::string& problem : reading.problems) {
-    fmt::print(stderr, "tavhost {}: {} {}\n", kCommand, path, problem);
-  }
-  return reading.settings;
-}
-
-tav::h1eth::Microseconds SteadyMicroseconds() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 struct ProbeOptions {
   std::string station;
@@ -80,8 +34,8 @@ struct ProbeOptions {
 int RunProbe(const Host& host, const ProbeOptions& options) {
   const std::optional<tav::EthernetAddress> station =
       tav::ParseEthernetAddressText(options.station);
-  const std::optional<tav::cotp::Bytes> remote = ParseTsap(options.tsap);
-  const std::optional<tav::cotp::Bytes> local = ParseTsap(options.localTsap);
+  const std::optional<Tsap> remote = ParseTsapText(options.tsap);
+  const std::optional<Tsap> local = ParseTsapText(options.localTsap);
   std::string interfaceName = options.interfaceName;
   if (interfaceName.empty()) interfaceName = host.h1Interface;
   if (const char* variable = std::getenv("TAV_H1_INTERFACE");
@@ -110,7 +64,7 @@ int RunProbe(const Host& host, const ProbeOptions& options) {
     return opening.failure == tav::h1eth::LinkFailure::kNoPermission ? kExitRefused : kExitUsage;
   }
   const tav::h1eth::TransportSettings settings =
-      tav::h1eth::TransportSettingsOf(ReadSettings(host.h1ethPath));
+      H1TransportSettings(host, kCommand);
   const tav::h1eth::ProbeResult result =
       tav::h1eth::Probe(*opening.link, *station, *local, *remote, settings, SteadyMicroseconds);
 

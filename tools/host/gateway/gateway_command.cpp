@@ -1,0 +1,71 @@
+// tavhost gateway FILE: ISO on TCP and fetch/write clients in front, H1 stations behind, as the
+// gateway file says, until SIGINT or SIGTERM. It opens the H1 link as libh1eth does: it needs
+// CAP_NET_RAW (and CAP_NET_BIND_SERVICE for port 102).
+#include <fmt/core.h>
+
+#include <memory>
+#include <string>
+
+#include "cli/output.h"
+#include "cli/terminal.h"
+#include "commands/commands.h"
+#include "commands/h1_settings.h"
+#include "gateway/gateway_runtime.h"
+#include "gateway/gateway_settings.h"
+#include "h1eth/link.h"
+#include "runtime/host.h"
+
+namespace tavhost {
+
+namespace {
+
+constexpr const char* kCommand = "gateway";
+
+struct GatewayOptions {
+  std::string file;
+  int statsSeconds = 0;
+};
+
+void LogLine(const std::string& line) { fmt::print(stderr, "tavhost gateway: {}\n", line); }
+
+void StatsLine(const std::string& line) {
+  fmt::print("{}\n", line);
+  std::fflush(stdout);
+}
+
+int RunGatewayCommand(const Host& host, const GatewayOptions& options) {
+  const gateway::GatewayFileReading reading = gateway::ReadGatewayFile(options.file);
+  for (const std::string& problem : reading.problems) ReportError(kCommand, problem);
+  if (!reading.settings) return kExitUsage;
+  const gateway::GatewaySettings& settings = *reading.settings;
+  tav::h1eth::LinkOpening opening = tav::h1eth::OpenPacketLink(settings.h1Interface);
+  if (!opening.link) {
+    ReportError(kCommand, tav::h1eth::DescribeLinkFailure(opening, settings.h1Interface));
+    return opening.failure == tav::h1eth::LinkFailure::kNoPermission ? kExitRefused : kExitUsage;
+  }
+  const gateway::RuntimeOptions runtime{options.statsSeconds, JsonOutput()};
+  CatchInterrupt();
+  CatchTermination();
+  const bool served =
+      gateway::RunGateway(settings, runtime, *opening.link, H1TransportSettings(host, kCommand),
+                          Interrupted, LogLine, StatsLine);
+  ReleaseInterrupt();
+  return served ? kExitDone : kExitRefused;
+}
+
+}  // namespace
+
+void AddGatewayCommand(CLI::App& app, Host& host, int& exitCode) {
+  auto options = std::make_shared<GatewayOptions>();
+  CLI::App* command = app.add_subcommand(
+      "gateway", "Serve S7 and fetch/write clients over TCP from H1 stations, as the file says");
+  command->add_option("FILE", options->file, "The gateway file (TOML)")->required();
+  command
+      ->add_option("--stats-interval", options->statsSeconds,
+                   "Seconds between statistics lines on standard output (0: none)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 86'400));
+  command->callback([&host, &exitCode, options] { exitCode = RunGatewayCommand(host, *options); });
+}
+
+}  // namespace tavhost
