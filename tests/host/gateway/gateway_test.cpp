@@ -93,6 +93,10 @@ TEST(GatewayFile, ReadsGoodFilesAndNamesEachProblemWithItsLine) {
               std::string::npos)
         << row.name << ": " << reading.problems.front();
   }
+  // The example the package ships reads as it is.
+  const GatewayFileReading example = ReadGatewayFile(TAV_EXAMPLE_GATEWAY);
+  EXPECT_TRUE(example.settings && example.problems.empty())
+      << (example.problems.empty() ? "" : example.problems.front());
 }
 
 // Client bytes as an ISO on TCP client sends them.

@@ -40,7 +40,11 @@ int RunGatewayCommand(const Host& host, const GatewayOptions& options) {
   const gateway::GatewaySettings& settings = *reading.settings;
   tav::h1eth::LinkOpening opening = tav::h1eth::OpenPacketLink(settings.h1Interface);
   if (!opening.link) {
-    ReportError(kCommand, tav::h1eth::DescribeLinkFailure(opening, settings.h1Interface));
+    // The file names the interface here, not the library's variable.
+    ReportError(kCommand, opening.failure == tav::h1eth::LinkFailure::kNoSuchInterface
+                              ? fmt::format("network interface '{}' (h1_interface in {}) not found",
+                                            settings.h1Interface, options.file)
+                              : tav::h1eth::DescribeLinkFailure(opening, settings.h1Interface));
     return opening.failure == tav::h1eth::LinkFailure::kNoPermission ? kExitRefused : kExitUsage;
   }
   const gateway::RuntimeOptions runtime{options.statsSeconds, JsonOutput()};
