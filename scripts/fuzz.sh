@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
 done
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(address_fuzzer station_file_fuzzer transfer_fuzzer s5_float_fuzzer network_file_fuzzer
-           h1tcp_fuzzer h1eth_fuzzer)
+           h1tcp_fuzzer h1eth_fuzzer gateway_client_fuzzer)
 fi
 
 cmake --preset fuzz >/dev/null
