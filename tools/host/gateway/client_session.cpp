@@ -34,9 +34,10 @@ struct S7Header {
   static constexpr size_t kDataLengthAt = 8;
   static constexpr size_t kErrorAt = 10;
 };
-constexpr uint8_t kFunctionSetup = 0xF0;
-constexpr uint8_t kFunctionRead = 0x04;
-constexpr uint8_t kFunctionWrite = 0x05;
+// The functions of S7 jobs, as the sessions name them.
+constexpr auto kFunctionSetup = static_cast<uint8_t>(sessions::S7Function::kSetup);
+constexpr auto kFunctionRead = static_cast<uint8_t>(sessions::S7Function::kRead);
+constexpr auto kFunctionWrite = static_cast<uint8_t>(sessions::S7Function::kWrite);
 // What a refusal's header says: an access error, which clients report as a refused function.
 constexpr uint16_t kS7AccessError = 0x8700;
 
