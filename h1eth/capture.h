@@ -101,6 +101,7 @@ class CapturingLink final : public Link {
   bool Send(FrameView frame) override;
   bool Receive(FrameBytes& frame, int64_t waitMicroseconds) override;
   EthernetAddress Address() const override { return link_->Address(); }
+  int ReadableDescriptor() const override { return link_->ReadableDescriptor(); }
 
  private:
   std::unique_ptr<Link> link_;
