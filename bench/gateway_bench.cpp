@@ -156,8 +156,8 @@ void LoopbackRoundTrip(benchmark::State& state) {
   at.sin_family = AF_INET;
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof at;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(listener, 1) != 0 ||
-      getsockname(listener, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
+  if (bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+      listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
     close(listener);
     return state.SkipWithError("no loopback socket");
   }

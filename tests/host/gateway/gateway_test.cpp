@@ -86,6 +86,7 @@ TEST(GatewayFile, ReadsGoodFilesAndNamesEachProblemWithItsLine) {
   const std::string head = kHead;
   const std::string s7 = kS7Route;
   const std::string numbered = head + "station_file = \"tavSH101.int\"\n";
+  const std::string s7ByNumber = numbered + "[[route]]\nprotocol = \"s7\"\nport = 102\n";
   const FileRow rows[] = {
       {"s7 by the called TSAP", head + s7, ""},
       {"fetch/write", head + "[[route]]\nprotocol = \"fetch-write\"\nport = 2000\nstation = "
@@ -120,14 +121,9 @@ TEST(GatewayFile, ReadsGoodFilesAndNamesEachProblemWithItsLine) {
       {"bad TSAP", head + s7 + "remote_tsap = \"0x030\"\n", "7: remote_tsap \"0x030\" is no TSAP"},
       {"not TOML", head + "[[route]\n", "3: not TOML"},
       // Stations by their number in the station file.
-      {"S7 by number: the file's slot", numbered + "[[route]]\nprotocol = \"s7\"\nport = 102\n"
-                                                   "station = 3\n",
-       "", "0A0B0C010203 0305"},
-      {"the route's slot first", numbered + "[[route]]\nprotocol = \"s7\"\nport = 102\n"
-                                            "station = 3\nslot = 1\n",
-       "", "0A0B0C010203 0301"},
-      {"type 6 as S7", numbered + "[[route]]\nprotocol = \"s7\"\nport = 102\nstation = 6\n", "",
-       "0A0B0C010206 0302"},
+      {"S7 by number: the file's slot", s7ByNumber + "station = 3\n", "", "0A0B0C010203 0305"},
+      {"the route's slot first", s7ByNumber + "station = 3\nslot = 1\n", "", "0A0B0C010203 0301"},
+      {"type 6 as S7", s7ByNumber + "station = 6\n", "", "0A0B0C010206 0302"},
       {"S5 by number: the line's TSAPs, the route's first",
        numbered + "[[route]]\nprotocol = \"fetch-write\"\nport = 2000\nstation = 4\n"
                   "write_tsap = \"OWN\"\n",
@@ -135,11 +131,9 @@ TEST(GatewayFile, ReadsGoodFilesAndNamesEachProblemWithItsLine) {
       {"a number the file leaves out", numbered + s7 + "[[route]]\nprotocol = \"s7\"\nport = 103\n"
                                                        "station = 9\n",
        "11: station 9: tavSH101.int configures no station 9"},
-      {"S5 station on an S7 route", numbered + "[[route]]\nprotocol = \"s7\"\nport = 102\n"
-                                               "station = 4\n",
+      {"S5 station on an S7 route", s7ByNumber + "station = 4\n",
        "7: station 4 is an S5 station in tavSH101.int: a fetch-write route"},
-      {"number out of range", numbered + "[[route]]\nprotocol = \"s7\"\nport = 102\n"
-                                         "station = 99\n",
+      {"number out of range", s7ByNumber + "station = 99\n",
        "7: station must be an integer from 1 to 98"},
       {"no station file", head + "[[route]]\nprotocol = \"s7\"\nport = 102\nstation = 3\n",
        "6: station 3: [gateway] names no station_file"},
@@ -325,7 +319,8 @@ class GatewayOverH1 : public ::testing::Test {
     }
     // The stations by number as well: the driver reads them from the station file.
     std::ofstream(folder_ / "tavSH101.int")
-        << "1=7,0A0B0C010201,2\n2=7,0A0B0C010202,3\n4=5,0A0B0C010204,TSAPLOC1,TSAPRD01,TSAPWR01\n";
+        << "1=7,0A0B0C010201,2\n2=7,0A0B0C010202,3\n"
+           "4=5,0A0B0C010204,TSAPLOC1,TSAPRD01,TSAPWR01\n";
     const std::string file = (folder_ / "gateway.toml").string();
     std::ofstream(file) << kHead << "station_file = \"tavSH101.int\"\n" << routes;
     log_ = (folder_ / "gateway.log").string();
@@ -534,7 +529,8 @@ std::vector<Release> Releases(const std::string& pcap) {
                         [&](const Release& r) { return r.reference == reference; });
   };
   Bytes gateway;  // its Ethernet address: every CR is its own
-  for (const h1eth::test::Frame& frame : h1eth::test::ReadPcap(pcap).value_or(std::vector<h1eth::test::Frame>{})) {
+  for (const h1eth::test::Frame& frame : h1eth::test::ReadPcap(pcap).value_or(
+           std::vector<h1eth::test::Frame>{})) {
     const std::span<const uint8_t> tpdu = h1eth::test::TpduOf(frame);
     if (tpdu.size() < 6) continue;
     const uint8_t kind = tpdu[1] & 0xF0;
@@ -554,7 +550,8 @@ std::vector<Release> Releases(const std::string& pcap) {
 }
 
 // Hostile clients (garbage, a length of 65,535 and nothing after it, no CR, 200 at once) and one
-// killed mid-request, while a good client keeps reading; then the station goes, and the good
+// killed mid-request (its station connections released: DR and DC in the gateway's capture),
+// while a good client keeps reading; then the station goes, and the good
 // client is closed with the transport's reason.
 TEST_F(GatewayOverH1, HostileClientsDoNotStopAGoodOneAndAStationGoneClosesItsClients) {
   std::string skip;

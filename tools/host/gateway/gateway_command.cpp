@@ -42,7 +42,9 @@ void StatsLine(const std::string& line) {
 // simulated network whose H1 library does not open, whatever the command line chose, so that it
 // reaches no station and waits for none (the gateway's own link is the H1 side).
 gateway::StationTable ReadStations(Host& host, const std::string& stationFile) {
-  if (std::optional<std::string> problem = StationFileProblem(stationFile)) return {nullptr, *problem};
+  if (std::optional<std::string> problem = StationFileProblem(stationFile)) {
+    return {nullptr, *problem};
+  }
   host.networkPath.clear();
   host.tcpMapPath.clear();
   host.h1Interface.clear();
