@@ -135,32 +135,10 @@ void OneWordDirectOverH1(benchmark::State& state) {
 }
 BENCHMARK(OneWordDirectOverH1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// A TCP connection on the driver's loopback to `port`, each message sent at once; -1 when none.
-int ConnectLoopback(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return fd;
-  close(fd);
-  return -1;
-}
-
 // A message of the request's size to an echo on the driver's loopback and back.
 void LoopbackRoundTrip(benchmark::State& state) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof at;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
-    close(listener);
-    return state.SkipWithError("no loopback socket");
-  }
+  uint16_t port = 0;
+  const int listener = h1tcp::test::ListenOnFreePort(port);
   const int on = 1;
   std::thread echo([listener, on] {
     const int fd = accept(listener, nullptr, nullptr);
@@ -171,7 +149,7 @@ void LoopbackRoundTrip(benchmark::State& state) {
     }
     close(fd);
   });
-  const int fd = ConnectLoopback(ntohs(at.sin_port));
+  const int fd = h1tcp::test::ConnectToLoopback(port);
   const bool connected = fd >= 0;
   uint8_t message[kRoundTripBytes] = {};
   if (connected) {
@@ -205,7 +183,7 @@ BENCHMARK(OneWordThroughTheGateway)->Unit(benchmark::kMicrosecond)->UseRealTime(
 // own figures hold, so the gateway's path is measured by this one.
 void OneWordThroughTheGatewayBlockingClient(benchmark::State& state) {
   StartGateway();
-  h1tcp::test::PeerSocket client(ConnectLoopback(kFirstPort));
+  h1tcp::test::PeerSocket client(h1tcp::test::ConnectToLoopback(kFirstPort));
   const uint8_t local[] = {0x01, 0x00};
   const uint8_t remote[] = {0x03, 0x02};
   client.Send(h1tcp::ConnectionRequest(local, remote, 1));
