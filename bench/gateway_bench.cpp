@@ -5,19 +5,38 @@
 // 64 clients polling 16 stations through the gateway at once (requests per second, and the
 // gateway's processor time per second of wall time, gateway_cpu).
 //
+// The yardstick, in the same run: the driver through TavMain over libh1eth reading the same word
+// from the same station straight over H1, and one loopback TCP round trip of a message of the
+// request's size; the program ends with the ratio gateway / (direct + round trip). The driver
+// reads before the gateway starts: the two would share the interface's Ethernet address, and each
+// would answer the other's frames as strays.
+//
 // Namespaces need root: without it the program says why and exits with 77, which CTest reports
 // as a skip.
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "bench_host.h"
+#include "h1tcp/frames.h"
 #include "netns.h"
+#include "peer.h"
+#include "plc_sessions/frames.h"
+#include "repeated_reads.h"
 #include "snap7_client.h"
 #include "snap7_process.h"
 
@@ -29,9 +48,40 @@ constexpr int kStations = 16;
 constexpr int kClients = 64;
 constexpr uint16_t kFirstPort = 10200;  // station n on port kFirstPort + n
 constexpr int kDataBlock = 0x84;
+constexpr size_t kRoundTripBytes = 31;  // Snap7's request for one word, TPKT and COTP included
 
 h1tcp::test::Snap7Server* loopbackServer = nullptr;
+const h1eth::test::TestNetwork* network = nullptr;
+std::filesystem::path folder;
 pid_t gateway = -1;
+std::once_flag gatewayStarted;
+
+// The mean wall time of one call of the yardstick's cases, in microseconds, from each one's last
+// run; 0 when it did not run.
+double throughTheGateway = 0;
+double blockingThroughTheGateway = 0;
+double directOverH1 = 0;
+double loopbackRoundTrip = 0;
+
+// Times the benchmark's loop into `mean` (microseconds a call).
+class MeanTime {
+ public:
+  MeanTime(benchmark::State& state, double& mean)
+      : state_(state), mean_(mean), start_(std::chrono::steady_clock::now()) {}
+  ~MeanTime() {
+    if (state_.iterations() == 0 || state_.error_occurred()) return;
+    const std::chrono::duration<double, std::micro> spent =
+        std::chrono::steady_clock::now() - start_;
+    mean_ = spent.count() / static_cast<double>(state_.iterations());
+  }
+  MeanTime(const MeanTime&) = delete;
+  MeanTime& operator=(const MeanTime&) = delete;
+
+ private:
+  benchmark::State& state_;
+  double& mean_;
+  std::chrono::steady_clock::time_point start_;
+};
 
 std::string Address(int n) {
   char text[13];
@@ -50,6 +100,20 @@ double GatewayCpuSeconds() {
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+std::string GatewayText();
+
+// The gateway, started by the first case that needs it (after the driver's).
+void StartGateway() {
+  std::call_once(gatewayStarted, [] {
+    std::ofstream(folder / "gateway.toml") << GatewayText();
+    const std::string log = (folder / "gateway.log").string();
+    gateway = network->Spawn(network->driver(),
+                             {TAV_TAVHOST, "gateway", (folder / "gateway.toml").string()}, log);
+    h1eth::test::AwaitLine(log, "tavhost gateway: listening on 127.0.0.1:" +
+                                    std::to_string(kFirstPort + kStations - 1) + " (s7)");
+  });
+}
+
 void ReadWords(benchmark::State& state, uint16_t port) {
   h1tcp::test::Snap7Client client;
   if (client.Connect("127.0.0.1", port, 0, 2) != 0) {
@@ -62,14 +126,85 @@ void ReadWords(benchmark::State& state, uint16_t port) {
   state.SetItemsProcessed(state.iterations());
 }
 
-void OneWordThroughTheGateway(benchmark::State& state) { ReadWords(state, kFirstPort); }
+// The same word of the same station (station 0's data block 1) by the driver over libh1eth.
+void OneWordDirectOverH1(benchmark::State& state) {
+  tav::bench::BenchHost host("gateway-bench-direct", "1=7," + Address(0) + ",2\n");
+  if (!host.Initialise(1)) return state.SkipWithError("the station did not come up");
+  const MeanTime mean(state, directOverH1);
+  tav::bench::ReadWordRepeatedly(state, host);
+}
+BENCHMARK(OneWordDirectOverH1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// A message of the request's size to an echo on the driver's loopback and back.
+void LoopbackRoundTrip(benchmark::State& state) {
+  uint16_t port = 0;
+  const int listener = h1tcp::test::ListenOnFreePort(port);
+  const int on = 1;
+  std::thread echo([listener, on] {
+    const int fd = accept(listener, nullptr, nullptr);
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    uint8_t message[kRoundTripBytes];
+    while (recv(fd, message, sizeof message, MSG_WAITALL) == sizeof message) {
+      send(fd, message, sizeof message, MSG_NOSIGNAL);
+    }
+    close(fd);
+  });
+  const int fd = h1tcp::test::ConnectToLoopback(port);
+  const bool connected = fd >= 0;
+  uint8_t message[kRoundTripBytes] = {};
+  if (connected) {
+    const MeanTime mean(state, loopbackRoundTrip);
+    for (auto _ : state) {
+      send(fd, message, sizeof message, MSG_NOSIGNAL);
+      if (recv(fd, message, sizeof message, MSG_WAITALL) != sizeof message) {
+        state.SkipWithError("the echo went");
+        break;
+      }
+    }
+  } else {
+    state.SkipWithError("cannot connect to the echo");
+  }
+  if (connected) close(fd);
+  if (!connected) shutdown(listener, SHUT_RDWR);
+  echo.join();
+  close(listener);
+}
+BENCHMARK(LoopbackRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void OneWordThroughTheGateway(benchmark::State& state) {
+  StartGateway();
+  const MeanTime mean(state, throughTheGateway);
+  ReadWords(state, kFirstPort);
+}
 BENCHMARK(OneWordThroughTheGateway)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same word through the gateway by a client that waits on its socket (the sessions' own S7
+// requests over ISO on TCP): Snap7's client polls for each answer with sleeps of 1 ms, which its
+// own figures hold, so the gateway's path is measured by this one.
+void OneWordThroughTheGatewayBlockingClient(benchmark::State& state) {
+  StartGateway();
+  h1tcp::test::PeerSocket client(h1tcp::test::ConnectToLoopback(kFirstPort));
+  const uint8_t local[] = {0x01, 0x00};
+  const uint8_t remote[] = {0x03, 0x02};
+  client.Send(h1tcp::ConnectionRequest(local, remote, 1));
+  if (!client.ReadTpkt()) return state.SkipWithError("no CC");
+  client.SendData(sessions::S7SetupRequest(1, 1, 480));
+  if (!client.ReadData()) return state.SkipWithError("no setup");
+  const sessions::Bytes read = sessions::S7ReadRequest(2, {sessions::kS7AreaDataBlock, 1, 0, 2});
+  const MeanTime mean(state, blockingThroughTheGateway);
+  for (auto _ : state) {
+    client.SendData(read);
+    if (!client.ReadData()) return state.SkipWithError("read failed");
+  }
+}
+BENCHMARK(OneWordThroughTheGatewayBlockingClient)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void OneWordOverLoopback(benchmark::State& state) { ReadWords(state, loopbackServer->port()); }
 BENCHMARK(OneWordOverLoopback)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Each thread one client, the threads spread over the stations.
 void ManyClientsThroughTheGateway(benchmark::State& state) {
+  StartGateway();
   const double cpu = state.thread_index() == 0 ? GatewayCpuSeconds() : 0;
   ReadWords(state, static_cast<uint16_t>(kFirstPort + state.thread_index() % kStations));
   if (state.thread_index() == 0) {
@@ -97,6 +232,19 @@ std::string GatewayText() {
   return text;
 }
 
+// The ratio the gateway is measured by, for each client: at most 1.2 is the goal.
+void PrintYardstick() {
+  if (directOverH1 <= 0 || loopbackRoundTrip <= 0) return;
+  for (const auto& [client, time] : {std::pair{"Snap7's client", throughTheGateway},
+                                     std::pair{"a blocking client", blockingThroughTheGateway}}) {
+    if (time <= 0) continue;
+    std::printf(
+        "yardstick: %s through the gateway %.1f us / (direct over H1 %.1f us + loopback round "
+        "trip %.1f us) = %.2f (goal <= 1.2)\n",
+        client, time, directOverH1, loopbackRoundTrip, time / (directOverH1 + loopbackRoundTrip));
+  }
+}
+
 }  // namespace
 }  // namespace tav::gateway::bench
 
@@ -109,11 +257,15 @@ int main(int argc, char** argv) {
     std::printf("skipped: %s\n", network.unavailable().c_str());
     return kSkipped;
   }
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("gateway-bench-" + std::to_string(getpid()));
+  tav::gateway::bench::network = &network;
+  folder = std::filesystem::temp_directory_path() / ("gateway-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   std::ofstream(folder / "network.toml") << NetworkText();
-  std::ofstream(folder / "gateway.toml") << GatewayText();
+  // The driver over libh1eth, and the gateway, on the driver's side of the pair with the
+  // transport's defaults, whatever /etc/tavsh1 holds.
+  setenv("TAV_H1_INTERFACE", test::kLinkName, 1);
+  std::ofstream(folder / "defaults.conf").close();
+  setenv("TAV_H1ETH_CONF", (folder / "defaults.conf").c_str(), 1);
   std::unique_ptr<tav::h1tcp::test::Snap7Server> server;
   test::InNamespace(network.station(), [&] {
     server = std::make_unique<tav::h1tcp::test::Snap7Server>(480, 1, false);
@@ -134,18 +286,13 @@ int main(int argc, char** argv) {
        std::to_string(server->port())},
       stationLog);
   test::AwaitLine(stationLog, "ready");
-  const std::string gatewayLog = (folder / "gateway.log").string();
-  gateway = network.Spawn(network.driver(),
-                          {TAV_TAVHOST, "gateway", (folder / "gateway.toml").string()},
-                          gatewayLog);
-  test::AwaitLine(gatewayLog, "tavhost gateway: listening on 127.0.0.1:" +
-                                  std::to_string(kFirstPort + kStations - 1) + " (s7)");
   {
     test::EnteredNamespace entered(network.driver());
     benchmark::RunSpecifiedBenchmarks();
   }
+  PrintYardstick();
   benchmark::Shutdown();
-  test::StopProgram(gateway);
+  if (gateway > 0) test::StopProgram(gateway);
   test::StopProgram(station);
   std::filesystem::remove_all(folder);
   return 0;

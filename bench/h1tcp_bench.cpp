@@ -29,6 +29,7 @@
 #include "abi/records.h"
 #include "abi/transfer_block.h"
 #include "frames.h"
+#include "peer.h"
 #include "repeated_reads.h"
 #include "snap7_process.h"
 #ifndef TAV_SNAP7_UNAVAILABLE
@@ -125,14 +126,8 @@ void Snap7ClientRead(benchmark::State& state, int bytes) {
 class BlockingClient {
  public:
   explicit BlockingClient(uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return;
+    fd_ = test::ConnectToLoopback(port);
+    if (fd_ < 0) return;
     const uint8_t local[] = {0x01, 0x00};
     const uint8_t remote[] = {0x01, 0x02};
     if (!Send(ConnectionRequest(local, remote, 1), false)) return;

@@ -87,4 +87,17 @@ bool CapturingLink::Receive(FrameBytes& frame, int64_t waitMicroseconds) {
   return received;
 }
 
+std::unique_ptr<Link> CaptureWhenAsked(std::unique_ptr<Link> link, const std::string& path,
+                                       const PcapWriter::Log& log) {
+  if (path.empty()) return link;
+  std::string problem;
+  std::unique_ptr<PcapWriter> writer = PcapWriter::Create(path, log, &problem);
+  if (!writer) {
+    log("capture file " + path + " (TAV_H1_CAPTURE) cannot be written (" + problem +
+        "): no capture");
+    return link;
+  }
+  return std::make_unique<CapturingLink>(std::move(link), std::move(writer));
+}
+
 }  // namespace tav::h1eth

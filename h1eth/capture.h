@@ -52,6 +52,9 @@ static_assert(offsetof(PcapRecordHeader, capturedBytes) == 8);
 static_assert(offsetof(PcapRecordHeader, frameBytes) == 12);
 static_assert(sizeof(PcapRecordHeader) == 16);
 
+// The environment variable that names the capture file.
+inline constexpr char kCaptureVariable[] = "TAV_H1_CAPTURE";
+
 inline constexpr uint32_t kPcapMagicMicroseconds = 0xA1B2C3D4;
 inline constexpr uint32_t kPcapLinkTypeEthernet = 1;
 inline constexpr uint32_t kPcapSnapshotLength = 65535;
@@ -98,10 +101,16 @@ class CapturingLink final : public Link {
   bool Send(FrameView frame) override;
   bool Receive(FrameBytes& frame, int64_t waitMicroseconds) override;
   EthernetAddress Address() const override { return link_->Address(); }
+  int ReadableDescriptor() const override { return link_->ReadableDescriptor(); }
 
  private:
   std::unique_ptr<Link> link_;
   std::unique_ptr<PcapWriter> writer_;
 };
+
+// `link` wrapped for the capture file at `path` (what TAV_H1_CAPTURE names); `link` itself when
+// no path is given, or, with one line to `log`, when the file cannot be written.
+std::unique_ptr<Link> CaptureWhenAsked(std::unique_ptr<Link> link, const std::string& path,
+                                       const PcapWriter::Log& log);
 
 }  // namespace tav::h1eth

@@ -50,7 +50,6 @@ namespace tav::h1eth {
 namespace {
 
 constexpr char kInterfaceVariable[] = "TAV_H1_INTERFACE";
-constexpr char kCaptureVariable[] = "TAV_H1_CAPTURE";
 // The driver's pause between two polls: the longest an operation reads the link, and a receive
 // waits for its answer.
 constexpr Microseconds kPauseMicroseconds = 1'000;
@@ -208,16 +207,7 @@ std::unique_ptr<Link> OpenLink() {
     LogLine(DescribeLinkFailure(opening, interfaceName));
     return nullptr;
   }
-  const std::string capture = front::Environment(kCaptureVariable);
-  if (capture.empty()) return std::move(opening.link);
-  std::string problem;
-  std::unique_ptr<PcapWriter> writer = PcapWriter::Create(capture, LogLine, &problem);
-  if (!writer) {
-    LogLine("capture file " + capture + " (TAV_H1_CAPTURE) cannot be written (" + problem +
-            "): no capture");
-    return std::move(opening.link);
-  }
-  return std::make_unique<CapturingLink>(std::move(opening.link), std::move(writer));
+  return CaptureWhenAsked(std::move(opening.link), front::Environment(kCaptureVariable), LogLine);
 }
 
 uint16_t Open(void* connectRecord, bool s7) {

@@ -38,6 +38,9 @@ class Link {
   // false when none came in that time.
   virtual bool Receive(FrameBytes& frame, int64_t waitMicroseconds) = 0;
   virtual EthernetAddress Address() const = 0;
+  // A descriptor that polls readable when a frame may have come (the packet socket), for an
+  // owner that waits on its own sockets and the link at once; -1 where there is none.
+  virtual int ReadableDescriptor() const { return -1; }
 };
 
 // Whether a frame is an H1 frame: IEEE 802.3 with a length field, LLC DSAP FE, SSAP FE, UI.

@@ -138,6 +138,7 @@ class PacketLink final : public Link {
   }
 
   EthernetAddress Address() const override { return address_; }
+  int ReadableDescriptor() const override { return socket_; }
 
  private:
   static void AddMicroseconds(timespec& time, int64_t microseconds) {

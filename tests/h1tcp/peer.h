@@ -15,6 +15,8 @@ namespace tav::h1tcp::test {
 
 // A listening socket on 127.0.0.1 and a free port the system chose.
 int ListenOnFreePort(uint16_t& port);
+// A TCP connection to `port` on 127.0.0.1, each message sent at once (TCP_NODELAY); -1 when none.
+int ConnectToLoopback(uint16_t port);
 
 class PeerSocket {
  public:

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -20,6 +21,7 @@
 
 #include "gateway/client_session.h"
 #include "gateway/gateway_settings.h"
+#include "frame_judge.h"
 #include "netns.h"
 #include "peer.h"
 #include "plc_sessions/frames.h"
@@ -41,12 +43,50 @@ constexpr const char* kS7Route = "[[route]]\nprotocol = \"s7\"\nport = 102\nstat
 struct FileRow {
   const char* name;
   std::string text;
-  const char* problem;  // a part of the one problem; "" for a good file
+  const char* problem;      // a part of the one problem; "" for a good file
+  const char* reaches = "";  // the first route's station and TSAPs (Reach), when given
 };
+
+// The PlcTable the driver reads from the station file "tavSH101.int" of the rows: 3 an S7
+// station in slot 5, 4 an S5 station whose line names TSAPs, 6 one of type 6.
+StationTable NumberedStations(const std::string& path) {
+  static const std::unique_ptr<tav::DriverInstance> instance = [] {
+    auto table = std::make_unique<tav::DriverInstance>();
+    const auto station = [&](int n, uint8_t type, const char* address) -> tav::PlcEntry& {
+      tav::PlcEntry& entry = table->plcTable[n];
+      entry.plcType = type;
+      std::strcpy(entry.ethernetAddress, address);
+      return entry;
+    };
+    station(3, tav::kPlcTypeS7, "0A0B0C010203").slot = 5;
+    tav::PlcEntry& s5 = station(4, tav::kPlcTypeS5, "0A0B0C010204");
+    std::strcpy(s5.ltsap, "LOC");
+    std::strcpy(s5.rtsap, "READ");
+    std::strcpy(s5.wtsap, "WRITE");
+    station(6, 6, "0A0B0C010206").slot = 2;
+    return table;
+  }();
+  if (path != "tavSH101.int") return {nullptr, path + ": no such file"};
+  return {instance.get(), ""};
+}
+
+// S7: the address and the remote TSAP; fetch/write: the address and the local, read and write
+// TSAPs as text.
+std::string Reach(const RouteSettings& route) {
+  const std::string station = tav::EthernetAddressText(route.station);
+  if (route.protocol == Protocol::kS7) {
+    return station + " " + (route.remoteTsap ? tav::HexText(*route.remoteTsap) : "-");
+  }
+  const auto text = [](const Tsap& tsap) { return std::string(tsap.begin(), tsap.end()); };
+  return station + " " + text(route.localTsap.value_or(Tsap{})) + "/" + text(route.readTsap) +
+         "/" + text(route.writeTsap);
+}
 
 TEST(GatewayFile, ReadsGoodFilesAndNamesEachProblemWithItsLine) {
   const std::string head = kHead;
   const std::string s7 = kS7Route;
+  const std::string numbered = head + "station_file = \"tavSH101.int\"\n";
+  const std::string s7ByNumber = numbered + "[[route]]\nprotocol = \"s7\"\nport = 102\n";
   const FileRow rows[] = {
       {"s7 by the called TSAP", head + s7, ""},
       {"fetch/write", head + "[[route]]\nprotocol = \"fetch-write\"\nport = 2000\nstation = "
@@ -80,12 +120,36 @@ TEST(GatewayFile, ReadsGoodFilesAndNamesEachProblemWithItsLine) {
        "3: listen \"any\" is no IPv4 address"},
       {"bad TSAP", head + s7 + "remote_tsap = \"0x030\"\n", "7: remote_tsap \"0x030\" is no TSAP"},
       {"not TOML", head + "[[route]\n", "3: not TOML"},
+      // Stations by their number in the station file.
+      {"S7 by number: the file's slot", s7ByNumber + "station = 3\n", "", "0A0B0C010203 0305"},
+      {"the route's slot first", s7ByNumber + "station = 3\nslot = 1\n", "", "0A0B0C010203 0301"},
+      {"type 6 as S7", s7ByNumber + "station = 6\n", "", "0A0B0C010206 0302"},
+      {"S5 by number: the line's TSAPs, the route's first",
+       numbered + "[[route]]\nprotocol = \"fetch-write\"\nport = 2000\nstation = 4\n"
+                  "write_tsap = \"OWN\"\n",
+       "", "0A0B0C010204 LOC     /READ    /OWN     "},
+      {"a number the file leaves out", numbered + s7 + "[[route]]\nprotocol = \"s7\"\nport = 103\n"
+                                                       "station = 9\n",
+       "11: station 9: tavSH101.int configures no station 9"},
+      {"S5 station on an S7 route", s7ByNumber + "station = 4\n",
+       "7: station 4 is an S5 station in tavSH101.int: a fetch-write route"},
+      {"number out of range", s7ByNumber + "station = 99\n",
+       "7: station must be an integer from 1 to 98"},
+      {"no station file", head + "[[route]]\nprotocol = \"s7\"\nport = 102\nstation = 3\n",
+       "6: station 3: [gateway] names no station_file"},
+      {"a station file the driver cannot read",
+       head + "station_file = \"tavSH102.int\"\n[[route]]\nprotocol = \"s7\"\nport = 102\n"
+              "station = 3\n",
+       "3: station_file: tavSH102.int: no such file"},
   };
   for (const FileRow& row : rows) {
-    const GatewayFileReading reading = ReadGatewayText(row.text, "gw.toml");
+    const GatewayFileReading reading = ReadGatewayText(row.text, "gw.toml", NumberedStations);
     if (std::string(row.problem).empty()) {
-      EXPECT_TRUE(reading.settings && reading.problems.empty())
+      ASSERT_TRUE(reading.settings && reading.problems.empty())
           << row.name << ": " << (reading.problems.empty() ? "" : reading.problems.front());
+      if (*row.reaches != '\0') {
+        EXPECT_EQ(Reach(reading.settings->routes.front()), row.reaches) << row.name;
+      }
       continue;
     }
     ASSERT_FALSE(reading.problems.empty()) << row.name;
@@ -253,9 +317,15 @@ class GatewayOverH1 : public ::testing::Test {
       relay_ = network_->Spawn(network_->relay(), argv, relayLog);
       EXPECT_TRUE(h1eth::test::AwaitLine(relayLog, "relaying"));
     }
+    // The stations by number as well: the driver reads them from the station file.
+    std::ofstream(folder_ / "tavSH101.int")
+        << "1=7,0A0B0C010201,2\n2=7,0A0B0C010202,3\n"
+           "4=5,0A0B0C010204,TSAPLOC1,TSAPRD01,TSAPWR01\n";
     const std::string file = (folder_ / "gateway.toml").string();
-    std::ofstream(file) << kHead << routes;
+    std::ofstream(file) << kHead << "station_file = \"tavSH101.int\"\n" << routes;
     log_ = (folder_ / "gateway.log").string();
+    capture_ = (folder_ / "h1.pcap").string();
+    setenv("TAV_H1_CAPTURE", capture_.c_str(), 1);
     gateway_ = network_->Spawn(network_->driver(), {TAV_TAVHOST, "gateway", file, "--stats-interval", "1"}, log_);
     EXPECT_TRUE(h1eth::test::AwaitLine(log_, "tavhost gateway: listening on 127.0.0.1:102 (s7)") ||
                 h1eth::test::AwaitLine(log_, "tavhost gateway: listening on 127.0.0.1:2000 (fetch-write)"))
@@ -274,6 +344,7 @@ class GatewayOverH1 : public ::testing::Test {
   std::unique_ptr<h1tcp::test::Snap7Server> server_;
   std::unique_ptr<h1eth::test::EnteredNamespace> entered_;
   std::string log_;
+  std::string capture_;  // the gateway's frames
   pid_t station_ = -1;
   pid_t relay_ = -1;
   pid_t gateway_ = -1;
@@ -308,8 +379,8 @@ void ExpectAreasIntact(Snap7Client& client) {
 TEST_F(GatewayOverH1, Snap7ClientReadsAndWritesEveryAreaThroughTheGateway) {
   std::string skip;
   const std::string routes = std::string(kS7Route) + "slot = 2\n" +
-                             "[[route]]\nprotocol = \"s7\"\nport = 102\nslot = 3\n"
-                             "station = \"0A0B0C010202\"\n" "[[route]]\nprotocol = \"s7\"\nport = 103\n"
+                             "[[route]]\nprotocol = \"s7\"\nport = 102\nstation = 2\n"
+                             "[[route]]\nprotocol = \"s7\"\nport = 103\n"
                              "station = \"0A0B0C010201\"\nread_only = true\n"
                              "[[route]]\nprotocol = \"s7\"\nport = 104\nstation = \"0A0B0C010201\"\n"
                              "allow = [\"10.9.9.0/24\"]\n";
@@ -321,7 +392,8 @@ TEST_F(GatewayOverH1, Snap7ClientReadsAndWritesEveryAreaThroughTheGateway) {
   int szlBytes = 0;
   EXPECT_EQ(client.ReadSzl(0x0011, 0, szlBytes), 0);
   EXPECT_GT(szlBytes, 0);
-  // Another client at once, on the other station (slot 3 routes to it), the first still open.
+  // Another client at once, on the other station (station 2 of the station file: its slot 3
+  // routes to it), the first still open.
   Snap7Client second;
   ASSERT_EQ(second.Connect("127.0.0.1", 102, 0, 3), 0) << Log();
   const std::vector<uint8_t> db1 = Pattern(462, 1);
@@ -386,9 +458,7 @@ constexpr const char* kFetchWriteRoutes =
     "local_tsap = \"TSAPLOC1\"\nread_tsap = \"TSAPRD01\"\nwrite_tsap = \"TSAPWR01\"\n"
     "[[route]]\nprotocol = \"fetch-write-iso\"\nport = 2001\nstation = \"0A0B0C010204\"\n"
     "local_tsap = \"TSAPLOC1\"\nread_tsap = \"TSAPRD01\"\nwrite_tsap = \"TSAPWR01\"\n"
-    "[[route]]\nprotocol = \"fetch-write\"\nport = 2002\nstation = \"0A0B0C010204\"\n"
-    "local_tsap = \"TSAPLOC1\"\nread_tsap = \"TSAPRD01\"\nwrite_tsap = \"TSAPWR01\"\n"
-    "read_only = true\n";
+    "[[route]]\nprotocol = \"fetch-write\"\nport = 2002\nstation = 4\nread_only = true\n";
 
 TEST_F(GatewayOverH1, FetchWriteClientsReachTheStationsS5MemoryByteExact) {
   std::string skip;
@@ -444,8 +514,44 @@ TEST_F(GatewayOverH1, FetchWriteClientsReachTheStationsS5MemoryByteExact) {
             Bytes(lastWritten.begin(), lastWritten.begin() + 4));
 }
 
+// The class 4 connections the gateway opened, in the order of their CRs, from its capture: each
+// by its reference, with whether the gateway sent its DR and the station its DC.
+struct Release {
+  uint16_t reference;
+  bool requested = false;
+  bool confirmed = false;
+};
+std::vector<Release> Releases(const std::string& pcap) {
+  constexpr uint8_t kCr = 0xE0, kDr = 0x80, kDc = 0xC0;
+  std::vector<Release> releases;
+  const auto find = [&](uint16_t reference) {
+    return std::find_if(releases.begin(), releases.end(),
+                        [&](const Release& r) { return r.reference == reference; });
+  };
+  Bytes gateway;  // its Ethernet address: every CR is its own
+  for (const h1eth::test::Frame& frame : h1eth::test::ReadPcap(pcap).value_or(
+           std::vector<h1eth::test::Frame>{})) {
+    const std::span<const uint8_t> tpdu = h1eth::test::TpduOf(frame);
+    if (tpdu.size() < 6) continue;
+    const uint8_t kind = tpdu[1] & 0xF0;
+    const uint16_t destination = static_cast<uint16_t>(tpdu[2] << 8 | tpdu[3]);
+    const uint16_t source = static_cast<uint16_t>(tpdu[4] << 8 | tpdu[5]);
+    const Bytes from(frame.begin() + 6, frame.begin() + 12);
+    if (kind == kCr && find(source) == releases.end()) {
+      gateway = from;
+      releases.push_back({source});
+    } else if (kind == kDr && from == gateway && find(source) != releases.end()) {
+      find(source)->requested = true;
+    } else if (kind == kDc && from != gateway && find(destination) != releases.end()) {
+      find(destination)->confirmed = true;
+    }
+  }
+  return releases;
+}
+
 // Hostile clients (garbage, a length of 65,535 and nothing after it, no CR, 200 at once) and one
-// killed mid-request, while a good client keeps reading; then the station goes, and the good
+// killed mid-request (its station connections released: DR and DC in the gateway's capture),
+// while a good client keeps reading; then the station goes, and the good
 // client is closed with the transport's reason.
 TEST_F(GatewayOverH1, HostileClientsDoNotStopAGoodOneAndAStationGoneClosesItsClients) {
   std::string skip;
@@ -463,7 +569,9 @@ TEST_F(GatewayOverH1, HostileClientsDoNotStopAGoodOneAndAStationGoneClosesItsCli
   hostile.push_back(ConnectTo(102));
   hostile.back().Send(Bytes{0x03, 0x00, 0xFF, 0xFF});
   {
+    // Its station connections open, then killed in the middle of a request.
     h1tcp::test::PeerSocket killed = ConnectTo(2000);
+    ASSERT_TRUE(Exchange(killed, false, fetch, 16)) << Log();
     killed.Send(Bytes(fetch.begin(), fetch.begin() + 9));
     killed.Reset();
   }
@@ -478,6 +586,13 @@ TEST_F(GatewayOverH1, HostileClientsDoNotStopAGoodOneAndAStationGoneClosesItsCli
                            "refused: 64 clients already", "closed: no CR within 5 s",
                            "closed: the client went"}) {
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
+  // The killed client's read and write connections (after the good client's two): released with
+  // DR, and the station's DC came.
+  const std::vector<Release> releases = Releases(capture_);
+  ASSERT_GE(releases.size(), 4u) << capture_;
+  for (const Release& release : {releases[2], releases[3]}) {
+    EXPECT_TRUE(release.requested && release.confirmed) << "reference " << release.reference;
   }
   h1eth::test::StopProgram(station_);
   station_ = -1;

@@ -3,12 +3,16 @@
 #include <fmt/core.h>
 
 #include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "cli/toml_reading.h"
 #include "cli/tsap_text.h"
 #include "gateway/gateway_settings.h"
+#include "h1_front/records.h"
 
 namespace tavhost::gateway {
 
@@ -21,6 +25,7 @@ using tav::toml_file::Table;
 constexpr size_t kMostFileBytes = size_t{1} << 20;
 constexpr size_t kMostRoutes = 256;
 constexpr uint8_t kS7RemoteTsapHigh = 0x03;  // an S7 CPU's TSAP: 03, then rack and slot
+constexpr size_t kS5TsapCharacters = 8;      // what the driver's connect record takes of one
 
 constexpr std::pair<std::string_view, Protocol> kProtocols[] = {
     {"s7", Protocol::kS7},
@@ -46,8 +51,19 @@ std::optional<ClientNetwork> ParseNetwork(const std::string& text) {
   return ClientNetwork{ntohl(parsed.s_addr) & mask, mask};
 }
 
+// An S5 TSAP of the station file as it goes out on H1: at most 8 characters, padded to 8 as the
+// driver's connect record pads it, the padding sent as blanks.
+Tsap S5TsapOf(const char* text) {
+  Tsap tsap(kS5TsapCharacters, 0);
+  std::memcpy(tsap.data(), text, strnlen(text, kS5TsapCharacters));
+  return tav::front::WireTsap(tsap, true);
+}
+
 class Reader {
  public:
+  Reader(std::string folder, const StationFileReader& stations)
+      : folder_(std::move(folder)), readStations_(stations) {}
+
   GatewaySettings Read(const Table& root) {
     GatewaySettings settings;
     keys_.Keys(root, {"gateway", "route"}, "in the file");
@@ -76,8 +92,15 @@ class Reader {
   KeyReader keys_;
 
  private:
+  std::filesystem::path folder_;
+  const StationFileReader& readStations_;
+  std::string stationFile_;
+  int stationFileLine_ = 0;
+  std::optional<StationTable> stations_;  // read at the first route that needs it
+
   void ReadGateway(const Table& table, GatewaySettings& settings) {
-    keys_.Keys(table, {"h1_interface", "listen", "most_clients", "connect_timeout_s"},
+    keys_.Keys(table,
+               {"h1_interface", "listen", "most_clients", "connect_timeout_s", "station_file"},
                "in [gateway]");
     if (keys_.Text(table, "h1_interface", settings.h1Interface) == KeyReader::Outcome::kAbsent ||
         settings.h1Interface.empty()) {
@@ -96,6 +119,12 @@ class Reader {
     number = settings.connectSeconds;
     keys_.Integer(table, "connect_timeout_s", 1, 600, number);
     settings.connectSeconds = static_cast<int>(number);
+    if (keys_.Text(table, "station_file", stationFile_) == KeyReader::Outcome::kTaken) {
+      stationFileLine_ = table.Get("station_file").line();
+      const std::filesystem::path path(stationFile_);
+      if (path.is_relative()) stationFile_ = (folder_ / path).lexically_normal().string();
+      settings.stationFile = stationFile_;
+    }
   }
 
   std::optional<Tsap> TsapKey(const Table& table, std::string_view key) {
@@ -125,11 +154,12 @@ class Reader {
     }
     route.port = static_cast<uint16_t>(number);
     ReadStation(table, route);
+    const tav::PlcEntry* entry = route.stationNumber ? NumberedStation(table, route) : nullptr;
     route.localTsap = TsapKey(table, "local_tsap");
     if (route.protocol == Protocol::kS7) {
-      ReadS7Tsap(table, route);
+      ReadS7Tsap(table, route, entry);
     } else {
-      ReadFetchWriteTsaps(table, route);
+      ReadFetchWriteTsaps(table, route, entry);
     }
     keys_.Boolean(table, "read_only", route.readOnly);
     number = static_cast<int64_t>(route.mostClients);
@@ -155,11 +185,22 @@ class Reader {
                  fmt::format("protocol \"{}\": s7, fetch-write or fetch-write-iso", text));
   }
 
+  // The station's Ethernet address, or its number in the station file.
   void ReadStation(const Table& table, RouteSettings& route) {
+    if (table.Get("station").Integer()) {
+      int64_t number = 0;
+      if (keys_.Integer(table, "station", 1, tav::kLastStation, number) ==
+          KeyReader::Outcome::kTaken) {
+        route.stationNumber = static_cast<int>(number);
+      }
+      return;
+    }
     std::string text;
     const KeyReader::Outcome outcome = keys_.Text(table, "station", text);
     if (outcome == KeyReader::Outcome::kAbsent) {
-      keys_.Refuse(table, "[[route]] has no station: its Ethernet address, 12 hex digits");
+      keys_.Refuse(table,
+                   "[[route]] has no station: its Ethernet address (12 hex digits) or its number "
+                   "in the station file");
     } else if (outcome == KeyReader::Outcome::kTaken) {
       const std::optional<tav::EthernetAddress> address = tav::ParseEthernetAddressText(text);
       if (!address) {
@@ -171,7 +212,49 @@ class Reader {
     }
   }
 
-  void ReadS7Tsap(const Table& table, RouteSettings& route) {
+  // The station file's entry of the station the route names by number, its address taken;
+  // nullptr, the problem recorded, when the file cannot be had or does not configure that station
+  // for the route's protocol.
+  const tav::PlcEntry* NumberedStation(const Table& table, RouteSettings& route) {
+    const Node node = table.Get("station");
+    const int number = *route.stationNumber;
+    if (stationFile_.empty()) {
+      keys_.Refuse(node, fmt::format("station {}: [gateway] names no station_file that numbers it",
+                                     number));
+      return nullptr;
+    }
+    if (!stations_) {
+      stations_ = readStations_ ? readStations_(stationFile_)
+                                : StationTable{nullptr, "no driver reads it here"};
+      if (!stations_->instance) {
+        keys_.Refuse(stationFileLine_, fmt::format("station_file: {}", stations_->problem));
+      }
+    }
+    if (!stations_->instance) return nullptr;
+    const tav::PlcEntry& entry = stations_->instance->plcTable[number];
+    const std::string file = std::filesystem::path(stationFile_).filename().string();
+    if (!tav::IsConfigured(entry)) {
+      keys_.Refuse(node, fmt::format("station {}: {} configures no station {}", number, file,
+                                     number));
+      return nullptr;
+    }
+    const bool s5 = entry.plcType == tav::kPlcTypeS5;
+    if (s5 != (route.protocol != Protocol::kS7)) {
+      keys_.Refuse(node, fmt::format("station {} is an {} station in {}: a {} route reaches it",
+                                     number, s5 ? "S5" : "S7", file,
+                                     s5 ? "fetch-write" : "s7"));
+      return nullptr;
+    }
+    const std::optional<tav::EthernetAddress> address = tav::ParseEthernetAddressText(
+        std::string_view(entry.ethernetAddress, strnlen(entry.ethernetAddress,
+                                                        sizeof entry.ethernetAddress)));
+    if (address) route.station = *address;
+    return &entry;
+  }
+
+  // The S7 station's TSAP: the route's slot or remote_tsap, else the slot of the station file's
+  // line (`entry`), else none (the called TSAP the client sends).
+  void ReadS7Tsap(const Table& table, RouteSettings& route, const tav::PlcEntry* entry) {
     for (std::string_view key : {"read_tsap", "write_tsap"}) {
       if (table.Get(key)) keys_.Refuse(table.Get(key), fmt::format("{}: fetch/write only", key));
     }
@@ -181,23 +264,33 @@ class Reader {
       if (table.Get("remote_tsap")) {
         keys_.Refuse(table.Get("remote_tsap"), "give slot or remote_tsap, not both");
       }
-      return;
+    } else {
+      route.remoteTsap = TsapKey(table, "remote_tsap");
     }
-    route.remoteTsap = TsapKey(table, "remote_tsap");
+    if (!route.remoteTsap && entry && !table.Get("slot") && !table.Get("remote_tsap")) {
+      route.remoteTsap = Tsap{kS7RemoteTsapHigh, entry->slot};
+    }
   }
 
-  void ReadFetchWriteTsaps(const Table& table, RouteSettings& route) {
+  // The S5 station's TSAPs: the route's, else those of the station file's line (`entry`).
+  void ReadFetchWriteTsaps(const Table& table, RouteSettings& route, const tav::PlcEntry* entry) {
     for (std::string_view key : {"slot", "remote_tsap"}) {
       if (table.Get(key)) keys_.Refuse(table.Get(key), fmt::format("{}: S7 routes only", key));
     }
-    if (!route.localTsap && !table.Get("local_tsap")) {
-      keys_.Refuse(table, "a fetch/write route has no local_tsap");
+    // A station named by number whose entry is missing has its problem already.
+    const bool fromFile = route.stationNumber.has_value();
+    if (!table.Get("local_tsap")) {
+      if (entry) route.localTsap = S5TsapOf(entry->ltsap);
+      if (!fromFile) keys_.Refuse(table, "a fetch/write route has no local_tsap");
     }
-    for (const auto& [key, tsap] :
-         {std::pair<std::string_view, Tsap*>{"read_tsap", &route.readTsap},
-          std::pair<std::string_view, Tsap*>{"write_tsap", &route.writeTsap}}) {
+    for (const auto& [key, tsap, inFile] :
+         {std::tuple<std::string_view, Tsap*, const char*>{"read_tsap", &route.readTsap,
+                                                           entry ? entry->rtsap : nullptr},
+          std::tuple<std::string_view, Tsap*, const char*>{"write_tsap", &route.writeTsap,
+                                                           entry ? entry->wtsap : nullptr}}) {
       if (!table.Get(key)) {
-        keys_.Refuse(table, fmt::format("a fetch/write route has no {}", key));
+        if (inFile != nullptr) *tsap = S5TsapOf(inFile);
+        if (!fromFile) keys_.Refuse(table, fmt::format("a fetch/write route has no {}", key));
       } else if (std::optional<Tsap> parsed = TsapKey(table, key)) {
         *tsap = std::move(*parsed);
       }
@@ -251,8 +344,9 @@ GatewayFileReading Refused(const std::string& file, int line, const std::string&
 }
 
 GatewayFileReading ReadDocument(const tav::toml_file::Document& document,
-                                const std::string& file) {
-  Reader reader;
+                                const std::string& file, const StationFileReader& stations) {
+  const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  Reader reader(folder.empty() ? "." : folder.string(), stations);
   GatewaySettings settings = reader.Read(document.root());
   std::vector<tav::toml_file::Problem> problems = reader.keys_.problems;
   std::stable_sort(problems.begin(), problems.end(),
@@ -274,16 +368,17 @@ const char* ProtocolText(Protocol protocol) {
   return "?";
 }
 
-GatewayFileReading ReadGatewayFile(const std::string& path) {
+GatewayFileReading ReadGatewayFile(const std::string& path, const StationFileReader& stations) {
   const TomlReading reading = ReadTomlFile(path, kMostFileBytes, "gateway file");
   if (!reading.document) return Refused(path, reading.line, reading.problem);
-  return ReadDocument(*reading.document, path);
+  return ReadDocument(*reading.document, path, stations);
 }
 
-GatewayFileReading ReadGatewayText(std::string_view text, const std::string& file) {
+GatewayFileReading ReadGatewayText(std::string_view text, const std::string& file,
+                                   const StationFileReader& stations) {
   const TomlReading reading = ParseTomlText(text);
   if (!reading.document) return Refused(file, reading.line, reading.problem);
-  return ReadDocument(*reading.document, file);
+  return ReadDocument(*reading.document, file, stations);
 }
 
 }  // namespace tavhost::gateway

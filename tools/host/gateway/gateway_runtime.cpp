@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <list>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -34,6 +35,8 @@ constexpr size_t kMostOutputBytes = size_t{1} << 20;  // a client that reads non
 constexpr size_t kReadChunk = 16384;
 constexpr int kMostFramesPerRound = 256;
 constexpr Microseconds kLongestWait = 1'000;       // for the link while the sockets are quiet
+// For the sockets and the link at once, where the link has a descriptor: any of them wakes it.
+constexpr Microseconds kLongestPollWait = 100'000;
 constexpr Microseconds kReleaseWait = 3'000'000;   // for the DCs of the released connections
 constexpr int kListenBacklog = 64;
 
@@ -157,11 +160,7 @@ class Gateway {
         layer_.TakeFrame(frame, Now());
         frames = true;
       }
-      if (!busy && !frames) {
-        const Microseconds wait =
-            std::clamp(layer_.NextDeadline() - Now(), Microseconds{0}, kLongestWait);
-        if (link_.Receive(frame, wait)) layer_.TakeFrame(frame, Now());
-      }
+      if (!busy && !frames) Wait();
       layer_.Tick(Now());
       Serve();
       if (options_.statsIntervalSeconds > 0 && Now() >= nextStats) {
@@ -178,8 +177,27 @@ class Gateway {
     return Microseconds{options_.statsIntervalSeconds} * 1'000'000;
   }
 
-  // Accepts, reads and writes what the sockets have; whether anything happened.
-  bool PollSockets() {
+  // Until a socket or the link has something or a timer is due. A request that comes while the
+  // loop waits on the link alone would wait out the link's time: where the link has a descriptor,
+  // the sockets and the link are waited on together.
+  void Wait() {
+    const int link = link_.ReadableDescriptor();
+    const Microseconds longest = link < 0 ? kLongestWait : kLongestPollWait;
+    const Microseconds wait = std::clamp(layer_.NextDeadline() - Now(), Microseconds{0}, longest);
+    if (link < 0) {
+      tav::h1eth::FrameBytes frame;
+      if (link_.Receive(frame, wait)) layer_.TakeFrame(frame, Now());
+      return;
+    }
+    std::vector<pollfd> fds = Watched();
+    fds.push_back({link, POLLIN, 0});
+    const timespec until{static_cast<time_t>(wait / 1'000'000),
+                         static_cast<long>(wait % 1'000'000 * 1'000)};
+    ppoll(fds.data(), fds.size(), &until, nullptr);
+  }
+
+  // The listening sockets, then each client's, with what the loop waits for on it.
+  std::vector<pollfd> Watched() const {
     std::vector<pollfd> fds;
     for (const Listener& listener : listeners_) fds.push_back({listener.fd, POLLIN, 0});
     for (const Client& client : clients_) {
@@ -188,6 +206,12 @@ class Gateway {
       if (!client.out.empty()) events |= POLLOUT;
       fds.push_back({client.fd, events, 0});
     }
+    return fds;
+  }
+
+  // Accepts, reads and writes what the sockets have; whether anything happened.
+  bool PollSockets() {
+    std::vector<pollfd> fds = Watched();
     if (poll(fds.data(), fds.size(), 0) <= 0) return false;
     size_t at = 0;
     for (Listener& listener : listeners_) {

@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "abi/driver_instance.h"
 #include "cli/tsap_text.h"
 #include "vocabulary/ethernet_address.h"
 
@@ -37,6 +39,9 @@ struct RouteSettings {
   Protocol protocol = Protocol::kS7;
   uint16_t port = 0;
   tav::EthernetAddress station{};
+  // The station's number in the station file, when the route names it so: its address and
+  // TSAPs come from the file where the route gives none.
+  std::optional<int> stationNumber;
   // S7: the station's TSAP; none: the called TSAP the client sent. It routes the clients of one
   // port by the TSAP they call.
   std::optional<Tsap> remoteTsap;
@@ -51,6 +56,7 @@ struct RouteSettings {
 
 struct GatewaySettings {
   std::string h1Interface;
+  std::string stationFile;  // from the gateway file's folder; empty: none
   std::string listen = "127.0.0.1";
   size_t mostClients = kDefaultClients;
   int connectSeconds = kDefaultConnectSeconds;  // a client's CR comes within this time
@@ -62,7 +68,18 @@ struct GatewayFileReading {
   std::vector<std::string> problems;        // "FILE:LINE: what", in the order of their lines
 };
 
-GatewayFileReading ReadGatewayFile(const std::string& path);
-GatewayFileReading ReadGatewayText(std::string_view text, const std::string& file);
+// The station file's stations as the driver read them into its PlcTable; none, with the reason,
+// when it could not.
+struct StationTable {
+  const tav::DriverInstance* instance = nullptr;
+  std::string problem;
+};
+// Has the driver read the station file at `path`; called once, for the first route that names
+// its station by number.
+using StationFileReader = std::function<StationTable(const std::string& path)>;
+
+GatewayFileReading ReadGatewayFile(const std::string& path, const StationFileReader& stations = {});
+GatewayFileReading ReadGatewayText(std::string_view text, const std::string& file,
+                                   const StationFileReader& stations = {});
 
 }  // namespace tavhost::gateway
