@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace tav::cotp {
 namespace {
 
@@ -184,11 +186,19 @@ TEST(Cotp, AChecksumThatDoesNotHoldIsMalformed) {
   EXPECT_FALSE(Decode(dt, kTp4Checksum));
   // Without the parameter where the connection agreed to use it.
   EXPECT_FALSE(Decode(Bytes{0x04, 0xF0, 0x12, 0x34, 0x85}, kTp4Checksum));
-  // DTs of the largest octets, long enough for sums far beyond 32 bits: the sums octet by octet
-  // modulo 255 come to zero over what Encode wrote, and a changed octet is noticed.
-  for (const size_t size : {size_t{1015}, size_t{1} << 20, (size_t{1} << 20) + 4096}) {
-    SCOPED_TRACE(size);
-    const Bytes data(size, 0xFF);
+  // DTs of the largest octets, long enough for sums far beyond 32 bits, and of octets that differ
+  // at every position, in lengths that end inside a 16-octet chunk and beyond a block of 4,096
+  // chunks: the sums octet by octet modulo 255 come to zero over what Encode wrote, and a changed
+  // octet is noticed.
+  for (const auto& [size, varied] :
+       {std::pair{size_t{1015}, false}, std::pair{size_t{1} << 20, false},
+        std::pair{(size_t{1} << 20) + 4096, false}, std::pair{size_t{1015}, true},
+        std::pair{size_t{65536 + 1015}, true}, std::pair{(size_t{1} << 20) + 29, true}}) {
+    SCOPED_TRACE(testing::Message() << size << (varied ? " varied" : " of 0xFF"));
+    Bytes data(size, 0xFF);
+    if (varied) {
+      for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 37 + i / 251);
+    }
     Tpdu tpdu;
     tpdu.kind = Kind::kData;
     tpdu.userData = data;
@@ -200,7 +210,7 @@ TEST(Cotp, AChecksumThatDoesNotHoldIsMalformed) {
     }
     EXPECT_EQ(c0 + c1, 0u);
     EXPECT_TRUE(ChecksumHolds(encoded));
-    encoded[encoded.size() / 2] = 0xFE;
+    encoded[encoded.size() / 2] ^= 1;
     EXPECT_FALSE(ChecksumHolds(encoded));
   }
 }
