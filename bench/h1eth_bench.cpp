@@ -9,7 +9,8 @@
 // so what it measures is the wire and the kernel, not wake-ups. The test H1 station answers the
 // same way (--busy, on the second processor), so what a TavMain exchange costs beyond the floor
 // is the library's and the driver's own. The station is stopped while the floor runs, the echo is
-// gone while TavMain runs.
+// gone while TavMain runs. With --sleeping-peers the floor's ends and the station wait in poll
+// instead, for the figures of the floor as it was measured before.
 //
 // The driver runs in this process, moved into the driver's namespace; the test H1 station
 // (h1_station) answers in the station's namespace. Namespaces need root: without it the program
@@ -30,6 +31,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -171,13 +173,19 @@ void TavMainInitialise98Stations(benchmark::State& state) {
   }
 }
 
+// With --sleeping-peers, the floor's two ends and the station wait in poll for each frame, as
+// they did before the floor was busy-polled: figures beside the others, for comparison.
+bool sleepingPeers = false;
+constexpr int64_t kSleepingWaitMicroseconds = 1'000;
+
 // The next H1 frame to `to` from the link, asked again and again without sleeping until one
-// comes or `wait` is over.
+// comes or `wait` is over (sleeping in the link's wait with --sleeping-peers).
 bool SpinForFrame(Link& link, const std::array<uint8_t, 6>& to, FrameBytes& frame,
                   std::chrono::microseconds wait, const std::atomic<bool>& stop) {
   const auto until = std::chrono::steady_clock::now() + wait;
+  const int64_t eachWait = sleepingPeers ? kSleepingWaitMicroseconds : 0;
   while (!stop.load(std::memory_order_relaxed)) {
-    if (link.Receive(frame, 0)) {
+    if (link.Receive(frame, eachWait)) {
       if (std::equal(to.begin(), to.end(), frame.begin())) return true;
     } else if (std::chrono::steady_clock::now() >= until) {
       return false;
@@ -290,6 +298,9 @@ BENCHMARK(TavMainInitialise98Stations)
 int main(int argc, char** argv) {
   using namespace tav::h1eth;  // NOLINT(google-build-using-namespace)
   benchmark::Initialize(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--sleeping-peers") bench::sleepingPeers = true;
+  }
   test::TestNetwork network;
   if (!network.unavailable().empty()) {
     std::printf("skipped: %s\n", network.unavailable().c_str());
@@ -305,8 +316,8 @@ int main(int argc, char** argv) {
     bench::driverCpu = 0;
     bench::peerCpu = 1;
   }
-  std::vector<std::string> command = {TAV_H1_STATION, "--network", folder + "/network.toml",
-                                      "--busy"};
+  std::vector<std::string> command = {TAV_H1_STATION, "--network", folder + "/network.toml"};
+  if (!bench::sleepingPeers) command.push_back("--busy");
   if (bench::peerCpu >= 0) {
     command.insert(command.end(), {"--cpu", std::to_string(bench::peerCpu)});
   }

@@ -3,7 +3,9 @@
 # debootstrap from Debian's own packages, a clean clone of this repository in it, then
 # scripts/demo.sh and scripts/test.sh run there as root. Not part of CI: it takes about an hour.
 #
-#   scripts/fresh_check.sh [FOLDER]     (as root; FOLDER defaults to build/fresh-root)
+#   scripts/fresh_check.sh [--demo] [FOLDER]   (as root; FOLDER defaults to build/fresh-root)
+#
+# --demo runs scripts/demo.sh alone (some minutes rather than an hour).
 #
 # /proc, /dev, /dev/pts and /dev/shm are mounted into the root inside a mount namespace of this
 # script's own (unshare -m, mounts private), so nothing mounted or removed there reaches the
@@ -13,6 +15,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repository="$(pwd)"
+commands="scripts/demo.sh scripts/test.sh"
+if [ "${1:-}" = "--demo" ]; then
+  commands="scripts/demo.sh"
+  shift
+fi
 root="$(realpath -m "${1:-build/fresh-root}")"
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -48,15 +55,16 @@ rm -rf "${root}/root/tavsh1"
 git clone --quiet "${repository}" "${root}/root/tavsh1"
 
 # Inside a mount namespace of its own: mounts, then the two commands, each timed.
-unshare -m --propagation private bash -s "${root}" <<'INSIDE'
+unshare -m --propagation private bash -s "${root}" "${commands}" <<'INSIDE'
 set -uo pipefail
 root="$1"
+commands="$2"
 mount -t proc proc "${root}/proc"
 mount --rbind /dev "${root}/dev"
 mount -t devpts -o newinstance,ptmxmode=0666 devpts "${root}/dev/pts"
 mount -t tmpfs tmpfs "${root}/dev/shm"
 status=0
-for command in scripts/demo.sh scripts/test.sh; do
+for command in ${commands}; do
   started=${SECONDS}
   chroot "${root}" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \
     NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt \
