@@ -176,6 +176,7 @@ struct TransportConnection::State {
   std::map<uint32_t, HeldData> held;
   size_t heldBytes = 0;  // user data in `held`
   Bytes reassembly;
+  size_t lastTsduBytes = 0;  // the length of the last TSDU of several DTs
   std::deque<Bytes> received;
   uint32_t unacknowledged = 0;  // DTs taken since the last AK
   Microseconds ackDueAt = kNever;
@@ -271,6 +272,8 @@ struct TransportConnection::State {
     const int credit = std::min(settings.credit, CreditLimit());
     return static_cast<uint32_t>(std::max(1, credit - std::max(1, credit / 4)));
   }
+  // The peer may send another DT before it hears from us.
+  bool PeerWindowHasRoom() const { return Distance(nextExpected, acceptUpperEdge) > 0; }
   void TakeAcknowledge(const cotp::Tpdu& ak, Microseconds now);
   void SendAcknowledge(Microseconds now);
   void SendError(uint8_t cause, ByteView invalid, Microseconds now);
@@ -396,6 +399,8 @@ void TransportConnection::State::Pump(Microseconds now) {
     ++counters.dtsSent;
     counters.largestDtsInFlight = std::max(counters.largestDtsInFlight, inFlight.size());
     Emit(inFlight.back().tpdu, now);
+    // The AK owed since the end of the peer's last TSDU follows the last DT of ours.
+    if (outgoing.empty() && unacknowledged >= AcknowledgeAt()) SendAcknowledge(now);
   }
 }
 
@@ -445,6 +450,7 @@ void TransportConnection::State::TakeData(const cotp::Tpdu& dt, Microseconds now
     return;
   }
   ++counters.dtsReceived;
+  const size_t tsdusBefore = received.size();
   if (ahead > 0) {
     ++counters.dtsResequenced;
     held.emplace(number, HeldData{Bytes(dt.userData.begin(), dt.userData.end()), dt.endOfTsdu});
@@ -460,8 +466,11 @@ void TransportConnection::State::TakeData(const cotp::Tpdu& dt, Microseconds now
   }
   // Acknowledged at once when the peer's window is near its end, so a long TSDU keeps flowing;
   // else within the acknowledgement delay, so that one AK covers a burst, a whole TSDU and, in
-  // request and answer traffic, the answers of several requests.
-  if (unacknowledged >= AcknowledgeAt()) {
+  // request and answer traffic, the answers of several requests. Where a TSDU just ended and the
+  // peer's window still has room the AK is owed, not sent: the TSDU is handed on first, and the
+  // AK follows our next TSDU's DTs (the answer, or the next request) or the delay.
+  const bool tsduEnded = received.size() > tsdusBefore;
+  if (unacknowledged >= AcknowledgeAt() && !(tsduEnded && PeerWindowHasRoom())) {
     SendAcknowledge(now);
   } else if (unacknowledged > 0) {
     ackDueAt = std::min(ackDueAt, now + settings.acknowledgeDelay);
@@ -477,8 +486,14 @@ bool TransportConnection::State::Deliver(ByteView data, bool endOfTsdu, Microsec
     Break(BreakCause::kProtocolError, now, true, kReasonProtocolError);
     return false;
   }
+  // A TSDU of several DTs is reassembled into room for the last such TSDU's length, not grown
+  // by doubling: answers to the same request come again and again.
+  if (reassembly.empty() && !endOfTsdu) reassembly.reserve(std::max(data.size(), lastTsduBytes));
   reassembly.insert(reassembly.end(), data.begin(), data.end());
-  if (endOfTsdu) received.push_back(std::exchange(reassembly, Bytes{}));
+  if (endOfTsdu) {
+    if (reassembly.size() > data.size()) lastTsduBytes = reassembly.size();
+    received.push_back(std::exchange(reassembly, Bytes{}));
+  }
   return true;
 }
 
@@ -653,13 +668,17 @@ void TransportConnection::Take(ByteView tpdu, Microseconds now) {
 }
 
 bool TransportConnection::Send(ByteView tsdu, Microseconds now) {
+  return Send(Bytes(tsdu.begin(), tsdu.end()), now);
+}
+
+bool TransportConnection::Send(Bytes&& tsdu, Microseconds now) {
   State& s = *state_;
   if (!s.Open() || tsdu.size() > s.settings.maxTsduBytes ||
       s.outgoing.size() >= s.settings.maxQueuedTsdus) {
     return false;
   }
   s.latest = std::max(s.latest, now);
-  s.outgoing.emplace_back(tsdu.begin(), tsdu.end());
+  s.outgoing.push_back(std::move(tsdu));
   s.Pump(now);
   return true;
 }
@@ -774,6 +793,7 @@ struct TransportLayer::State {
   std::vector<Frozen> frozen;
   std::deque<StrayAnswer> strayAnswers;
   uint32_t strayDataAnswered = 0;
+  Bytes frame;  // the frame being sent, its storage kept from one to the next
   ConnectionId nextId = 1;
   uint16_t nextReference = 1;
 
@@ -813,7 +833,7 @@ struct TransportLayer::State {
   }
 
   void SendFrame(const Endpoints& endpoints, ByteView tpdu) {
-    const Bytes frame = EncodeFrame(endpoints.remote, endpoints.local, tpdu);
+    EncodeFrame(endpoints.remote, endpoints.local, tpdu, frame);
     if (!frame.empty()) send(frame);
   }
   void SendStateless(const Endpoints& endpoints, const cotp::Tpdu& tpdu) {

@@ -136,6 +136,8 @@ class TransportConnection {
   // false (and queues nothing) unless open, when the TSDU is longer than maxTsduBytes or when
   // maxQueuedTsdus are waiting.
   [[nodiscard]] bool Send(ByteView tsdu, Microseconds now);
+  // The same, taking the TSDU's storage rather than a copy of it.
+  [[nodiscard]] bool Send(Bytes&& tsdu, Microseconds now);
   // The next whole TSDU the peer sent, in order; nothing when none is complete.
   std::optional<Bytes> Receive();
   // Runs the timers due at `now`: retransmission, delayed acknowledgement, keep-alive, inactivity.

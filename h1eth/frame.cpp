@@ -9,17 +9,25 @@ namespace tav::h1eth {
 
 Bytes EncodeFrame(const EthernetAddress& destination, const EthernetAddress& source,
                   ByteView tpdu) {
-  if (tpdu.size() > kLargestTpduBytes) return {};
+  Bytes frame;
+  EncodeFrame(destination, source, tpdu, frame);
+  return frame;
+}
+
+void EncodeFrame(const EthernetAddress& destination, const EthernetAddress& source, ByteView tpdu,
+                 Bytes& frame) {
+  frame.clear();
+  if (tpdu.size() > kLargestTpduBytes) return;
   const size_t length = kLlcAndNetworkBytes + tpdu.size();
   FrameHeader header{destination,          source,         {},
                      kIsoNetworkSap,       kIsoNetworkSap, kUnnumberedInformation,
                      kInactiveNetworkLayer};
   StoreBe16(header.length.data(), static_cast<uint16_t>(length));
-  Bytes frame(std::max(kMinimumFrameBytes, kFrameHeaderBytes + tpdu.size()), 0);
   // The header is octets only, laid out as on the wire (asserted in the header file).
-  std::memcpy(frame.data(), &header, kFrameHeaderBytes);
-  std::copy(tpdu.begin(), tpdu.end(), frame.begin() + kFrameHeaderBytes);
-  return frame;
+  const auto* octets = reinterpret_cast<const uint8_t*>(&header);
+  frame.assign(octets, octets + kFrameHeaderBytes);
+  frame.insert(frame.end(), tpdu.begin(), tpdu.end());
+  if (frame.size() < kMinimumFrameBytes) frame.resize(kMinimumFrameBytes, 0);
 }
 
 std::optional<Frame> DecodeFrame(ByteView frame) {

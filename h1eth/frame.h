@@ -62,6 +62,9 @@ struct Frame {
 // The frame from `source` to `destination` carrying `tpdu`, padded with zeros to 60 octets.
 // Returns an empty vector when the TPDU is longer than kLargestTpduBytes.
 Bytes EncodeFrame(const EthernetAddress& destination, const EthernetAddress& source, ByteView tpdu);
+// The same into `frame`, whose storage is used again: a sender of many frames allocates none.
+void EncodeFrame(const EthernetAddress& destination, const EthernetAddress& source, ByteView tpdu,
+                 Bytes& frame);
 
 // The H1 frame in `frame` (without frame check sequence): nothing when it is shorter than its
 // header, its length field is an EtherType, shorter than the LLC and network octets or runs past

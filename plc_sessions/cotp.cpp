@@ -14,6 +14,9 @@ constexpr uint8_t kEndOfTsdu = 0x80;
 constexpr uint8_t kExtendedEndOfTsdu = 0x80;  // the high bit of the four-octet number
 constexpr uint8_t kMinSizeCode = 7;
 constexpr uint8_t kMaxSizeCode = 13;
+// The longest fixed part (LI, code, destination reference, a four-octet number and an
+// extended AK's credit: 10 octets) with the checksum parameter (4), rounded up.
+constexpr size_t kFixedPartRoom = 16;
 
 // The octets of a kind's fixed part before its number, length indicator and code included.
 struct FixedPart {
@@ -69,12 +72,14 @@ void PutParameter(Bytes& bytes, uint8_t code, ByteView value) {
   bytes.insert(bytes.end(), value.begin(), value.end());
 }
 
-void PutParameters(Bytes& bytes, const Parameters& parameters) {
+// Calls `put(code, value)` for each parameter present, in the order they are sent.
+template <typename Put>
+void ForEachParameter(const Parameters& parameters, Put put) {
   const auto one = [&](uint8_t code, const std::optional<uint8_t>& value) {
-    if (value) PutParameter(bytes, code, ByteView(&*value, 1));
+    if (value) put(code, ByteView(&*value, 1));
   };
   const auto many = [&](uint8_t code, const std::optional<Bytes>& value) {
-    if (value) PutParameter(bytes, code, *value);
+    if (value) put(code, ByteView(*value));
   };
   one(kParamTpduSize, parameters.tpduSizeCode);
   many(kParamCallingTsap, parameters.callingTsap);
@@ -82,6 +87,19 @@ void PutParameters(Bytes& bytes, const Parameters& parameters) {
   one(kParamVersion, parameters.version);
   one(kParamAdditionalOptions, parameters.additionalOptions);
   many(kParamAdditionalInformation, parameters.additionalInformation);
+}
+
+void PutParameters(Bytes& bytes, const Parameters& parameters) {
+  ForEachParameter(parameters,
+                   [&](uint8_t code, ByteView value) { PutParameter(bytes, code, value); });
+}
+
+// The octets of a TPDU: its fixed part and checksum within kFixedPartRoom, its parameters and
+// its user data.
+size_t EncodedOctets(const Tpdu& tpdu) {
+  size_t octets = kFixedPartRoom + tpdu.userData.size();
+  ForEachParameter(tpdu.parameters, [&](uint8_t, ByteView value) { octets += 2 + value.size(); });
+  return octets;
 }
 
 // The variable part: what it holds, false when a parameter runs past it.
@@ -252,7 +270,10 @@ bool ChecksumHolds(ByteView tpdu) {
 Bytes Encode(const Tpdu& tpdu, const Format& format) {
   const FixedPart& part = *FixedPartOf(static_cast<uint8_t>(tpdu.kind));
   const bool extended = Extended(format);
-  Bytes bytes{0, static_cast<uint8_t>(tpdu.kind)};
+  // Built in one allocation: a long TSDU is encoded once per DT it is cut into.
+  Bytes bytes;
+  bytes.reserve(EncodedOctets(tpdu));
+  bytes.assign({0, static_cast<uint8_t>(tpdu.kind)});
   if (part.creditInCode && !(tpdu.kind == Kind::kDataAcknowledge && extended)) {
     bytes[1] |= static_cast<uint8_t>(tpdu.credit & 0x0F);
   }
@@ -275,7 +296,8 @@ Bytes Encode(const Tpdu& tpdu, const Format& format) {
   size_t checksumAt = 0;
   if (format.checksum) {
     checksumAt = bytes.size() + 2;
-    PutParameter(bytes, kParamChecksum, Bytes{0, 0});
+    constexpr std::array<uint8_t, 2> kPlaceholder{};
+    PutParameter(bytes, kParamChecksum, kPlaceholder);
   }
   PutParameters(bytes, tpdu.parameters);
   bytes[0] = static_cast<uint8_t>(bytes.size() - 1);

@@ -222,6 +222,40 @@ TEST(Class4, ALongTsduIsAcknowledgedNearTheCreditsEnd) {
   EXPECT_EQ(pair.A().counters().dtsRetransmitted, 0u);
 }
 
+// A TSDU whose last DT brings the count to the credit's near end while the peer's window still
+// has room: the AK is owed, so the TSDU is handed on first, and it follows the answer's DT;
+// without an answer, the delay. Where the window has no room left (credit 1), at once.
+TEST(Class4, AnAkOwedAtATsdusEndFollowsTheAnswer) {
+  struct Row {
+    uint16_t credit;
+    size_t requestDts;
+    std::vector<cotp::Kind> beforeAnswer, afterAnswer;
+  };
+  using enum cotp::Kind;
+  const Row rows[] = {
+      {8, 6, {}, {kData, kDataAcknowledge}},
+      {8, 5, {}, {kData}},  // not yet due: within the delay
+      {1, 1, {kDataAcknowledge}, {kDataAcknowledge, kData}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << "credit " << row.credit << ", " << row.requestDts << " DTs");
+    TransportSettings settings = ShortTimers();
+    settings.credit = row.credit;
+    Connected pair(settings, settings);
+    std::vector<cotp::Kind> fromB;
+    pair.net.SetFilter([&](Side from, Bytes& frame) {
+      if (from == Side::kB) fromB.push_back(KindOf(frame));
+      return true;
+    });
+    const Bytes request = Pattern(row.requestDts * 1015, 5);
+    ASSERT_EQ(pair.Carry(request), request);
+    EXPECT_EQ(fromB, row.beforeAnswer);
+    ASSERT_TRUE(pair.B().Send(Pattern(20, 6), pair.net.now()));
+    pair.net.RunFor(ShortTimers().acknowledgeDelay / 2);
+    EXPECT_EQ(fromB, row.afterAnswer);
+  }
+}
+
 TEST(Class4, TheLayerDispatchesByAddressAndReferenceWithinItsCap) {
   TransportSettings b = ShortTimers();
   b.maxConnections = 2;

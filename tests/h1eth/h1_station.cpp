@@ -135,11 +135,9 @@ class H1Station {
 
   void Run() {
     while (!gEnding) {
-      const Microseconds now = Now();
-      const Microseconds deadline = layer_.NextDeadline();
       const Microseconds wait =
           quirks_.busy ? 0
-                       : std::clamp<Microseconds>(deadline - now, 0,
+                       : std::clamp<Microseconds>(layer_.NextDeadline() - Now(), 0,
                                                   quirks_.floodUs ? quirks_.floodUs : 20'000);
       if (link_.Receive(frame_, wait)) {
         Take(frame_);
@@ -225,7 +223,7 @@ class H1Station {
       while (std::optional<sessions::Bytes> message = connection->Receive()) {
         if (quirks_.mute) continue;
         std::optional<sessions::Bytes> answer = Answer(id, *message);
-        if (answer && !connection->Send(*answer, Now())) {
+        if (answer && !connection->Send(std::move(*answer), Now())) {
           std::fprintf(stderr, "h1_station: an answer could not be queued\n");
         }
       }
