@@ -139,11 +139,17 @@ class H1Station {
           quirks_.busy ? 0
                        : std::clamp<Microseconds>(layer_.NextDeadline() - Now(), 0,
                                                   quirks_.floodUs ? quirks_.floodUs : 20'000);
-      if (link_.Receive(frame_, wait)) {
+      const bool took = link_.Receive(frame_, wait);
+      if (took) {
         Take(frame_);
         // Take whatever else waits before answering: a burst of DTs is one TSDU.
         while (link_.Receive(frame_, 0)) Take(frame_);
       }
+      // Busy, the link is asked again at once while nothing came: the connections are served
+      // after frames and their timers run at least every kBusyTickMicroseconds, so a frame
+      // waits for no more than a look at the ring.
+      if (quirks_.busy && !took && Now() < tickAt_) continue;
+      tickAt_ = Now() + kBusyTickMicroseconds;
       Serve();
       layer_.Tick(Now());
       if (quirks_.repeatMs && Now() >= repeatAt_) {
@@ -174,11 +180,14 @@ class H1Station {
   }
   // Keeps each connection's last DT (by the station's address and the reference it goes to).
   void Send(sessions::ByteView frame) {
+    if (quirks_.repeatMs) KeepIfDt(frame);
+    link_.Send(frame);
+  }
+  void KeepIfDt(sessions::ByteView frame) {
     const std::optional<h1eth::Frame> h1 = h1eth::DecodeFrame(frame);
-    if (quirks_.repeatMs && h1 && h1->tpdu.size() > 4 && (h1->tpdu[1] & 0xF0) == 0xF0) {
+    if (h1 && h1->tpdu.size() > 4 && (h1->tpdu[1] & 0xF0) == 0xF0) {
       lastDts_[{h1->source, h1->tpdu[2] << 8 | h1->tpdu[3]}].assign(frame.begin(), frame.end());
     }
-    link_.Send(frame);
   }
 
   static h1eth::TransportSettings Settings() {
@@ -246,7 +255,8 @@ class H1Station {
   Quirks quirks_;
   std::map<std::pair<EthernetAddress, int>, sessions::Bytes> lastDts_;
   std::optional<EthernetAddress> driver_;  // where the last frame came from
-  Microseconds repeatAt_ = 0, floodAt_ = 0;
+  static constexpr Microseconds kBusyTickMicroseconds = 100;
+  Microseconds repeatAt_ = 0, floodAt_ = 0, tickAt_ = 0;
   h1eth::TransportLayer layer_;
   std::map<ConnectionId, sim::Station*> stations_;
   std::map<ConnectionId, std::unique_ptr<Snap7Line>> snap7_;
