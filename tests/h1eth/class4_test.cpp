@@ -204,28 +204,11 @@ TEST(Class4, AOneDtTsduIsAcknowledgedWithinTheDelay) {
   EXPECT_EQ(pair.A().counters().dtsRetransmitted, 0u);
 }
 
-// Credit 8: one AK while the TSDU of ten DTs flows (at the sixth, before the peer's window
-// closes), the last DTs within the delay; never one at every half credit.
-TEST(Class4, ALongTsduIsAcknowledgedNearTheCreditsEnd) {
-  Connected pair;
-  size_t aks = 0;
-  pair.net.SetFilter([&](Side from, Bytes& frame) {
-    aks += from == Side::kB && KindOf(frame) == cotp::Kind::kDataAcknowledge;
-    return true;
-  });
-  const Bytes tsdu = Pattern(10 * 1015, 9);
-  ASSERT_EQ(pair.Carry(tsdu), tsdu);
-  EXPECT_EQ(aks, 1u);
-  pair.net.RunFor(ShortTimers().acknowledgeDelay + 1'000);
-  EXPECT_EQ(aks, 2u);
-  EXPECT_FALSE(pair.A().sending());
-  EXPECT_EQ(pair.A().counters().dtsRetransmitted, 0u);
-}
-
-// A TSDU whose last DT brings the count to the credit's near end while the peer's window still
-// has room: the AK is owed, so the TSDU is handed on first, and it follows the answer's DT;
-// without an answer, the delay. Where the window has no room left (credit 1), at once.
-TEST(Class4, AnAkOwedAtATsdusEndFollowsTheAnswer) {
+// Credit 8: one AK while a TSDU of ten DTs flows (at the sixth, before the peer's window closes),
+// never one at every half credit, the last DTs within the delay. Where a TSDU's last DT brings
+// the count there while the peer's window still has room, the AK is owed: the TSDU is handed on
+// first and the AK follows the answer's DT. Where the window has no room left (credit 1), at once.
+TEST(Class4, AksGoNearTheCreditsEndAndAfterTheAnswerAtATsdusEnd) {
   struct Row {
     uint16_t credit;
     size_t requestDts;
@@ -233,12 +216,13 @@ TEST(Class4, AnAkOwedAtATsdusEndFollowsTheAnswer) {
   };
   using enum cotp::Kind;
   const Row rows[] = {
+      {8, 10, {kDataAcknowledge}, {kDataAcknowledge, kData}},
       {8, 6, {}, {kData, kDataAcknowledge}},
-      {8, 5, {}, {kData}},  // not yet due: within the delay
+      {8, 5, {}, {kData}},
       {1, 1, {kDataAcknowledge}, {kDataAcknowledge, kData}},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(::testing::Message() << "credit " << row.credit << ", " << row.requestDts << " DTs");
+    SCOPED_TRACE(::testing::Message() << "credit " << row.credit << ", " << row.requestDts);
     TransportSettings settings = ShortTimers();
     settings.credit = row.credit;
     Connected pair(settings, settings);
@@ -251,8 +235,11 @@ TEST(Class4, AnAkOwedAtATsdusEndFollowsTheAnswer) {
     ASSERT_EQ(pair.Carry(request), request);
     EXPECT_EQ(fromB, row.beforeAnswer);
     ASSERT_TRUE(pair.B().Send(Pattern(20, 6), pair.net.now()));
-    pair.net.RunFor(ShortTimers().acknowledgeDelay / 2);
+    pair.net.RunFor(settings.acknowledgeDelay / 2);
     EXPECT_EQ(fromB, row.afterAnswer);
+    pair.net.RunFor(settings.acknowledgeDelay + 1'000);
+    EXPECT_FALSE(pair.A().sending());
+    EXPECT_EQ(pair.A().counters().dtsRetransmitted, 0u);
   }
 }
 
