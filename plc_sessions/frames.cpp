@@ -9,12 +9,6 @@ namespace tav::sessions {
 
 namespace {
 
-constexpr uint8_t kS7Protocol = 0x32;
-constexpr uint8_t kS7Job = 0x01;
-constexpr uint8_t kS7Ack = 0x02;
-constexpr uint8_t kS7AckData = 0x03;
-constexpr size_t kS7JobHeaderBytes = 10;
-constexpr size_t kS7AckHeaderBytes = 12;
 constexpr uint8_t kS7TransportByte = 0x02;  // the item address counts in bytes
 constexpr uint8_t kS7DataBytes = 0x04;      // data item: length in bits
 constexpr uint8_t kS7DataBit = 0x03;        // data item: length in bits, one bit per byte
@@ -32,12 +26,12 @@ void Append(Bytes& frame, ByteView bytes) {
 
 // The job header of an S7 request.
 Bytes S7Job(uint16_t reference, size_t parameterBytes, size_t dataBytes) {
-  Bytes pdu(kS7JobHeaderBytes);
-  pdu[0] = kS7Protocol;
-  pdu[1] = kS7Job;
-  StoreBe16(&pdu[4], reference);
-  StoreBe16(&pdu[6], static_cast<uint16_t>(parameterBytes));
-  StoreBe16(&pdu[8], static_cast<uint16_t>(dataBytes));
+  Bytes pdu(S7Header::kJobBytes);
+  pdu[0] = S7Header::kProtocolId;
+  pdu[1] = S7Header::kJob;
+  StoreBe16(&pdu[S7Header::kReferenceAt], reference);
+  StoreBe16(&pdu[S7Header::kParameterLengthAt], static_cast<uint16_t>(parameterBytes));
+  StoreBe16(&pdu[S7Header::kDataLengthAt], static_cast<uint16_t>(dataBytes));
   return pdu;
 }
 
@@ -167,17 +161,17 @@ Bytes S7WriteRequest(uint16_t reference, const S7Item& item, ByteView data) {
 }
 
 std::optional<S7Answer> ParseS7Answer(ByteView pdu) {
-  if (pdu.size() < kS7JobHeaderBytes || pdu[0] != kS7Protocol) return std::nullopt;
-  if (pdu[1] != kS7Ack && pdu[1] != kS7AckData) return std::nullopt;
-  if (pdu.size() < kS7AckHeaderBytes) return std::nullopt;
+  if (pdu.size() < S7Header::kJobBytes || pdu[0] != S7Header::kProtocolId) return std::nullopt;
+  if (pdu[1] != S7Header::kAck && pdu[1] != S7Header::kAckData) return std::nullopt;
+  if (pdu.size() < S7Header::kAckDataBytes) return std::nullopt;
   S7Answer answer;
-  answer.reference = LoadBe16(&pdu[4]);
-  const size_t parameterBytes = LoadBe16(&pdu[6]);
-  const size_t dataBytes = LoadBe16(&pdu[8]);
-  answer.error = LoadBe16(&pdu[10]);
-  if (kS7AckHeaderBytes + parameterBytes + dataBytes > pdu.size()) return std::nullopt;
-  const ByteView parameter = pdu.subspan(kS7AckHeaderBytes, parameterBytes);
-  const ByteView data = pdu.subspan(kS7AckHeaderBytes + parameterBytes, dataBytes);
+  answer.reference = LoadBe16(&pdu[S7Header::kReferenceAt]);
+  const size_t parameterBytes = LoadBe16(&pdu[S7Header::kParameterLengthAt]);
+  const size_t dataBytes = LoadBe16(&pdu[S7Header::kDataLengthAt]);
+  answer.error = LoadBe16(&pdu[S7Header::kErrorAt]);
+  if (S7Header::kAckDataBytes + parameterBytes + dataBytes > pdu.size()) return std::nullopt;
+  const ByteView parameter = pdu.subspan(S7Header::kAckDataBytes, parameterBytes);
+  const ByteView data = pdu.subspan(S7Header::kAckDataBytes + parameterBytes, dataBytes);
   if (!ParseParameter(parameter, data, answer)) return std::nullopt;
   return answer;
 }

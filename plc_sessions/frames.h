@@ -20,7 +20,21 @@ using namespace tav::h1;  // NOLINT(google-build-using-namespace): the H1 contra
 using Bytes = std::vector<uint8_t>;
 using ByteView = std::span<const uint8_t>;
 
-// S7 communication.
+// S7 communication. Its header: protocol id, PDU type (ROSCTR), reserved, reference, parameter
+// and data lengths; ack and ack-data add the error class and code.
+struct S7Header {
+  static constexpr uint8_t kProtocolId = 0x32;
+  static constexpr uint8_t kJob = 0x01;
+  static constexpr uint8_t kAck = 0x02;
+  static constexpr uint8_t kAckData = 0x03;
+  static constexpr uint8_t kUserData = 0x07;
+  static constexpr size_t kJobBytes = 10;
+  static constexpr size_t kAckDataBytes = 12;
+  static constexpr size_t kReferenceAt = 4;
+  static constexpr size_t kParameterLengthAt = 6;
+  static constexpr size_t kDataLengthAt = 8;
+  static constexpr size_t kErrorAt = 10;
+};
 inline constexpr uint8_t kS7AreaInputs = 0x81;
 inline constexpr uint8_t kS7AreaOutputs = 0x82;
 inline constexpr uint8_t kS7AreaFlags = 0x83;

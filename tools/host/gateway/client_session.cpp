@@ -16,24 +16,11 @@ namespace {
 
 namespace cotp = tav::cotp;
 namespace sessions = tav::sessions;
+using sessions::S7Header;
 
 constexpr cotp::Format kClass0;
 constexpr uint8_t kSmallestSizeCode = 7;  // 128 bytes, class 0's default
 
-// S7 communication's header: protocol id, PDU type (ROSCTR), reserved, reference, parameter and
-// data lengths; ack-data adds the error class and code.
-struct S7Header {
-  static constexpr uint8_t kProtocolId = 0x32;
-  static constexpr uint8_t kJob = 0x01;
-  static constexpr uint8_t kAckData = 0x03;
-  static constexpr uint8_t kUserData = 0x07;
-  static constexpr size_t kJobBytes = 10;
-  static constexpr size_t kAckDataBytes = 12;
-  static constexpr size_t kReferenceAt = 4;
-  static constexpr size_t kParameterLengthAt = 6;
-  static constexpr size_t kDataLengthAt = 8;
-  static constexpr size_t kErrorAt = 10;
-};
 // The functions of S7 jobs, as the sessions name them.
 constexpr auto kFunctionSetup = static_cast<uint8_t>(sessions::S7Function::kSetup);
 constexpr auto kFunctionRead = static_cast<uint8_t>(sessions::S7Function::kRead);
